@@ -1,0 +1,19 @@
+#include "cli/cli_host.h"
+
+#include <cstdio>
+
+TCliHost::TCliHost() { SetHost(this); }
+
+TCliHost::~TCliHost() {
+    CloseStores();
+    if (Host() == this) {
+        SetHost(nullptr);
+    }
+}
+
+void TCliHost::ShowStatus(const QString& text, bool /*hold*/, int kind) {
+    if (text.isEmpty() || (!m_verbose && kind < kStatusNotice)) {
+        return;
+    }
+    std::fprintf(stderr, "%s\n", qPrintable(text));
+}
