@@ -1,5 +1,7 @@
 #include "cli/cli_host.h"
 
+#include "platform/folders.h"
+
 #include <cstdio>
 
 TCliHost::TCliHost() { SetHost(this); }
@@ -16,4 +18,13 @@ void TCliHost::ShowStatus(const QString& text, bool /*hold*/, int kind) {
         return;
     }
     std::fprintf(stderr, "%s\n", qPrintable(text));
+}
+
+void TCliHost::OpenProgramStores() {
+    if (m_opened) {
+        return;
+    }
+    m_opened = true;
+    OpenStores(DefaultProgramFolder());
+    StartScriptEngine();
 }

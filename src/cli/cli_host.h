@@ -13,6 +13,11 @@ public:
 
     void SetVerbose(bool verbose) { m_verbose = verbose; }
 
+    // Opens the program's stores (application database, data folder) and starts the
+    // script engine, for the commands that need them. Safe to call twice.
+    void OpenProgramStores();
+
 private:
     bool m_verbose = false;
+    bool m_opened = false;
 };
