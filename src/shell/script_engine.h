@@ -20,7 +20,8 @@ public:
     static TScriptEngine& Instance();
 
     // Starts the engine. Returns true when it is active afterwards (also when it was
-    // already active). A failure leaves the engine inactive; it never crashes.
+    // already active). A failure leaves the engine inactive; it never crashes. PHP starts
+    // at most once per process, so Start after Shutdown fails.
     bool Start();
 
     // True after a successful Start and before Shutdown.
@@ -33,7 +34,8 @@ public:
     // is parsed as a file would be, short open tags included. Before the run every
     // variable is handed to the script under its name; after the run each variable's
     // value is read back from the script's globals, converted to text (a variable the
-    // script unset reads back empty). What the script prints is discarded.
+    // script unset reads back empty). What the script prints is discarded; exit() ends
+    // the script normally.
     // Returns false when the engine is not active, or when the script failed (parse
     // error, fatal error, uncaught exception, time limit); `failure` then holds the
     // reason in words, and the variables keep the values they had before the run.
