@@ -1,37 +1,65 @@
-// The desktop program.
+// The desktop program: single-instance guard, main window, message loop, orderly shutdown.
 #include "platform/folders.h"
+#include "platform/signal_watcher.h"
+#include "shell/instance_guard.h"
 #include "shell/master_window.h"
 #include "shell/random.h"
 #include "shell/script_engine.h"
 
 #include <QApplication>
-#include <QScreen>
 #include <QTimer>
 
 #include <cstdio>
+#include <memory>
 
 int main(int argc, char** argv) {
-    SeedRandomFromSystem();
     QApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("Quiva Tessaline"));
+    QApplication::setApplicationName(QStringLiteral("quiva-tessaline"));
     QApplication::setApplicationDisplayName(QStringLiteral("Quiva Tessaline"));
+    QApplication::setQuitOnLastWindowClosed(true);
+
+    // SIGTERM, SIGINT and SIGHUP (a desktop logout too) end the program through its normal
+    // shutdown, so the shown tool's settings and the shell state are saved. A signal that
+    // arrives before the message loop runs waits in the watcher until it does.
+    // A request handled before the loop runs (while the main window is built) is kept
+    // in quitAsked, since quitting does nothing outside the loop.
+    bool quitAsked = false;
+    auto quit = [&quitAsked] {
+        quitAsked = true;
+        QCoreApplication::quit();
+    };
+    TSignalWatcher signalWatcher;
+    QObject::connect(&signalWatcher, &TSignalWatcher::terminationRequested, &app, quit);
+    QObject::connect(&app, &QGuiApplication::commitDataRequest, &app,
+                     [quit](QSessionManager&) { quit(); });
+
+    // A second start hands over to the running instance and ends before it builds any
+    // window or opens any database.
+    TInstanceGuard guard;
+    if (!guard.Start()) {
+        return 0;
+    }
+    SeedRandomFromSystem();
 
     int result = 0;
     {
-        TMaster master(DefaultProgramFolder());
-        master.show();
+        auto master = std::make_unique<TMaster>(DefaultProgramFolder());
+        QObject::connect(&guard, &TInstanceGuard::raiseRequested, master.get(),
+                         &TMaster::RestoreAndRaise);
+        QObject::connect(&guard, &TInstanceGuard::quitRequested, &app, quit);
+        master->show();
 
         // Without a display the start script asks for a picture of the main window.
         const QString screenshot = qEnvironmentVariable("QUIVA_SCREENSHOT");
         if (!screenshot.isEmpty()) {
-            QTimer::singleShot(1000, &master, [&master, screenshot]() {
-                const bool saved = master.grab().save(screenshot, "PNG");
+            QTimer::singleShot(1500, master.get(), [window = master.get(), screenshot]() {
+                const bool saved = window->grab().save(screenshot, "PNG");
                 std::fprintf(stderr, "%s %s\n", saved ? "Screenshot saved to" : "Could not save",
                              qPrintable(screenshot));
-                QApplication::exit(saved ? 0 : 1);
+                QCoreApplication::exit(saved ? 0 : 1);
             });
         }
-        result = app.exec();
+        result = quitAsked ? 0 : app.exec();
     }
     TScriptEngine::Instance().Shutdown();
     return result;

@@ -1,28 +1,464 @@
 #include "shell/master_window.h"
 
+#include "platform/file_system.h"
+#include "shell/form_base.h"
+#include "shell/help_viewer.h"
+#include "shell/status_panel.h"
+#include "shell/welcome_window.h"
+
+#include <QAbstractEventDispatcher>
 #include <QApplication>
+#include <QDateTime>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QMenuBar>
+#include <QScreen>
 #include <QStatusBar>
+#include <QStatusTipEvent>
+#include <QSystemTrayIcon>
+#include <QTimer>
+#include <QTreeWidget>
+#include <QWheelEvent>
+
+namespace {
+
+constexpr int kToolboxWidth = 135;
+constexpr int kFadeIntervalMs = 400;
+constexpr int kCheckIntervalMs = 2000;
+constexpr qint64 kErrorHoldMs = 3000;
+constexpr qint64 kSpaceCheckIntervalMs = 1000;
+constexpr int kIndexRole = Qt::UserRole;
+
+}  // namespace
+
+TToolFactory TMaster::WelcomeFactory = &CreateTool<TfrmBareSplash>;
+
+TMaster* Master() { return dynamic_cast<TMaster*>(Host()); }
 
 TMaster::TMaster(const QString& programFolder, QWidget* parent) : QMainWindow(parent) {
+    Tick = [] { return QDateTime::currentMSecsSinceEpoch(); };
     setWindowTitle(QStringLiteral("Quiva Tessaline"));
-    resize(467, 307);
-    statusBar();
+    setWindowIcon(QIcon(QStringLiteral(":/shell/logoimg.png")));
+    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                   Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
     SetHost(this);
+
+    auto* central = new QWidget(this);
+    auto* layout = new QHBoxLayout(central);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    tvQV = new QTreeWidget(central);
+    tvQV->setObjectName(QStringLiteral("tvQV"));
+    pnlTool = new QWidget(central);
+    pnlTool->setObjectName(QStringLiteral("pnlTool"));
+    layout->addWidget(tvQV);
+    layout->addWidget(pnlTool, 1);
+    layout->setAlignment(pnlTool, Qt::AlignLeft | Qt::AlignTop);
+    setCentralWidget(central);
+    pnlTool->setFixedSize(332, 281);
+
+    m_status = new TStatusPanel(this);
+    m_status->setObjectName(QStringLiteral("sbQV"));
+    statusBar()->addWidget(m_status, 1);
+    statusBar()->setSizeGripEnabled(false);
+    statusBar()->setFixedHeight(19 + 4);
+
+    BuildTree();
+    BuildMenus();
+
+    tmrQV = new QTimer(this);
+    tmrQV->setInterval(kFadeIntervalMs);
+    connect(tmrQV, &QTimer::timeout, this, &TMaster::WhenTime);
+    tmrCheck = new QTimer(this);
+    tmrCheck->setInterval(kCheckIntervalMs);
+    connect(tmrCheck, &QTimer::timeout, this, [this] {
+        if (m_current) {
+            m_current->PeriodicCheck();
+        }
+    });
+    tmrCheck->start();
+
+    BuildTray();
+
     OpenStores(programFolder);
+    m_savedInterval = tmrCheck->interval();
     StartScriptEngine();
+
+    if (auto* dispatcher = QAbstractEventDispatcher::instance()) {
+        connect(dispatcher, &QAbstractEventDispatcher::aboutToBlock, this, &TMaster::WhenIdle);
+    }
+    ApplyHelpContext(this, kHelpMain);
 }
 
 TMaster::~TMaster() {
+    m_closing = true;
+    tmrQV->stop();
+    tmrCheck->stop();
+    if (auto* dispatcher = QAbstractEventDispatcher::instance()) {
+        disconnect(dispatcher, nullptr, this, nullptr);
+    }
+    // The shown window goes first, so its settings are saved while the stores are open.
+    FreeCurrentWindow();
     CloseStores();
+    if (m_tray != nullptr) {
+        m_tray->hide();
+    }
+    CloseHelpViewer();
     if (Host() == this) {
         SetHost(nullptr);
     }
 }
 
-void TMaster::ShowStatus(const QString& text, bool hold, int kind) {
-    statusBar()->showMessage(text, hold ? 0 : 4800);
-    if (kind == kStatusError) {
-        QApplication::beep();
+// ---- building ------------------------------------------------------------------------
+
+void TMaster::BuildTree() {
+    tvQV->setFixedWidth(kToolboxWidth);
+    tvQV->setHeaderHidden(true);
+    tvQV->setIndentation(19);
+    tvQV->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    tvQV->setStyleSheet(QStringLiteral(
+        "QTreeWidget { background: rgb(130, 130, 130); color: white; }"));
+    SetHint(tvQV, QStringLiteral("Select tool|Expand relevant tool node and select a tool"));
+    QMap<QString, QTreeWidgetItem*> categories;
+    for (const TToolEntry& entry : ToolRegistry()) {
+        const QString category = QString::fromLatin1(entry.category);
+        QTreeWidgetItem*& node = categories[category];
+        if (node == nullptr) {
+            node = new QTreeWidgetItem(tvQV, QStringList(category));
+            node->setData(0, kIndexRole, -1);
+        }
+        auto* tool = new QTreeWidgetItem(node, QStringList(QString::fromLatin1(entry.nodeText)));
+        tool->setData(0, kIndexRole, entry.index);
     }
-    QCoreApplication::processEvents();
+    tvQV->setSortingEnabled(true);
+    tvQV->sortItems(0, Qt::AscendingOrder);
+    connect(tvQV, &QTreeWidget::itemClicked, this,
+            [this](QTreeWidgetItem* item) { ToolSelect(item); });
+    connect(tvQV, &QTreeWidget::itemDoubleClicked, this,
+            [this](QTreeWidgetItem* item) { ToolSelect(item); });
+}
+
+void TMaster::BuildMenus() {
+    QMenu* file = menuBar()->addMenu(QStringLiteral("&File"));
+    QAction* exit = file->addAction(QStringLiteral("E&xit"), this, &TMaster::DoQuit);
+    exit->setShortcut(QKeySequence(Qt::ALT | Qt::Key_F4));
+    exit->setStatusTip(QStringLiteral("Terminate Quiva"));
+
+    QMenu* view = menuBar()->addMenu(QStringLiteral("&View"));
+    mnuShowToolbox = view->addAction(QStringLiteral("Show Toolbox"), this,
+                                     &TMaster::ShowHideToolBox);
+    mnuShowToolbox->setCheckable(true);
+    mnuShowToolbox->setChecked(true);
+    mnuShowToolbox->setStatusTip(QStringLiteral("Show/Hide Toolbox"));
+
+    QMenu* options = menuBar()->addMenu(QStringLiteral("&Options"));
+    options->addAction(QStringLiteral("&User Preferences"), this, &TMaster::DoEditUP);
+
+    QMenu* help = menuBar()->addMenu(QStringLiteral("&Help"));
+    QAction* helpItem = help->addAction(QStringLiteral("&Help"), this, &TMaster::WhenHelp);
+    helpItem->setShortcut(QKeySequence(Qt::Key_F1));
+    helpItem->setShortcutContext(Qt::ApplicationShortcut);
+    help->addSeparator();
+    help->addAction(QStringLiteral("Check Current &Version"), this, &TMaster::DoCheckVer);
+    help->addAction(QStringLiteral("&About"), this, &TMaster::DoShowAbout);
+}
+
+void TMaster::BuildTray() {
+    popQV = new QMenu(this);
+    popQV->addAction(QStringLiteral("E&xit"), this, &TMaster::DoQuit);
+    if (!QSystemTrayIcon::isSystemTrayAvailable()) {
+        return;
+    }
+    m_tray = new QSystemTrayIcon(windowIcon(), this);
+    m_tray->setToolTip(QStringLiteral("Quiva Tessaline"));
+    m_tray->setContextMenu(popQV);
+    connect(m_tray, &QSystemTrayIcon::activated, this,
+            [this](QSystemTrayIcon::ActivationReason reason) {
+                if (reason == QSystemTrayIcon::Trigger ||
+                    reason == QSystemTrayIcon::DoubleClick) {
+                    RestoreAndRaise();
+                }
+            });
+    m_tray->show();
+}
+
+// ---- status --------------------------------------------------------------------------
+
+void TMaster::Beep() { QApplication::beep(); }
+
+void TMaster::ShowStatus(const QString& text, bool hold, int kind) {
+    tmrQV->stop();
+    m_status->SetStep(0);
+    m_status->SetKind(kind);
+    m_status->SetText(text);
+    m_status->repaint();
+    if (!hold) {
+        tmrQV->start();
+    }
+    if (kind == kStatusError) {
+        Beep();
+        m_lastErrorTick = Tick();
+    } else {
+        m_lastErrorTick = 0;
+    }
+    // Let pending painting run so that the text shows during long work. User input waits:
+    // the busy state has the controls disabled anyway, and a shortcut must not re-enter.
+    if (!m_closing) {
+        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+    }
+}
+
+void TMaster::StatusUpdate(const QString& text, int mode, int kind) {
+    m_status->SetStep(0);
+    m_status->SetKind(kind);
+    if (mode == kBusyFade || mode == kBusyHold) {
+        m_status->SetText(text);
+        tmrQV->stop();
+    }
+    m_status->repaint();
+    if (mode == kBusyFade) {
+        tmrQV->start();
+    }
+    if (kind == kStatusNotice || kind == kStatusError) {
+        Beep();
+    }
+}
+
+void TMaster::BeginBusy(const QString& text, int mode, int kind) {
+    tvQV->setEnabled(false);
+    if (m_current) {
+        m_current->DisableAndRemember();
+    }
+    StatusUpdate(text, mode, kind);
+}
+
+void TMaster::EndBusy(const QString& text, int mode, int kind) {
+    tvQV->setEnabled(true);
+    if (m_current) {
+        m_current->RestoreEnabled();
+    }
+    m_lastErrorTick = kind == kStatusError ? Tick() : 0;
+    StatusUpdate(text, mode, kind);
+}
+
+void TMaster::WhenTime() {
+    m_status->repaint();
+    m_status->SetStep(m_status->Step() + 1);
+    if (m_status->Step() >= TStatusPanel::kLastStep) {
+        tmrQV->stop();
+    }
+}
+
+void TMaster::WhenHint(const QString& hint) {
+    if (m_lastErrorTick != 0 && Tick() - m_lastErrorTick <= kErrorHoldMs) {
+        return;
+    }
+    tmrQV->stop();
+    const qsizetype bar = hint.indexOf('|');
+    m_status->SetText(bar < 0 ? hint : hint.mid(bar + 1));
+    m_status->SetStep(0);
+    m_status->SetKind(kStatusInfo);
+    m_status->update();
+    if (!m_status->Text().isEmpty()) {
+        tmrQV->start();
+    }
+}
+
+// ---- windows in the panel -----------------------------------------------------------
+
+int TMaster::ToolboxWidth() const { return tvQV->isVisible() ? tvQV->width() : 0; }
+
+void TMaster::FitToWindow(QWidget* window, bool adjustHeight) {
+    const int height = adjustHeight ? window->height() : pnlTool->height();
+    pnlTool->setFixedSize(window->width(), height);
+    window->resize(window->width(), height);
+    centralWidget()->setFixedSize(ToolboxWidth() + window->width(), height);
+    setFixedSize(centralWidget()->width(),
+                 menuBar()->sizeHint().height() + height + statusBar()->height());
+    if (const QScreen* screen = this->screen()) {
+        const QRect area = screen->availableGeometry();
+        move(area.x() + (area.width() - frameGeometry().width()) / 2,
+             area.y() + (area.height() - frameGeometry().height()) / 2);
+    }
+}
+
+void TMaster::FreeCurrentWindow() {
+    if (!m_current) {
+        return;
+    }
+    TFormBase* window = m_current;
+    m_current = nullptr;
+    window->BeforeDestruction();
+    delete window;
+}
+
+void TMaster::AdoptWindow(TFormBase* window, int helpContext) {
+    m_current = window;
+    ApplyHelpContext(this, helpContext);
+    ApplyHelpContext(window, helpContext);
+}
+
+void TMaster::ToolSelect(QTreeWidgetItem* item) {
+    if (item == nullptr) {
+        return;
+    }
+    const int index = item->data(0, kIndexRole).toInt();
+    if (index < 0) {
+        return;
+    }
+    SelectTool(index);
+}
+
+void TMaster::SelectTool(int index) {
+    const TToolEntry* entry = FindTool(index);
+    if (entry == nullptr) {
+        return;
+    }
+    FreeCurrentWindow();
+    if (entry->factory == nullptr) {
+        return;
+    }
+    if (entry->title != nullptr) {
+        BeginBusy(QString::fromLatin1(entry->title), kBusyFade, kStatusInfo);
+    }
+    TFormBase* window = nullptr;
+    try {
+        window = entry->factory(pnlTool);
+        window->setProperty("quivaToolIndex", index);
+        window->PlaceInPanel(pnlTool);
+    } catch (...) {
+        delete window;
+        window = nullptr;
+    }
+    if (entry->title != nullptr) {
+        EndBusy(QString(), kBusyKeep, kStatusInfo);
+    }
+    if (window == nullptr) {
+        return;
+    }
+    AdoptWindow(window, entry->helpContext);
+    window->AfterConstruction();
+}
+
+void TMaster::ShowPanelWindow(TToolFactory factory, int helpContext, int kind,
+                              const QString& message) {
+    FreeCurrentWindow();
+    if (factory != nullptr) {
+        TFormBase* window = factory(pnlTool);
+        window->PlaceInPanel(pnlTool);
+        AdoptWindow(window, helpContext);
+        window->AfterConstruction();
+    }
+    if (!message.isEmpty()) {
+        ShowStatus(message, false, kind);
+    }
+}
+
+void TMaster::SetCheckInterval(int ms) {
+    if (!m_intervalOverride) {
+        m_savedInterval = tmrCheck->interval();
+    }
+    tmrCheck->setInterval(ms);
+    tmrCheck->start();
+    m_intervalOverride = true;
+}
+
+void TMaster::RestoreCheckInterval() {
+    tmrCheck->setInterval(m_savedInterval);
+    m_intervalOverride = false;
+    tmrCheck->start();
+}
+
+// ---- menus -----------------------------------------------------------------------------
+
+void TMaster::DoQuit() { QCoreApplication::quit(); }
+
+void TMaster::ShowHideToolBox() {
+    tvQV->setVisible(!tvQV->isVisible());
+    mnuShowToolbox->setChecked(tvQV->isVisible());
+    if (m_current) {
+        m_current->FitMainWindow(false);
+    }
+}
+
+void TMaster::DoEditUP() {
+    const QString message = PreferencesPassword() == kDefaultPassword
+                                ? QStringLiteral("Default password at setup was vompa7")
+                                : QString();
+    ShowPanelWindow(nullptr, kHelpPreferences, kStatusError, message);
+}
+
+void TMaster::DoCheckVer() { ShowPanelWindow(nullptr, kHelpVersion, kStatusInfo, QString()); }
+
+void TMaster::DoShowAbout() { ShowPanelWindow(nullptr, kHelpMain, kStatusInfo, QString()); }
+
+void TMaster::WhenHelp() {
+    if (m_current) {
+        ShowHelpContext(HelpContextOf(m_current), this);
+    }
+}
+
+// ---- events ----------------------------------------------------------------------------
+
+void TMaster::AddIdleHandler(std::function<bool()> handler) {
+    m_idleHandlers.push_back(std::move(handler));
+}
+
+void TMaster::WhenIdle() {
+    if (m_closing) {
+        return;
+    }
+    const qint64 now = Tick();
+    if (m_lastSpaceCheck < 0 || now - m_lastSpaceCheck >= kSpaceCheckIntervalMs) {
+        m_lastSpaceCheck = now;
+        SetFlag(kFlagLowSpace, !HasFreeSpace(DataFolder()));
+    }
+    bool more = false;
+    for (const auto& handler : m_idleHandlers) {
+        more = handler() || more;
+    }
+    if (more) {
+        QTimer::singleShot(0, this, &TMaster::WhenIdle);
+    }
+}
+
+void TMaster::RestoreAndRaise() {
+    show();
+    setWindowState((windowState() & ~Qt::WindowMinimized) | Qt::WindowActive);
+    raise();
+    activateWindow();
+}
+
+bool TMaster::event(QEvent* event) {
+    if (event->type() == QEvent::StatusTip) {
+        WhenHint(static_cast<QStatusTipEvent*>(event)->tip());
+        return true;
+    }
+    return QMainWindow::event(event);
+}
+
+void TMaster::changeEvent(QEvent* event) {
+    QMainWindow::changeEvent(event);
+    // Minimising hides the window to the tray, but only when there is a tray icon to
+    // bring it back from.
+    if (event->type() == QEvent::WindowStateChange && isMinimized() && m_tray != nullptr &&
+        m_tray->isVisible()) {
+        QTimer::singleShot(0, this, &QWidget::hide);
+    }
+}
+
+void TMaster::showEvent(QShowEvent* event) {
+    QMainWindow::showEvent(event);
+    if (!m_shown) {
+        m_shown = true;
+        ShowPanelWindow(WelcomeFactory, kHelpMain, kStatusNotice,
+                        QStringLiteral("Welcome to Quiva"));
+    }
+}
+
+void TMaster::wheelEvent(QWheelEvent* event) {
+    if (m_current) {
+        m_current->WheelStep(event->angleDelta().y() > 0, event->position().toPoint());
+    }
+    event->accept();
 }

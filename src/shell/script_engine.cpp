@@ -4,6 +4,7 @@
 
 #include <csignal>
 #include <cstring>
+#include <pthread.h>
 #include <iterator>
 #include <thread>
 
@@ -45,15 +46,27 @@ constexpr int kPhpSignals[] = {SIGPROF, SIGALRM, SIGHUP,  SIGINT, SIGQUIT,
 // at each request and leaves them there; at the next request it finds its own and then
 // forwards signals to the handlers it saw when the engine started, so a handler the
 // program installed since would be lost. Putting the program's handlers back after every
-// request keeps them working.
+// request keeps them working. While PHP's handlers are in place the termination signals
+// are held back (blocked) rather than met by PHP, which would swallow them; they arrive
+// at the program's own handlers once those are back.
 class TSignalHandlers {
 public:
     TSignalHandlers() {
         for (size_t i = 0; i < std::size(kPhpSignals); ++i) {
             sigaction(kPhpSignals[i], nullptr, &m_saved[i]);
         }
+        sigset_t hold;
+        sigemptyset(&hold);
+        for (const int number : {SIGHUP, SIGINT, SIGQUIT, SIGTERM, SIGUSR1, SIGUSR2}) {
+            sigaddset(&hold, number);
+        }
+        pthread_sigmask(SIG_BLOCK, &hold, &m_savedMask);
     }
+    ~TSignalHandlers() { pthread_sigmask(SIG_SETMASK, &m_savedMask, nullptr); }
+    TSignalHandlers(const TSignalHandlers&) = delete;
+    TSignalHandlers& operator=(const TSignalHandlers&) = delete;
 
+    // Puts the program's handlers back; held-back signals reach them when this object ends.
     void Restore() const {
         for (size_t i = 0; i < std::size(kPhpSignals); ++i) {
             sigaction(kPhpSignals[i], &m_saved[i], nullptr);
@@ -62,6 +75,7 @@ public:
 
 private:
     struct sigaction m_saved[std::size(kPhpSignals)];
+    sigset_t m_savedMask;
 };
 
 // What a script prints goes nowhere.

@@ -1,0 +1,214 @@
+#include "shell/form_base.h"
+
+#include "shell/master_window.h"
+#include "shell/settings_codec.h"
+#include "shell/utilities.h"
+
+#include <QClipboard>
+#include <QDesktopServices>
+#include <QDir>
+#include <QFile>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPixmap>
+#include <QUrl>
+
+namespace {
+
+constexpr const char* kHelpContextProperty = "quivaHelpContext";
+constexpr const char* kHiddenHintProperty = "quivaHiddenHint";
+
+QList<QWidget*> ChildWidgets(const QWidget* parent) {
+    return parent->findChildren<QWidget*>(Qt::FindDirectChildrenOnly);
+}
+
+}  // namespace
+
+TFormBase::TFormBase(QWidget* panel) : QWidget(nullptr) {
+    Q_UNUSED(panel);
+    PathSlots[0] = WindowsFolder();
+    PathSlots[1] = WindowsFolder();
+}
+
+TFormBase::~TFormBase() = default;
+
+void TFormBase::WheelStep(bool /*forward*/, const QPoint& /*position*/) {}
+
+void TFormBase::PlaceInPanel(QWidget* panel) {
+    setParent(panel);
+    move(0, 0);
+    show();
+    FitMainWindow(true);
+}
+
+void TFormBase::FitMainWindow(bool adjustHeight) {
+    if (TMaster* master = Master()) {
+        master->FitToWindow(this, adjustHeight);
+    }
+}
+
+void TFormBase::AfterConstruction() {
+    THost* host = Host();
+    if (host != nullptr && host->IsFlagSet(kFlagScriptEngine)) {
+        LoadSettings();
+    }
+}
+
+void TFormBase::BeforeDestruction() {
+    THost* host = Host();
+    if (host != nullptr && host->IsFlagSet(kFlagScriptEngine)) {
+        SaveSettings();
+    }
+}
+
+void TFormBase::DisableAndRemember() {
+    m_remembered.clear();
+    // Depth first, parents before their children. A control's own enabled flag is what is
+    // remembered, not the state it shows because a parent is disabled.
+    std::function<void(QWidget*)> walk = [&](QWidget* parent) {
+        for (QWidget* child : ChildWidgets(parent)) {
+            if (child->isWindow()) {
+                continue;
+            }
+            m_remembered.append({!child->testAttribute(Qt::WA_ForceDisabled), child});
+            child->setEnabled(false);
+            walk(child);
+        }
+    };
+    walk(this);
+}
+
+void TFormBase::RestoreEnabled() {
+    const auto remembered = std::exchange(m_remembered, {});
+    for (const auto& [enabled, widget] : remembered) {
+        if (widget) {
+            widget->setEnabled(enabled);
+        }
+    }
+}
+
+void TFormBase::SetFolderFromUtf8(int index, const QByteArray& utf8) {
+    const QString folder = QString::fromUtf8(utf8);
+    if (!folder.isEmpty() && QFileInfo(folder).isDir()) {
+        PathSlots[index] = folder;
+    }
+}
+
+void TFormBase::EndWithError(const QString& message, const QString& partialFile) {
+    if (!partialFile.isEmpty()) {
+        QFile::remove(partialFile);
+    }
+    if (TMaster* master = Master()) {
+        master->EndBusy(message, kBusyHold, kStatusError);
+    }
+}
+
+void TFormBase::ShowStickyError(const QString& message) {
+    if (THost* host = Host()) {
+        host->ShowStatus(message, true, kStatusError);
+    }
+}
+
+void TFormBase::SaveFields(const QByteArray& key, const QList<QByteArray>& fields) {
+    if (THost* host = Host()) {
+        host->SaveToolState(key, EncodeSettings(TBarList::Join(fields)));
+    }
+}
+
+std::optional<TBarList> TFormBase::LoadFields(const QByteArray& key, qsizetype count) {
+    THost* host = Host();
+    if (host == nullptr) {
+        return std::nullopt;
+    }
+    const std::optional<QByteArray> stored = host->LoadToolState(key);
+    if (!stored) {
+        return std::nullopt;
+    }
+    TBarList fields(DecodeSettings(*stored));
+    if (fields.Count() != count) {
+        return std::nullopt;
+    }
+    return fields;
+}
+
+void TFormBase::CopyTextToClipboard(const QString& text) {
+    if (QClipboard* clipboard = QGuiApplication::clipboard()) {
+        clipboard->setText(text);
+    }
+}
+
+std::optional<QString> TFormBase::PickFolder(const QString& title, const QString& preselected) {
+    const QString start = QFileInfo(preselected).isDir() ? preselected : QString();
+    QString folder = QFileDialog::getExistingDirectory(this, title, start,
+                                                       QFileDialog::ShowDirsOnly);
+    if (folder.isEmpty()) {
+        return std::nullopt;
+    }
+    while (folder.size() > 1 && folder.endsWith('/')) {
+        folder.chop(1);
+    }
+    return folder;
+}
+
+bool TFormBase::ConfirmYesNo(const QString& text, int helpContext) {
+    QMessageBox box(QMessageBox::Question, QGuiApplication::applicationDisplayName(), text,
+                    QMessageBox::Yes | QMessageBox::No, this);
+    box.setProperty(kHelpContextProperty, helpContext);
+    return box.exec() == QMessageBox::Yes;
+}
+
+bool TFormBase::ShellOpen(const QString& target) {
+    const QUrl url = QFileInfo::exists(target) ? QUrl::fromLocalFile(target)
+                                               : QUrl::fromUserInput(target);
+    return !QDesktopServices::openUrl(url);
+}
+
+void ApplyHelpContext(QWidget* widget, int helpContext) {
+    widget->setProperty(kHelpContextProperty, helpContext);
+    for (QWidget* child : widget->findChildren<QWidget*>()) {
+        child->setProperty(kHelpContextProperty, helpContext);
+    }
+}
+
+int HelpContextOf(const QWidget* widget) {
+    return widget ? widget->property(kHelpContextProperty).toInt() : 0;
+}
+
+void SetChildrenEnabled(QWidget* container, bool enabled) {
+    for (QWidget* child : ChildWidgets(container)) {
+        child->setEnabled(enabled);
+        const QList<QWidget*> grandChildren = ChildWidgets(child);
+        if (grandChildren.isEmpty()) {
+            continue;
+        }
+        SetChildrenEnabled(child, enabled);
+        for (QWidget* leaf : grandChildren) {
+            if (!ChildWidgets(leaf).isEmpty()) {
+                continue;
+            }
+            if (!enabled && !leaf->toolTip().isEmpty()) {
+                leaf->setProperty(kHiddenHintProperty, leaf->toolTip());
+                leaf->setToolTip(QString());
+            } else if (enabled && leaf->property(kHiddenHintProperty).isValid()) {
+                leaf->setToolTip(leaf->property(kHiddenHintProperty).toString());
+                leaf->setProperty(kHiddenHintProperty, QVariant());
+            }
+        }
+    }
+}
+
+void SetHint(QWidget* widget, const QString& hint) {
+    const qsizetype bar = hint.indexOf('|');
+    widget->setToolTip(bar < 0 ? hint : hint.left(bar));
+    widget->setStatusTip(bar < 0 ? hint : hint.mid(bar + 1));
+}
+
+void LoadLogo(QLabel* image) {
+    const QPixmap logo(QStringLiteral(":/shell/logoimg.png"));
+    if (!logo.isNull()) {
+        image->setPixmap(logo);
+    }
+}

@@ -1,0 +1,57 @@
+// The single-instance guard: the first start of the program holds the per-user instance
+// lock and listens for hand-overs; a second start asks it to come to the front and ends
+// before it builds any window or opens any database.
+#pragma once
+
+#include "platform/instance_lock.h"
+#include "shell/map_stream.h"
+
+#include <QObject>
+#include <QString>
+
+#include <memory>
+
+class QLocalServer;
+
+// Thread safety: main thread only.
+class TInstanceGuard : public QObject {
+    Q_OBJECT
+public:
+    // The registered message that makes every running instance end.
+    static constexpr const char* kQuitMessage = "Quiva_Tessaline_Ident";
+    static constexpr const char* kRaiseMessage = "Quiva_Tessaline_Raise";
+
+    // `runtimeFolder` holds the lock file and the hand-over socket (tests use their own).
+    explicit TInstanceGuard(const QString& runtimeFolder = TInstanceLock::RuntimeFolder(),
+                            QObject* parent = nullptr);
+    ~TInstanceGuard() override;
+
+    // True for the first instance, which then keeps the lock and listens. For a second
+    // instance, hands over (asks the running one to restore and raise its window) and
+    // returns false; the caller ends.
+    [[nodiscard]] bool Start();
+
+    // Sends the quit message to the running instance. False when none answers.
+    static bool SendQuit(const QString& runtimeFolder = TInstanceLock::RuntimeFolder());
+
+    QString SocketPath() const { return SocketPathIn(m_folder); }
+    static QString SocketPathIn(const QString& runtimeFolder);
+
+    // The shared block's names.
+    static constexpr const char* kBlockName = "Quiva_Tessaline Map";
+
+signals:
+    // A second start asked this instance to come to the front.
+    void raiseRequested();
+    // The quit message arrived.
+    void quitRequested();
+
+private:
+    static bool Send(const QString& runtimeFolder, const QByteArray& message);
+    void OnConnection();
+
+    QString m_folder;
+    TInstanceLock m_lock;
+    std::unique_ptr<TMapStream> m_block;
+    QLocalServer* m_server = nullptr;
+};
