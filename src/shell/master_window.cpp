@@ -42,6 +42,9 @@ TMaster::TMaster(const QString& programFolder, QWidget* parent) : QMainWindow(pa
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
     SetHost(this);
+    QPalette face = palette();
+    face.setColor(QPalette::Window, QColor(235, 235, 235));
+    setPalette(face);
 
     auto* central = new QWidget(this);
     auto* layout = new QHBoxLayout(central);

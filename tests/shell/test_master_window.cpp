@@ -310,6 +310,18 @@ TEST_F(MasterWindow, IdleWorkSetsTheLowSpaceFlagAndRunsHandlers) {
     EXPECT_TRUE(QTest::qWaitFor([&calls] { return calls >= 3; }, 2000));
 }
 
+TEST_F(MasterWindow, MinimisingWithoutATrayKeepsTheWindowReachable) {
+    m_master->show();
+    m_master->showMinimized();
+    QCoreApplication::processEvents();
+    if (m_master->TrayIcon() == nullptr) {
+        EXPECT_TRUE(m_master->isVisible());
+    }
+    m_master->RestoreAndRaise();
+    EXPECT_TRUE(m_master->isVisible());
+    EXPECT_FALSE(m_master->isMinimized());
+}
+
 TEST(MasterWindowState, ShellStateSurvivesARestart) {
     TestDir dir;
     {
