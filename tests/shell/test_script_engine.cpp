@@ -433,6 +433,9 @@ TEST(ScriptEngine, FailureNamesTheLineInOneShortLine) {
     EXPECT_FALSE(parse.failure.contains('\n'));
 }
 
+// Longer than any stopped run takes, even on a loaded machine.
+constexpr qint64 kHangMs = 120000;
+
 TEST(ScriptEngine, EndlessLoopIsStoppedAtTheTimeLimit) {
     QElapsedTimer clock;
     clock.start();
@@ -442,7 +445,9 @@ TEST(ScriptEngine, EndlessLoopIsStoppedAtTheTimeLimit) {
     EXPECT_TRUE(result.failure.contains("Maximum execution time")) << result.failure.constData();
     EXPECT_EQ(result.Value("err"), "old");
     EXPECT_GE(elapsedMs, (TScriptEngine::kTimeLimitSeconds - 1) * 1000);
-    EXPECT_LT(elapsedMs, (TScriptEngine::kTimeLimitSeconds + 5) * 1000);
+    // The limit counts processor time, which a loaded machine hands out slowly: the bound
+    // below only tells a stopped run from a hung one.
+    EXPECT_LT(elapsedMs, kHangMs);
     ExpectEngineWorks();
 }
 
@@ -452,7 +457,7 @@ TEST(ScriptEngine, EndlessShutdownCodeIsStoppedToo) {
     clock.start();
     const TRunResult result = RunScript(
         "register_shutdown_function(function () { while (true) {} }); $v = 'read';", {{"v", ""}});
-    EXPECT_LT(clock.elapsed(), (TScriptEngine::kTimeLimitSeconds + 5) * 1000);
+    EXPECT_LT(clock.elapsed(), kHangMs);
     EXPECT_TRUE(result.ok) << result.failure.constData();
     EXPECT_EQ(result.Value("v"), "read");
     ExpectEngineWorks();
