@@ -6,11 +6,13 @@ set -euo pipefail
 PACKAGES=(
     g++ cmake ninja-build pkg-config
     qt6-base-dev
-    libsqlite3-dev zlib1g-dev libssl-dev
+    libsqlite3-dev zlib1g-dev libssl-dev libdeflate-dev
     libphp8.2-embed php8.2-dev
     libgtest-dev libgmock-dev libbenchmark-dev
     xvfb xauth
     python3
+    borgbackup restic
+    rhash
 )
 
 missing=()

@@ -1,17 +1,43 @@
 #include "shell/host.h"
 
+#include "backup/backup_store.h"
+#include "backup/profiles.h"
 #include "controls/bar_list.h"
+#include "platform/file_system.h"
 #include "platform/folders.h"
 #include "shell/errors.h"
 #include "shell/script_engine.h"
 #include "shell/settings_codec.h"
 #include "storage/app_database.h"
+#include "tools/security/hash/quivash.h"
+
+#include <openssl/rand.h>
 
 namespace {
 
 THost* g_host = nullptr;
 
 constexpr int kShellStateFields = 6;
+constexpr int kInstallKeyBytes = 16;
+
+// A new installation key: 16 random bytes of 0-254 from the system's strong generator,
+// as hex, through TextQuivash. Empty when the generator fails.
+QByteArray MakeInstallKey() {
+    QByteArray bytes;
+    while (bytes.size() < kInstallKeyBytes) {
+        unsigned char draw[kInstallKeyBytes];
+        if (RAND_bytes(draw, sizeof draw) != 1) {
+            return {};
+        }
+        for (const unsigned char value : draw) {
+            // 255 is drawn again so that 0-254 stay equally likely.
+            if (value != 255 && bytes.size() < kInstallKeyBytes) {
+                bytes.append(static_cast<char>(value));
+            }
+        }
+    }
+    return TextQuivash(THost::BytesToHex(bytes));
+}
 
 QString WithSlash(QString path) {
     if (!path.isEmpty() && !path.endsWith('/')) {
@@ -64,6 +90,7 @@ bool THost::TakeFlag(int bit) {
 QString THost::UiDatabasePath() const { return m_programFolder + QStringLiteral("qvde.d"); }
 
 void THost::OpenStores(const QString& programFolder) {
+    m_installKey.clear();
     m_programFolder = WithSlash(programFolder);
     m_logsFolder = m_programFolder + QStringLiteral("logs/");
     m_appDb = std::make_unique<TAppDatabase>(*this);
@@ -73,6 +100,7 @@ void THost::OpenStores(const QString& programFolder) {
     }
     LoadShellState();
     (void)MakeFolderPath(m_dataFolder);
+    OpenBackupStore();
     m_storesOpen = true;
 }
 
@@ -85,9 +113,44 @@ void THost::CloseStores() {
         return;
     }
     m_storesOpen = false;
+    StopProfiles();
     SaveShellState();
     if (m_appDb) {
         m_appDb->Close();
+    }
+    if (m_backupStore) {
+        m_backupStore->Close(m_compactBackups);
+    }
+}
+
+void THost::OpenBackupStore() {
+    if (!m_backupStore) {
+        m_backupStore = std::make_unique<TBackupStore>(*this);
+    }
+    m_backupStore->Open(m_dataFolder);
+}
+
+void THost::SetDataFolder(const QString& folder) {
+    m_dataFolder = WithSlash(folder);
+    (void)MakeFolderPath(m_dataFolder);
+    OpenBackupStore();
+    if (m_profiles) {
+        m_profiles->AdoptStoreIds();
+    }
+}
+
+void THost::StartProfiles(bool autostart) {
+    if (!m_profiles && m_backupStore) {
+        m_profiles = std::make_unique<TProfiles>(*this, *m_backupStore, autostart);
+    }
+}
+
+void THost::StopProfiles() { m_profiles.reset(); }
+
+void THost::ProcessBackupIdle() {
+    SetFlag(kFlagLowSpace, !HasFreeSpace(m_dataFolder));
+    if (TakeFlag(kFlagProfilesIdle) && m_profiles) {
+        m_profiles->ProcessIdle();
     }
 }
 
@@ -157,7 +220,11 @@ bool THost::DeleteProfileRows(const QByteArray& profileId, int profileNumber) {
     return true;
 }
 
-void THost::DeleteProfileVersions(int /*profileNumber*/) {}
+void THost::DeleteProfileVersions(int profileNumber) {
+    if (m_backupStore) {
+        m_backupStore->DeleteProfileVersions(profileNumber);
+    }
+}
 
 QByteArray THost::ReadUserInfo(const QByteArray& column, const QByteArray& owner) {
     return m_appDb ? m_appDb->ReadUserInfo(column, owner) : QByteArray();
@@ -172,6 +239,27 @@ void THost::WriteUserInfo(const QByteArray& column, const QByteArray& value,
 
 QByteArray THost::InstallationId() const {
     return m_appDb ? m_appDb->InstallationId() : QByteArray();
+}
+
+QByteArray THost::GetInstallKey() {
+    if (!m_installKey.isEmpty() || !IsFlagSet(kFlagUiDatabase)) {
+        return m_installKey;
+    }
+    static constexpr const char* kInstallKeyColumn = "uconf";
+    const QByteArray owner = InstallationId();
+    QByteArray key = ReadUserInfo(kInstallKeyColumn, owner);
+    if (key.isEmpty()) {
+        key = MakeInstallKey();
+        if (key.isEmpty()) {
+            return {};
+        }
+        WriteUserInfo(kInstallKeyColumn, key, owner);
+        if (ReadUserInfo(kInstallKeyColumn, owner) != key) {
+            return {};
+        }
+    }
+    m_installKey = key;
+    return m_installKey;
 }
 
 void THost::RunScript(const QByteArray& name, const QByteArray& variable, QByteArray& value,

@@ -11,6 +11,8 @@
 #include <optional>
 
 class TAppDatabase;
+class TBackupStore;
+class TProfiles;
 
 // Status kinds: how a status text is drawn.
 enum TStatusKind : int {
@@ -61,7 +63,9 @@ public:
     // Starts the script engine; flag 18 is set only when it is active.
     void StartScriptEngine();
 
-    // Saves the shell state, compacts and closes the UI database. Safe to call twice.
+    // Stops and stores the profiles (StopProfiles), saves the shell state, compacts and
+    // closes the UI database, then the backup store. Safe to call twice. A derived host
+    // calls it from its destructor.
     void CloseStores();
 
     // ---- folders (each with a trailing "/") ----------------------------------------
@@ -88,8 +92,42 @@ public:
                        const QByteArray& owner);
     QByteArray InstallationId() const;
 
+    // The installation key: 64 upper-case hex digits, made once per installation (16
+    // random bytes through TextQuivash) and kept in "uconf" for the installation id;
+    // cached after the first call. Empty while flag 1 is clear or when a new key could not
+    // be stored (a key that is not kept would give passwords that cannot be made again).
+    // Main thread.
+    QByteArray GetInstallKey();
+
     // The application database, or nullptr before OpenStores.
     TAppDatabase* AppDatabase() const { return m_appDb.get(); }
+
+    // ---- backups ---------------------------------------------------------------------
+    // The backup store, made by OpenStores and open in the data folder while flag 17 is
+    // set; the profile list, from StartProfiles to CloseStores. Null outside those times.
+    TBackupStore* BackupStore() const { return m_backupStore.get(); }
+    TProfiles* Profiles() const { return m_profiles.get(); }
+    // Opens (or reopens) backups.db in the data folder; sets flag 17 while it is open.
+    // Main thread, with no profile active.
+    void OpenBackupStore();
+    // Makes `folder` the data folder (creating it) and reopens the backup store there;
+    // the profile list moves its id counters past the new store's ids. The caller refuses
+    // while a profile is active. Main thread.
+    void SetDataFolder(const QString& folder);
+    // Creates the profile list, the last step of start-up: a new backup log, every
+    // profile loaded, and with autostart the Autostart profiles started. Main thread,
+    // after OpenStores.
+    void StartProfiles(bool autostart);
+    // Stores and stops every profile and frees the list, the first step of shutdown
+    // (CloseStores runs it too). Main thread.
+    void StopProfiles();
+    // The backups' idle work: flag 16 := the data folder has less than 16 MiB free; when
+    // flag 27 is taken, the profile list stores its counters. Main thread, from the idle
+    // handler (or a timer while a command waits).
+    void ProcessBackupIdle();
+    // Whether CloseStores compacts backups.db ("vacuum"); on unless turned off (short
+    // command-line runs keep a large store as it is).
+    void SetCompactBackupsOnClose(bool compact) { m_compactBackups = compact; }
 
     // ---- script runner -----------------------------------------------------------------
     // Runs the stored script `name` with the variable `variable` set to `value` and "err"
@@ -109,8 +147,8 @@ public:
     static constexpr const char* kShellStateKey = "Quiva";
 
 protected:
-    // Deletes the versions of a profile from the backups database. The backup store
-    // provides it; without one there is nothing to delete.
+    // Deletes the versions of a profile from the backups database (under the backups
+    // lock, errors ignored); without a store there is nothing to delete.
     virtual void DeleteProfileVersions(int profileNumber);
 
 private:
@@ -125,6 +163,12 @@ private:
     quint32 m_passwordHash = 0;
     std::unique_ptr<TAppDatabase> m_appDb;
     bool m_storesOpen = false;
+    QByteArray m_installKey;
+    bool m_compactBackups = true;
+    // Declared last: the profile list goes first, while the store and the UI database
+    // it writes to still exist.
+    std::unique_ptr<TBackupStore> m_backupStore;
+    std::unique_ptr<TProfiles> m_profiles;
 };
 
 // The program's one host, reached by every engine. Set by the program (or a test) once

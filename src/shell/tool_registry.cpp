@@ -1,5 +1,12 @@
 #include "shell/tool_registry.h"
 
+#include "tools/file/equalize/equalize_window.h"
+#include "tools/file/fill/fill_window.h"
+#include "tools/file/splice/splice_window.h"
+#include "tools/file/split/split_window.h"
+#include "tools/security/hash/hash_window.h"
+#include "tools/security/pwdgen/pwdgen_window.h"
+
 // Each tool's window header is included here when the tool lands, and its factory set in
 // the table below.
 
@@ -11,14 +18,14 @@ std::vector<TToolEntry>& Registry() {
         {1, "File Tools", "Compare", 220, nullptr, "File Comparator"},
         {2, "File Tools", "Date Control", 230, nullptr, "Date Control"},
         {3, "File Tools", "DirTrack", 240, nullptr, nullptr},
-        {4, "File Tools", "EquiSize", 250, nullptr, "Size Equalizer"},
-        {5, "File Tools", "Fill", 260, nullptr, "File Filler"},
+        {4, "File Tools", "EquiSize", 250, &CreateTool<TfrmEqualizer>, "Size Equalizer"},
+        {5, "File Tools", "Fill", 260, &CreateTool<TfrmFill>, "File Filler"},
         {6, "File Tools", "HexEdit", 270, nullptr, "Hexadecimal Editor"},
         {7, "File Tools", "Name Control", 280, nullptr, "Name Central"},
-        {8, "File Tools", "Splice", 290, nullptr, "File Splicer"},
-        {9, "File Tools", "Split", 300, nullptr, "File Splitter"},
-        {10, "Security Tools", "Checksummer", 310, nullptr, "Checksum Calculator"},
-        {11, "Security Tools", "Pwd Maker", 320, nullptr, "Password Generator"},
+        {8, "File Tools", "Splice", 290, &CreateTool<TfrmSplice>, "File Splicer"},
+        {9, "File Tools", "Split", 300, &CreateTool<TfrmSplit>, "File Splitter"},
+        {10, "Security Tools", "Checksummer", 310, &CreateTool<TfrmHash>, "Checksum Calculator"},
+        {11, "Security Tools", "Pwd Maker", 320, &CreateTool<TfrmPwdGen>, "Password Generator"},
     };
     return registry;
 }

@@ -1,0 +1,157 @@
+// The backup store: the SQLite file backups.db in the data folder with its two tables
+// (Paths: one row per folder and file name; Data: one row per stored version with its
+// blob), and every operation the workers and the backup window run on it.
+#pragma once
+
+#include <QDateTime>
+#include <QList>
+#include <QMutex>
+#include <QString>
+
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <optional>
+
+class THost;
+class TBackupLog;
+class TSQLTables;
+
+// One stored version as a search or a look-up finds it.
+struct TVersionRow {
+    int versionId = 0;      // bID
+    int pathId = 0;         // bPath
+    int profileNumber = 0;  // bPro
+    QString file;           // the file name with extension
+    QString folder;         // its folder, with a trailing "/"
+    qint64 size = 0;        // bytes when stored
+    double date = 0.0;      // local day number of storing
+
+    // The extension in lower case with its dot; empty when the name has none.
+    QString Extension() const;
+    // The date as "yyyy/MM/dd hh:mm:ss".
+    QString DateText() const;
+};
+
+// Hands out the ids of new rows. The profile list implements it; the store calls it only
+// while it holds the backups lock.
+class TBackupIdSource {
+public:
+    virtual ~TBackupIdSource() = default;
+    // The next version id.
+    virtual int TakeVersionId() = 0;
+    // The next path id, and the next version id in `versionId`.
+    virtual int TakePathIds(int& versionId) = 0;
+};
+
+// The largest ids present in the store (0 when there are none).
+struct TStoreIds {
+    int pathId = 0;
+    int versionId = 0;
+    int profileNumber = 0;
+};
+
+// Thread safety: every statement on the connection runs under the backups lock, whichever
+// thread calls. Lock order: the backups lock may be held while the log lock is taken
+// (a failed path insert is logged), never the reverse; the id source is called under the
+// backups lock and must not take it.
+class TBackupStore {
+public:
+    explicit TBackupStore(THost& host);
+    ~TBackupStore();
+    TBackupStore(const TBackupStore&) = delete;
+    TBackupStore& operator=(const TBackupStore&) = delete;
+
+    // Opens dataFolder + "backups.db", first creating it with the schema when no file of
+    // that name exists (built under another name and moved into place when complete).
+    // Closes any connection open before. Journaling is WAL with synchronous NORMAL: a
+    // crash may lose the last versions but never damages the store. Host flag 17 tells
+    // whether a connection exists. Returns that. Main thread.
+    bool Open(const QString& dataFolder);
+
+    // Compacts the file ("vacuum", errors ignored) when `compact`, and closes it; clears
+    // flag 17. Main thread, with no worker running.
+    void Close(bool compact = true);
+
+    bool IsOpen() const;
+    QString Path() const;
+
+    // Raises the store's message for a result code: nothing for 0 and 101; "SQLite
+    // Error:%d" for a code without a message of its own.
+    static void RaiseStoreError(int code);
+
+    // Stores one version of a file as one transaction: the path row when the file is new
+    // and the version row with its blob, or nothing at all. `pathId` receives the file's
+    // path id. False on any failure (never raises). Any thread (a worker).
+    [[nodiscard]] bool StoreVersion(TBackupIdSource& ids, int profileNumber, qint64 size,
+                                    const QByteArray& blob, const QString& fullName, int& pathId);
+
+    // Finds the versions of a profile whose file name matches the LIKE mask ("%" and "_"
+    // wildcards) and whose date d satisfies firstDay <= d <= dayAfterLast: at most 128 file
+    // names and at most 128 versions, in the order they were stored. False (and no rows)
+    // when no file name matches. Raises the store's messages. Main thread.
+    [[nodiscard]] bool SearchVersions(int profileNumber, int firstDay, const QString& mask,
+                                      int dayAfterLast, QList<TVersionRow>& rows);
+
+    // Deletes one version. Raises the store's messages. Main thread.
+    void DeleteVersion(int versionId);
+
+    // The blob of a version (empty for an empty blob), or none when there is no such
+    // version. Raises the store's messages ("Data too large to retrieve" for a blob
+    // beyond the read budget). Main thread.
+    std::optional<QByteArray> LoadVersionData(int versionId);
+
+    // The facts of one version with its file and folder, or none. Raises the store's
+    // messages. Main thread.
+    std::optional<TVersionRow> FindVersion(int versionId);
+
+    // The path ids of a profile's versions (at most 4096 paths) whose file name
+    // `mayDiscard` accepts. Logs "Drop List Builder","No FiPa" and returns an empty list
+    // when the versions cannot be read. Main thread (when a worker is made).
+    QList<int> BuildDiscardList(int profileNumber,
+                                const std::function<bool(const QString&)>& mayDiscard);
+
+    // Deletes the profile's versions of the listed paths dated at or before the current
+    // day number rounded to the nearest whole day (halves to even) minus `days`. Returns
+    // the number of versions deleted. Raises the store's messages. Any thread.
+    int DiscardOlderThan(const QList<int>& pathIds, int profileNumber, int days);
+
+    // Keeps the `count` newest versions of each listed path of the profile and deletes
+    // the older ones. Returns the number deleted. Raises the store's messages. Any thread.
+    int KeepNewest(const QList<int>& pathIds, int profileNumber, int count);
+
+    // Deletes every version of a profile (the backup window asks first). Raises the
+    // store's messages. Main thread.
+    void DeleteAllVersions(int profileNumber);
+
+    // Deletes every version of a deleted profile; errors are ignored. Main thread.
+    void DeleteProfileVersions(int profileNumber);
+
+    // The largest path id, version id and profile number present. Main thread.
+    TStoreIds LargestIds();
+
+    // The log that records failed path inserts and unreadable discard lists; may be
+    // null. Set by the profile list while no worker runs.
+    void SetLog(TBackupLog* log) { m_log.store(log); }
+
+    // Replaces the clock that dates versions and discard passes (tests).
+    void SetClock(std::function<QDateTime()> clock);
+    // The current local time as a day number by the store's clock.
+    double NowDayNumber() const;
+
+private:
+    int GetPathIdLocked(TBackupIdSource& ids, const QString& fullName, int& versionId);
+    void RequireOpenLocked() const;
+    void AppendLog(const QString& event, const QString& reason);
+
+    THost& m_host;
+    mutable QMutex m_lock;  // the backups lock
+    std::unique_ptr<TSQLTables> m_db;
+    QString m_path;
+    std::atomic<TBackupLog*> m_log{nullptr};
+    std::function<QDateTime()> m_clock;
+};
+
+// Creates a new backups database at `path` (which must not exist) with the two tables
+// and their look-up indexes. False when it cannot be made; a partly made file is removed.
+bool CreateBackupDatabaseFile(const QString& path);

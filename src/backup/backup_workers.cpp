@@ -1,0 +1,263 @@
+#include "backup/backup_workers.h"
+
+#include "backup/backup_log.h"
+#include "backup/backup_store.h"
+#include "backup/encode_pool.h"
+#include "backup/profile.h"
+#include "backup/profiles.h"
+#include "platform/file_access.h"
+#include "shell/errors.h"
+#include "shell/host.h"
+
+#include <QMutexLocker>
+
+namespace {
+
+constexpr int kKeepCounts[] = {2, 10, 20};
+constexpr int kDiscardDays[] = {1, 7, 30, 90};
+constexpr int kFirstAgeRule = 3;
+
+}  // namespace
+
+// ---- TMeow ---------------------------------------------------------------------------
+
+TMeow::TMeow(TProfile& profile, TWorkerMode mode, quint64 runSerial)
+    : m_profile(profile),
+      m_runSerial(runSerial),
+      m_detailedLog(profile.TestBit(kBitDetailedLog)),
+      m_oneShot(mode == kWorkerFullBackup),
+      m_recurse(profile.TestBit(kBitRecurse)),
+      m_skipOnFailure(profile.TestBit(kBitSkipOnFailure)),
+      m_pruneOnly(mode == kWorkerPrune),
+      m_discardRule(profile.DiscardRule()),
+      m_profileNumber(profile.Number()),
+      m_keys(TBlobKeys::FromHash(profile.List().Host().PasswordHash())),
+      // A file may be at most 1023 bytes over the limit (the limit counts whole KiB); one
+      // that grew beyond since it was selected is not read.
+      m_maxBytes(static_cast<qint64>(profile.SizeLimitKb()) * 1024 + 1023),
+      m_target(profile.Target()) {
+    m_discardList = profile.List().Store().BuildDiscardList(
+        m_profileNumber, [&profile](const QString& name) { return profile.MayDiscard(name); });
+}
+
+TMeow::~TMeow() = default;
+
+void TMeow::Enqueue(QList<TFolderChange> batch) {
+    QMutexLocker locker(&m_queueLock);
+    m_queue.append(std::move(batch));
+    m_queueWake.wakeOne();
+}
+
+void TMeow::RequestEnd() {
+    requestInterruption();
+    QMutexLocker locker(&m_queueLock);
+    m_queueWake.wakeAll();
+}
+
+void TMeow::run() {
+    TProfiles& list = m_profile.List();
+    const QString blockedEvent = QStringLiteral("%1:Blocked").arg(m_profile.Name());
+    const int helpers = std::max(1, QThread::idealThreadCount());
+    TEncodePool pool(m_keys, m_maxBytes, helpers, kEncodeAhead);
+    if (m_oneShot) {
+        FullScan();
+    }
+    while (!isInterruptionRequested()) {
+        TakeOneBatch();
+        m_stored = false;
+        const bool blocked = StorePending(pool);
+        if (isInterruptionRequested()) {
+            return;
+        }
+        if (blocked) {
+            list.Log().AppendLogLine(blockedEvent, QStringLiteral("3"));
+            m_profile.m_blocked = true;
+            m_oneShot = true;
+        }
+        m_profile.m_pending = static_cast<int>(m_pendingFiles.size());
+        if (m_stored || m_pruneOnly) {
+            ApplyDiscardRule();
+        }
+        if (m_oneShot || m_pruneOnly) {
+            if (!blocked) {
+                // What is still pending failed in this pass and is dropped with the run.
+                m_profile.m_failed += static_cast<int>(m_pendingFiles.size());
+            }
+            list.PostRunEnded(&m_profile, m_runSerial);
+            return;
+        }
+        WaitForWork();
+    }
+}
+
+void TMeow::FullScan() {
+    // Depth first: a folder's own files, then each subfolder completely, in the order
+    // found. Links to folders are not followed; special files are never candidates.
+    QStringList folders{m_target};
+    while (!folders.isEmpty() && !isInterruptionRequested()) {
+        const QString folder = folders.takeLast();
+        QList<TFolderEntry> entries;
+        if (!ListFolder(folder, entries)) {
+            continue;
+        }
+        QStringList subfolders;
+        for (const TFolderEntry& entry : entries) {
+            const QString path = folder + entry.name;
+            if (entry.kind == kEntryFolder) {
+                if (m_recurse) {
+                    subfolders.append(path + '/');
+                }
+            } else if (entry.kind == kEntryFile && m_profile.ShouldBackup(path)) {
+                m_pendingFiles.append(path);
+                m_pendingNames.append(entry.name);
+            }
+        }
+        for (auto it = subfolders.crbegin(); it != subfolders.crend(); ++it) {
+            folders.append(*it);
+        }
+    }
+}
+
+void TMeow::TakeOneBatch() {
+    QList<TFolderChange> batch;
+    {
+        QMutexLocker locker(&m_queueLock);
+        if (m_queue.isEmpty()) {
+            return;
+        }
+        batch = m_queue.takeFirst();
+    }
+    for (const TFolderChange& change : std::as_const(batch)) {
+        if ((change.action & 1) == 0) {
+            continue;  // removals and old names of renames
+        }
+        const QString fullName = m_target + change.name;
+        if (m_profile.ShouldBackup(fullName)) {
+            m_pendingFiles.append(fullName);
+            m_pendingNames.append(change.name);
+        }
+    }
+}
+
+bool TMeow::StorePending(TEncodePool& pool) {
+    const int count = static_cast<int>(m_pendingFiles.size());
+    if (count == 0) {
+        return false;
+    }
+    // Stored from the end of the list (the most recently added first) while the helpers
+    // encode the next files ahead in the same order.
+    QStringList order;
+    order.reserve(count);
+    for (int i = count - 1; i >= 0; --i) {
+        order.append(m_pendingFiles[i]);
+    }
+    pool.Begin(order);
+    TProfiles& list = m_profile.List();
+    for (int k = 0; k < count; ++k) {
+        const int i = count - 1 - k;
+        if (isInterruptionRequested()) {
+            pool.Cancel();
+            return false;
+        }
+        if (list.Host().IsFlagSet(kFlagLowSpace)) {
+            pool.Cancel();
+            return true;
+        }
+        const TEncodedFile encoded = pool.Take(k);
+        if (!encoded.ok) {
+            FailFile(i, QStringLiteral("1"));
+            continue;
+        }
+        int pathId = 0;
+        if (!list.Store().StoreVersion(list, m_profileNumber, encoded.size, encoded.blob,
+                                       m_pendingFiles[i], pathId)) {
+            FailFile(i, QStringLiteral("2"));
+            continue;
+        }
+        const QString fullName = m_pendingFiles.takeAt(i);
+        const QString name = m_pendingNames.takeAt(i);
+        if (m_profile.MayDiscard(name.mid(name.lastIndexOf('/') + 1)) &&
+            !m_discardList.contains(pathId)) {
+            m_discardList.append(pathId);
+        }
+        m_stored = true;
+        ++m_profile.m_stored;
+        if (m_detailedLog) {
+            list.Log().AppendLogLine(fullName, QStringLiteral("0"));
+        }
+    }
+    pool.Cancel();
+    return false;
+}
+
+void TMeow::FailFile(int index, const QString& reason) {
+    if (!m_skipOnFailure) {
+        return;  // stays pending and is tried again in the next pass
+    }
+    const QString fullName = m_pendingFiles.takeAt(index);
+    m_pendingNames.removeAt(index);
+    ++m_profile.m_failed;
+    m_profile.List().Log().AppendLogLine(QStringLiteral("Failed:%1").arg(fullName), reason);
+}
+
+void TMeow::ApplyDiscardRule() {
+    TBackupStore& store = m_profile.List().Store();
+    try {
+        int discarded = 0;
+        if (m_discardRule < kFirstAgeRule) {
+            discarded =
+                store.KeepNewest(m_discardList, m_profileNumber, kKeepCounts[m_discardRule]);
+        } else if (m_discardRule < kNeverDiscardRule) {
+            discarded = store.DiscardOlderThan(m_discardList, m_profileNumber,
+                                               kDiscardDays[m_discardRule - kFirstAgeRule]);
+        }
+        m_profile.m_discarded += discarded;
+    } catch (const EQuiva& error) {
+        m_profile.List().PostError(error.Message());
+    }
+}
+
+void TMeow::WaitForWork() {
+    QMutexLocker locker(&m_queueLock);
+    if (!m_queue.isEmpty() || isInterruptionRequested()) {
+        return;
+    }
+    if (m_pendingFiles.isEmpty()) {
+        m_queueWake.wait(&m_queueLock);
+    } else {
+        m_queueWake.wait(&m_queueLock, kRetryIntervalMs);
+    }
+}
+
+// ---- TWoof ---------------------------------------------------------------------------
+
+TWoof::TWoof(TProfile& profile, TFolderWatcher& watcher, TMeow& worker, quint64 runSerial)
+    : m_profile(profile), m_watcher(watcher), m_worker(worker), m_runSerial(runSerial) {}
+
+TWoof::~TWoof() = default;
+
+void TWoof::run() {
+    TProfiles& list = m_profile.List();
+    QList<TFolderChange> batch;
+    for (;;) {
+        const TFolderWatcher::TWaitResult result = m_watcher.Wait(batch);
+        if (result == TFolderWatcher::kWaitStopped) {
+            return;
+        }
+        if (!batch.isEmpty()) {
+            m_worker.Enqueue(std::move(batch));
+            batch = {};
+        }
+        if (result == TFolderWatcher::kWaitLost) {
+            list.Log().AppendLogLine(QStringLiteral("%1:Changes lost").arg(m_profile.Name()),
+                                     QStringLiteral("Too many changes at once"));
+        } else if (result == TFolderWatcher::kWaitFailed) {
+            // The folder is gone, or the system's limit on watches was reached: the run
+            // ends with a log line, and the main thread stops the profile.
+            list.Log().AppendLogLine(QStringLiteral("%1:Stopped").arg(m_profile.Name()),
+                                     m_watcher.ErrorText());
+            list.PostRunEnded(&m_profile, m_runSerial);
+            return;
+        }
+    }
+}

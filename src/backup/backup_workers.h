@@ -1,0 +1,101 @@
+// The two threads of an active backup profile: TWoof, the change reader, waits for the
+// target folder's changes and queues them for the worker; TMeow, the worker, turns a full
+// scan or the queued changes into pending files, encodes and stores them, applies the
+// discard rule and reports the end of a one-shot run to the main thread.
+#pragma once
+
+#include "backup/version_blob.h"
+#include "platform/folder_watcher.h"
+
+#include <QList>
+#include <QMutex>
+#include <QStringList>
+#include <QThread>
+#include <QWaitCondition>
+
+class TEncodePool;
+class TProfile;
+
+enum TWorkerMode : int {
+    kWorkerMonitor = 0,     // stores the queued changes until stopped
+    kWorkerFullBackup = 1,  // scans the whole target once, stores, ends
+    kWorkerPrune = 2,       // applies the discard rule once, ends
+};
+
+// Thread safety: the change queue is guarded by the queue lock, shared with the change
+// reader. The worker reads its profile's settings without a lock (they cannot change
+// while the profile is active) and the host's flag word atomically. Store operations
+// take the backups lock, log lines the log lock, in that order only.
+class TMeow : public QThread {
+    Q_OBJECT
+public:
+    // Copies the profile's settings and the keys of the host's password, and builds the
+    // discard list from the store. Main thread; the thread is started by the profile.
+    TMeow(TProfile& profile, TWorkerMode mode, quint64 runSerial);
+    ~TMeow() override;
+
+    // Appends a batch of change records to the queue. Change reader thread.
+    void Enqueue(QList<TFolderChange> batch);
+    // Asks the thread to end after the file it is storing. Main thread.
+    void RequestEnd();
+
+    // How long a monitoring worker waits before it tries files that failed again.
+    static constexpr int kRetryIntervalMs = 1000;
+    // Files encoded ahead of the one being stored: enough for the helpers to keep working
+    // while a store waits for the disk (a checkpoint); at most 32 files and blobs held.
+    static constexpr int kEncodeAhead = 32;
+
+protected:
+    void run() override;
+
+private:
+    void FullScan();
+    void TakeOneBatch();
+    // Encodes and stores the pending files, newest first. True when the pass stopped
+    // because the data folder is short of space.
+    bool StorePending(TEncodePool& pool);
+    void FailFile(int index, const QString& reason);
+    void ApplyDiscardRule();
+    void WaitForWork();
+
+    TProfile& m_profile;
+    const quint64 m_runSerial;
+    const bool m_detailedLog;
+    bool m_oneShot;
+    const bool m_recurse;
+    const bool m_skipOnFailure;
+    const bool m_pruneOnly;
+    const int m_discardRule;
+    const int m_profileNumber;
+    const TBlobKeys m_keys;
+    const qint64 m_maxBytes;
+    const QString m_target;
+
+    QMutex m_queueLock;
+    QWaitCondition m_queueWake;
+    QList<QList<TFolderChange>> m_queue;
+
+    QList<int> m_discardList;
+    QStringList m_pendingFiles;
+    QStringList m_pendingNames;
+    bool m_stored = false;
+};
+
+// Thread safety: owns nothing; uses its profile's watcher (only from this thread until it
+// ends) and hands batches to the worker through its queue lock.
+class TWoof : public QThread {
+    Q_OBJECT
+public:
+    // Main thread; the thread is started by the profile after the worker.
+    TWoof(TProfile& profile, TFolderWatcher& watcher, TMeow& worker, quint64 runSerial);
+    ~TWoof() override;
+
+protected:
+    void run() override;
+
+private:
+    TProfile& m_profile;
+    TFolderWatcher& m_watcher;
+    TMeow& m_worker;
+    const quint64 m_runSerial;
+};

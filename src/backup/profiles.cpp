@@ -1,0 +1,252 @@
+#include "backup/profiles.h"
+
+#include "backup/backup_log.h"
+#include "backup/profile.h"
+#include "controls/bar_list.h"
+#include "platform/file_access.h"
+#include "platform/file_system.h"
+#include "shell/errors.h"
+#include "shell/host.h"
+#include "shell/settings_codec.h"
+#include "shell/utilities.h"
+
+#include <algorithm>
+
+namespace {
+
+constexpr const char* kProfilesKey = "Profiles";
+constexpr int kProfilesFields = 4;
+
+// Raises `counter` to at least `floor`.
+void AtLeast(std::atomic<int>& counter, int floor) {
+    int current = counter.load();
+    while (current < floor && !counter.compare_exchange_weak(current, floor)) {
+    }
+}
+
+}  // namespace
+
+TProfiles::TProfiles(THost& host, TBackupStore& store, bool autostart, QObject* parent)
+    : QObject(parent),
+      m_host(host),
+      m_store(store),
+      m_log(std::make_unique<TBackupLog>(host.LogsFolder())) {
+    m_log->OpenNewLog();
+    m_store.SetLog(m_log.get());
+    LoadAll(autostart);
+}
+
+TProfiles::~TProfiles() {
+    SaveAll(true);
+    m_store.SetLog(nullptr);
+    m_log->CloseLog();
+}
+
+// ---- persistence ---------------------------------------------------------------------
+
+void TProfiles::LoadAll(bool autostart) {
+    if (const std::optional<QByteArray> stored = m_host.LoadToolState(kProfilesKey)) {
+        const TBarList fields(DecodeSettings(*stored));
+        if (fields.Count() == kProfilesFields) {
+            m_nextVersionId = fields.Int(0, 1);
+            m_nextPathId = fields.Int(1, 1);
+            m_nextProfileId = fields.Int(2, 1);
+            m_names = fields[3].split('\n');
+            for (QByteArray& name : m_names) {
+                name = name.trimmed();
+            }
+            m_names.removeAll(QByteArray());
+        }
+    }
+    for (const QByteArray& name : std::as_const(m_names)) {
+        const std::optional<QByteArray> blob = m_host.LoadProfileBlob(name);
+        if (!blob) {
+            continue;
+        }
+        if (std::unique_ptr<TProfile> profile = TProfile::FromBlob(*this, *blob)) {
+            m_profiles.push_back(std::move(profile));
+        }
+    }
+    AdoptStoreIds();
+    if (!autostart) {
+        return;
+    }
+    for (const auto& profile : m_profiles) {
+        if (m_activeCount.load() >= kMostActive) {
+            break;
+        }
+        if (profile->TestBit(kBitAutostart)) {
+            try {
+                (void)profile->StartMonitoring();
+            } catch (const EQuiva&) {
+                // An autostart that fails leaves the profile ready; the log says why.
+            }
+        }
+    }
+}
+
+void TProfiles::AdoptStoreIds() {
+    const TStoreIds largest = m_store.LargestIds();
+    AtLeast(m_nextPathId, largest.pathId + 1);
+    AtLeast(m_nextVersionId, largest.versionId + 1);
+    int profileNumber = largest.profileNumber;
+    for (const auto& profile : m_profiles) {
+        profileNumber = std::max(profileNumber, profile->Number());
+    }
+    m_nextProfileId = std::max(m_nextProfileId, profileNumber + 1);
+}
+
+QByteArray TProfiles::CountersText() const {
+    QByteArray names;
+    for (const QByteArray& name : m_names) {
+        names += name + "\r\n";
+    }
+    return QByteArray::number(m_nextVersionId.load()) + '|' +
+           QByteArray::number(m_nextPathId.load()) + '|' + QByteArray::number(m_nextProfileId) +
+           '|' + names + '|';
+}
+
+void TProfiles::SaveCounters() {
+    m_host.SaveToolState(kProfilesKey, EncodeSettings(CountersText()));
+}
+
+void TProfiles::SaveAll(bool free) {
+    m_names.clear();
+    for (auto& profile : m_profiles) {
+        const QByteArray name = profile->Name().toUtf8();
+        m_names.append(name);
+        const QByteArray blob = profile->WriteProfileBlob();
+        if (free) {
+            profile.reset();
+        }
+        m_host.SaveProfileBlob(name, blob);
+    }
+    SaveCounters();
+    if (free) {
+        m_profiles.clear();
+    }
+}
+
+void TProfiles::ProcessIdle() {
+    SaveCounters();
+}
+
+// ---- ids -----------------------------------------------------------------------------
+
+// The counters are stored on the next idle moment, not at once: the store's own largest
+// ids are adopted at every load, so a counter lost in a crash is never handed out again.
+int TProfiles::TakePathIds(int& versionId) {
+    const int pathId = m_nextPathId.fetch_add(1);
+    versionId = m_nextVersionId.fetch_add(1);
+    m_host.SetFlag(kFlagProfilesIdle, true);
+    return pathId;
+}
+
+int TProfiles::TakeVersionId() {
+    const int versionId = m_nextVersionId.fetch_add(1);
+    m_host.SetFlag(kFlagProfilesIdle, true);
+    return versionId;
+}
+
+// ---- the list ------------------------------------------------------------------------
+
+QList<TProfile*> TProfiles::Profiles() const {
+    QList<TProfile*> list;
+    for (const auto& profile : m_profiles) {
+        list.append(profile.get());
+    }
+    return list;
+}
+
+TProfile* TProfiles::FindById(int number) const {
+    for (const auto& profile : m_profiles) {
+        if (profile->Number() == number) {
+            return profile.get();
+        }
+    }
+    return nullptr;
+}
+
+TProfile* TProfiles::FindByName(const QString& name) const {
+    for (const auto& profile : m_profiles) {
+        if (profile->Name().compare(name, Qt::CaseInsensitive) == 0) {
+            return profile.get();
+        }
+    }
+    return nullptr;
+}
+
+bool TProfiles::IsNameFree(const TProfile* profile, const QString& name) const {
+    return std::none_of(m_profiles.cbegin(), m_profiles.cend(), [&](const auto& other) {
+        return other.get() != profile && other->Name().compare(name, Qt::CaseInsensitive) == 0;
+    });
+}
+
+bool TProfiles::IsFolderFree(const TProfile* profile, const QString& folder) const {
+    if (folder.isEmpty() || EntryKind(folder) != kEntryFolder) {
+        return false;
+    }
+    return std::none_of(m_profiles.cbegin(), m_profiles.cend(), [&](const auto& other) {
+        return other.get() != profile && !other->Target().isEmpty() &&
+               IsSameFile(other->Target(), folder);
+    });
+}
+
+TProfile* TProfiles::NewProfile() {
+    QString name = QStringLiteral("New Profile");
+    for (int k = 1; !IsNameFree(nullptr, name); ++k) {
+        name = QStringLiteral("New Profile_%1").arg(k);
+    }
+    m_profiles.push_back(
+        std::make_unique<TProfile>(*this, name, m_nextProfileId++, WindowsFolder()));
+    m_names.append(name.toUtf8());
+    return m_profiles.back().get();
+}
+
+int TProfiles::DeleteProfile(TProfile* profile) {
+    const auto it = std::find_if(m_profiles.begin(), m_profiles.end(),
+                                 [&](const auto& p) { return p.get() == profile; });
+    if (it == m_profiles.end()) {
+        return Count();
+    }
+    // Stopped first, so that no worker stores a version after the profile's versions are
+    // deleted.
+    profile->Stop();
+    const QByteArray name = profile->Name().toUtf8();
+    if (!m_host.DeleteProfileRows(name, profile->Number())) {
+        return Count();
+    }
+    m_profiles.erase(it);
+    m_names.removeOne(name);
+    return Count();
+}
+
+void TProfiles::ChangeActive(int delta) {
+    int current = m_activeCount.load();
+    while (!m_activeCount.compare_exchange_weak(current, std::max(0, current + delta))) {
+    }
+}
+
+// ---- the end of a run ----------------------------------------------------------------
+
+void TProfiles::PostRunEnded(TProfile* profile, quint64 runSerial) {
+    QMetaObject::invokeMethod(
+        this, [this, profile, runSerial]() { ConcludeRun(profile, runSerial); },
+        Qt::QueuedConnection);
+}
+
+void TProfiles::PostError(const QString& message) {
+    QMetaObject::invokeMethod(
+        this, [this, message]() { m_host.ShowStatus(message, false, kStatusError); },
+        Qt::QueuedConnection);
+}
+
+void TProfiles::ConcludeRun(TProfile* profile, quint64 runSerial) {
+    const bool listed = std::any_of(m_profiles.cbegin(), m_profiles.cend(),
+                                    [&](const auto& p) { return p.get() == profile; });
+    if (!listed || profile->RunSerial() != runSerial || !profile->TestBit(kBitActive)) {
+        return;
+    }
+    profile->Stop();
+    emit RunConcluded(profile->Number());
+}

@@ -1,0 +1,251 @@
+#include "backup/version_blob.h"
+
+#include "shell/errors.h"
+#include "shell/settings_codec.h"
+
+#include <QtEndian>
+
+#include <algorithm>
+#include <cstring>
+
+#include <libdeflate.h>
+#include <zlib.h>
+
+namespace {
+
+constexpr int kZlibLevel = 1;
+// Without a known size, inflating stops here: no stored version is anywhere near it.
+constexpr qint64 kInflateCap = 64LL * 1024 * 1024;
+constexpr qint64 kInflateStep = 32 * 1024;
+
+const char kCompressedTypes[] = ".zip:.png:.cab:.7z:.lzh:.gz";
+
+[[noreturn]] void InvalidData() {
+    RaiseError(QStringLiteral("Invalid backup data"));
+}
+
+// Small files go through zlib's own deflate (level 1, window bits 15, memory level 8):
+// libdeflate's fastest level stores inputs of a few dozen bytes without compressing them.
+constexpr qint64 kSmallFile = 4096;
+constexpr int kZlibWindowBits = 15;
+constexpr int kZlibMemoryLevel = 8;
+
+// One zlib deflate state per thread, reset between files.
+class TZlibDeflater {
+public:
+    TZlibDeflater() {
+        std::memset(&m_stream, 0, sizeof m_stream);
+        m_ready = deflateInit2(&m_stream, kZlibLevel, Z_DEFLATED, kZlibWindowBits, kZlibMemoryLevel,
+                               Z_DEFAULT_STRATEGY) == Z_OK;
+    }
+    ~TZlibDeflater() {
+        if (m_ready) {
+            deflateEnd(&m_stream);
+        }
+    }
+    TZlibDeflater(const TZlibDeflater&) = delete;
+    TZlibDeflater& operator=(const TZlibDeflater&) = delete;
+
+    // Deflates `input` into `output` (capacity bytes). Returns the stream's length, or -1
+    // when it does not fit.
+    qint64 Deflate(const char* input, qint64 length, char* output, qint64 capacity) {
+        if (!m_ready || deflateReset(&m_stream) != Z_OK) {
+            return -1;
+        }
+        m_stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(input));
+        m_stream.avail_in = static_cast<uInt>(length);
+        m_stream.next_out = reinterpret_cast<Bytef*>(output);
+        m_stream.avail_out = static_cast<uInt>(capacity);
+        if (deflate(&m_stream, Z_FINISH) != Z_STREAM_END) {
+            return -1;
+        }
+        return static_cast<qint64>(m_stream.total_out);
+    }
+
+private:
+    z_stream m_stream;
+    bool m_ready = false;
+};
+
+// One compressor per thread, kept between files: setting one up costs more than
+// compressing a small file. libdeflate writes the same zlib format (RFC 1950) as zlib's
+// own deflate, about twice as fast at level 1.
+class TDeflater {
+public:
+    TDeflater() : m_compressor(libdeflate_alloc_compressor(kZlibLevel)) {}
+    ~TDeflater() { libdeflate_free_compressor(m_compressor); }
+    TDeflater(const TDeflater&) = delete;
+    TDeflater& operator=(const TDeflater&) = delete;
+
+    // The most bytes Deflate may need for `length` bytes of input.
+    qint64 Bound(qint64 length) const {
+        return m_compressor == nullptr ? 0
+                                       : static_cast<qint64>(libdeflate_zlib_compress_bound(
+                                             m_compressor, static_cast<size_t>(length)));
+    }
+
+    // Deflates `input` into `output` (Bound(length) bytes) as a zlib stream. Returns the
+    // stream's length, or -1 on failure. (With less room than Bound, libdeflate may give
+    // up on a stream that would have fitted.)
+    qint64 Deflate(const char* input, qint64 length, char* output, qint64 capacity) {
+        if (m_compressor == nullptr) {
+            return -1;
+        }
+        const size_t written =
+            libdeflate_zlib_compress(m_compressor, input, static_cast<size_t>(length), output,
+                                     static_cast<size_t>(capacity));
+        return written == 0 ? -1 : static_cast<qint64>(written);
+    }
+
+private:
+    libdeflate_compressor* m_compressor;
+};
+
+void PutLength(char* at, quint32 value) {
+    qToLittleEndian(value, at);
+}
+
+}  // namespace
+
+TBlobKeys TBlobKeys::FromHash(quint32 passwordHash) {
+    return {passwordHash, passwordHash ^ kLengthKeyMask};
+}
+
+TBlobKeys TBlobKeys::FromPassword(const QByteArray& password) {
+    return FromHash(Hash32(password));
+}
+
+bool ShouldTryCompress(const QString& fileName, qint64 size) {
+    if (size < kCompressFloor) {
+        return false;
+    }
+    const QString name = fileName.mid(fileName.lastIndexOf('/') + 1);
+    const qsizetype dot = name.lastIndexOf('.');
+    if (dot < 0) {
+        return true;
+    }
+    const QByteArray extension = name.mid(dot).toLower().toLocal8Bit();
+    return !QByteArray(kCompressedTypes).contains(extension);
+}
+
+void ScramblePayload(char* data, qint64 length, quint32 dataKey) {
+    quint32 keys[32];
+    for (int i = 0; i < 32; ++i) {
+        keys[i] = dataKey >> i;
+    }
+    const qint64 words = length / 4;
+    for (qint64 i = 0; i < words; ++i) {
+        char* at = data + 4 * i;
+        qToLittleEndian(qFromLittleEndian<quint32>(at) ^ keys[i % 32], at);
+    }
+}
+
+QByteArray EncodeVersion(const QByteArray& content, bool tryCompress, const TBlobKeys& keys) {
+    const qint64 size = content.size();
+    QByteArray blob;
+    qint64 payload = -1;
+    if (tryCompress && size > 1 && size < kSmallFile) {
+        thread_local TZlibDeflater deflater;
+        // Room for a stream one byte shorter than the file: a longer one is not used.
+        blob = QByteArray(kBlobHeaderSize + size - 1, Qt::Uninitialized);
+        payload =
+            deflater.Deflate(content.constData(), size, blob.data() + kBlobHeaderSize, size - 1);
+    } else if (tryCompress && size > 1) {
+        thread_local TDeflater deflater;
+        const qint64 bound = deflater.Bound(size);
+        blob = QByteArray(kBlobHeaderSize + bound, Qt::Uninitialized);
+        payload = deflater.Deflate(content.constData(), size, blob.data() + kBlobHeaderSize, bound);
+        if (payload >= size) {
+            payload = -1;  // not shorter than the file: stored as it is
+        }
+    }
+    if (payload >= 0) {
+        blob.resize(kBlobHeaderSize + payload);
+        blob[0] = static_cast<char>(kMethodZlib);
+    } else {
+        payload = size;
+        blob = QByteArray(kBlobHeaderSize + size, Qt::Uninitialized);
+        blob[0] = static_cast<char>(kMethodStored);
+        if (size > 0) {
+            std::memcpy(blob.data() + kBlobHeaderSize, content.constData(),
+                        static_cast<size_t>(size));
+        }
+    }
+    PutLength(blob.data() + 1, static_cast<quint32>(payload) ^ keys.lengthKey);
+    ScramblePayload(blob.data() + kBlobHeaderSize, payload, keys.dataKey);
+    return blob;
+}
+
+int BlobMethod(const QByteArray& blob) {
+    return blob.size() < kBlobHeaderSize ? -1 : static_cast<quint8>(blob[0]);
+}
+
+QByteArray DecodeVersion(const QByteArray& blob, const TBlobKeys& keys, qint64 expectedSize) {
+    const qint64 length = blob.size() - kBlobHeaderSize;
+    if (length <= 0) {
+        InvalidData();
+    }
+    const quint32 field = qFromLittleEndian<quint32>(blob.constData() + 1);
+    if (field != (static_cast<quint32>(length) ^ keys.lengthKey)) {
+        RaiseError(QStringLiteral("Invalid encryption password"));
+    }
+    QByteArray payload = blob.mid(kBlobHeaderSize);
+    ScramblePayload(payload.data(), length, keys.dataKey);
+    const int method = BlobMethod(blob);
+    if (method == kMethodStored) {
+        if (expectedSize >= 0 && payload.size() != expectedSize) {
+            InvalidData();
+        }
+        return payload;
+    }
+    if (method != kMethodZlib) {
+        InvalidData();
+    }
+
+    const qint64 cap = expectedSize >= 0 ? expectedSize : kInflateCap;
+    z_stream stream;
+    std::memset(&stream, 0, sizeof stream);
+    if (inflateInit(&stream) != Z_OK) {
+        InvalidData();
+    }
+    QByteArray out(expectedSize >= 0 ? expectedSize : std::min(cap, 4 * length + kInflateStep),
+                   Qt::Uninitialized);
+    stream.next_in = reinterpret_cast<Bytef*>(payload.data());
+    stream.avail_in = static_cast<uInt>(payload.size());
+    int rc = Z_OK;
+    while (rc == Z_OK) {
+        if (static_cast<qint64>(stream.total_out) == out.size()) {
+            if (out.size() >= cap) {
+                // Room for one more byte shows whether the stream holds more than allowed.
+                if (stream.avail_in == 0) {
+                    break;
+                }
+                char probe;
+                stream.next_out = reinterpret_cast<Bytef*>(&probe);
+                stream.avail_out = 1;
+                rc = inflate(&stream, Z_NO_FLUSH);
+                if (stream.avail_out == 0) {
+                    rc = Z_DATA_ERROR;
+                }
+                break;
+            }
+            out.resize(std::min(cap, 2 * out.size() + kInflateStep));
+        }
+        stream.next_out = reinterpret_cast<Bytef*>(out.data() + stream.total_out);
+        stream.avail_out = static_cast<uInt>(out.size() - static_cast<qint64>(stream.total_out));
+        rc = inflate(&stream, Z_NO_FLUSH);
+        if (rc == Z_BUF_ERROR && stream.avail_out > 0) {
+            rc = Z_DATA_ERROR;  // input ended before the stream did
+        }
+        if (rc == Z_BUF_ERROR) {
+            rc = Z_OK;
+        }
+    }
+    const qint64 produced = static_cast<qint64>(stream.total_out);
+    inflateEnd(&stream);
+    if (rc != Z_STREAM_END || (expectedSize >= 0 && produced != expectedSize)) {
+        InvalidData();
+    }
+    out.resize(produced);
+    return out;
+}

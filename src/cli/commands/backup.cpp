@@ -1,0 +1,465 @@
+// `quiva backup`: profiles, full backups, pruning, search, restore and the log, over the
+// same engine and databases as the desktop program (refused while that program runs).
+#include "backup/backup_log.h"
+#include "backup/backup_store.h"
+#include "backup/profile.h"
+#include "backup/profiles.h"
+#include "backup/version_restore.h"
+#include "cli/cli_args.h"
+#include "cli/cli_host.h"
+#include "cli/command.h"
+#include "platform/file_system.h"
+#include "platform/folders.h"
+#include "platform/instance_lock.h"
+#include "shell/day_number.h"
+#include "shell/errors.h"
+#include "shell/utilities.h"
+
+#include <QDir>
+#include <QEventLoop>
+#include <QFile>
+#include <QTimer>
+
+#include <algorithm>
+#include <cstdio>
+
+namespace {
+
+constexpr const char* kBackupUsage =
+    "Usage: quiva backup COMMAND ...\n"
+    "\n"
+    "Commands:\n"
+    "  profile list\n"
+    "      one line per profile: name, number, state, target folder, extensions, size\n"
+    "      limit, discard rule, options\n"
+    "  profile add NAME --target DIR --ext .a,.b [--recurse|--no-recurse]\n"
+    "              [--size-limit KB] [--rule N]\n"
+    "      a new profile (4 to 24 characters); KB is one of 1 5 10 25 50 100 256 512\n"
+    "      1024 2048 4096 (default 256); N is the discard rule:\n"
+    "        0 keep last two, 1 keep 10 most recent, 2 keep 20 most recent (default),\n"
+    "        3 discard after one day, 4 after one week, 5 after 30 days,\n"
+    "        6 after 90 days, 7 never discard\n"
+    "  profile delete NAME\n"
+    "      deletes the profile and every version stored under it\n"
+    "  run NAME\n"
+    "      a full backup of the profile's folder; waits for its end and prints the\n"
+    "      numbers of stored and failed files\n"
+    "  prune NAME\n"
+    "      applies the profile's discard rule once\n"
+    "  search NAME [--mask M] [--from YYYY-MM-DD] [--to YYYY-MM-DD]\n"
+    "      one line per stored version: id, file, folder, size, date (tab-separated);\n"
+    "      M is a file-name mask with * and ? (or SQL's % and _), default all; the dates\n"
+    "      default to 2000-01-01 and today; at most 128 versions of 128 names\n"
+    "  restore ID... --password P [--to DIR] [--assign-date]\n"
+    "      writes each version to its own folder, or to DIR under its name; the\n"
+    "      password is the preferences password at the time of the backup; with\n"
+    "      --assign-date the file gets the version's date\n"
+    "  log [--all]\n"
+    "      the lines of the newest backup log (of every log with --all)\n"
+    "\n"
+    "Exit status: 0 done, 1 refused or failed (the reason on stderr), 2 usage error.\n";
+
+constexpr const char* kName = "backup";
+constexpr int kLongestName = 24;
+constexpr int kShortestName = 4;
+constexpr int kIdlePollMs = 250;
+
+void PrintLine(const QString& text) {
+    std::printf("%s\n", text.toUtf8().constData());
+}
+
+int Fail(const QString& message) {
+    std::fprintf(stderr, "quiva backup: %s\n", message.toUtf8().constData());
+    return kExitFailed;
+}
+
+bool HelpAsked(const QStringList& args) {
+    return args.contains(QLatin1String("--help")) || args.contains(QLatin1String("-h"));
+}
+
+QString StateText(const TProfile& profile) {
+    if (profile.TestBit(kBitRunning)) {
+        return QStringLiteral("running");
+    }
+    if (profile.TestBit(kBitActive)) {
+        return QStringLiteral("monitoring");
+    }
+    return profile.TestBit(kBitReady) ? QStringLiteral("ready") : QStringLiteral("not ready");
+}
+
+QString OptionsText(const TProfile& profile) {
+    static const struct {
+        int bit;
+        const char* text;
+    } kOptions[] = {
+        {kBitAutostart, "autostart"},      {kBitDetailedLog, "detailed-log"},
+        {kBitLowPriority, "low-priority"}, {kBitNoEmptyFiles, "no-empty-files"},
+        {kBitRecurse, "recurse"},          {kBitSkipOnFailure, "skip-on-failure"},
+    };
+    QStringList options;
+    for (const auto& option : kOptions) {
+        if (profile.TestBit(option.bit)) {
+            options << QString::fromLatin1(option.text);
+        }
+    }
+    return options.join(',');
+}
+
+int ListProfiles(TProfiles& list) {
+    for (const TProfile* profile : list.Profiles()) {
+        PrintLine(
+            QStringList({profile->Name(), QString::number(profile->Number()), StateText(*profile),
+                         profile->Target(), profile->Extensions().join(','),
+                         SizeLimitTexts().at(profile->SizeLimitIndex()),
+                         DiscardRuleTexts().at(profile->DiscardRule()), OptionsText(*profile)})
+                .join('\t'));
+    }
+    return kExitOk;
+}
+
+int AddProfile(THost& host, TProfiles& list, const QStringList& args) {
+    const TCliArgs parsed(args, {"--target", "--ext", "--size-limit", "--rule"},
+                          {"--recurse", "--no-recurse"});
+    if (!parsed.Error().isEmpty()) {
+        return UsageError(kName, parsed.Error(), kBackupUsage);
+    }
+    if (parsed.Positional().size() != 1) {
+        return UsageError(kName, QStringLiteral("profile add takes one NAME"), kBackupUsage);
+    }
+    const QString name = parsed.Positional().first().trimmed();
+    const std::optional<QString> target = parsed.Value("--target");
+    const std::optional<QString> extensions = parsed.Value("--ext");
+    if (!target || !extensions) {
+        return UsageError(kName, QStringLiteral("profile add needs --target and --ext"),
+                          kBackupUsage);
+    }
+    if (parsed.Has("--recurse") && parsed.Has("--no-recurse")) {
+        return UsageError(kName, QStringLiteral("--recurse and --no-recurse exclude each other"),
+                          kBackupUsage);
+    }
+    int sizeIndex = kDefaultSizeLimit;
+    if (const std::optional<QString> size = parsed.Value("--size-limit")) {
+        const int* found =
+            std::find(std::begin(kSizeLimitKb), std::end(kSizeLimitKb), size->toInt());
+        if (found == std::end(kSizeLimitKb)) {
+            return UsageError(kName,
+                              QStringLiteral("--size-limit takes one of 1 5 10 25 50 100 "
+                                             "256 512 1024 2048 4096: '%1'")
+                                  .arg(*size),
+                              kBackupUsage);
+        }
+        sizeIndex = static_cast<int>(found - std::begin(kSizeLimitKb));
+    }
+    int rule = kDefaultDiscardRule;
+    if (const std::optional<QString> text = parsed.Value("--rule")) {
+        bool ok = false;
+        rule = text->toInt(&ok);
+        if (!ok || rule < 0 || rule >= kDiscardRules) {
+            return UsageError(kName,
+                              QStringLiteral("--rule takes a number from 0 to 7: '%1'").arg(*text),
+                              kBackupUsage);
+        }
+    }
+    QStringList selected;
+    for (QString extension : extensions->split(',', Qt::SkipEmptyParts)) {
+        extension = extension.trimmed().toLower();
+        if (!extension.isEmpty()) {
+            selected << (extension.startsWith('.') ? extension : '.' + extension);
+        }
+    }
+
+    if (name.size() < kShortestName) {
+        return Fail(QStringLiteral("Name too short"));
+    }
+    if (name.size() > kLongestName) {
+        return Fail(QStringLiteral("Name too long (at most %1 characters)").arg(kLongestName));
+    }
+    if (!list.IsNameFree(nullptr, name)) {
+        return Fail(QStringLiteral("A profile named %1 exists already").arg(name));
+    }
+    if (list.Count() >= TProfiles::kMostProfiles) {
+        return Fail(QStringLiteral("Only 10 profiles allowed"));
+    }
+    if (selected.isEmpty()) {
+        return Fail(
+            QStringLiteral("Supply a target directory & at least one file type to monitor!"));
+    }
+    QString folder = QDir(*target).absolutePath();
+    IncludeTrailingBackslash(folder);
+    try {
+        RejectOwnFolders(folder, {host.ProgramFolder(), host.DataFolder(), host.LogsFolder()});
+    } catch (const EQuiva& error) {
+        return Fail(error.Message());
+    }
+    if (!list.IsFolderFree(nullptr, folder)) {
+        return Fail(QStringLiteral("%1 is not a folder, or another profile has it").arg(folder));
+    }
+    TProfile* profile = list.NewProfile();
+    profile->SetName(name);
+    profile->SetExtensions(selected.join(QStringLiteral("\r\n")));
+    profile->SetTarget(folder);
+    profile->SetBit(kBitRecurse, !parsed.Has("--no-recurse"));
+    profile->SetSizeLimit(sizeIndex);
+    profile->SetDiscardRule(rule);
+    list.SaveAll(false);
+    PrintLine(QStringLiteral("Added profile %1 (number %2)").arg(name).arg(profile->Number()));
+    return kExitOk;
+}
+
+int DeleteProfile(TProfiles& list, const QStringList& args) {
+    if (args.size() != 1) {
+        return UsageError(kName, QStringLiteral("profile delete takes one NAME"), kBackupUsage);
+    }
+    TProfile* profile = list.FindByName(args.first());
+    if (profile == nullptr) {
+        return Fail(QStringLiteral("No profile named %1").arg(args.first()));
+    }
+    const QString name = profile->Name();
+    const int before = list.Count();
+    if (list.DeleteProfile(profile) == before) {
+        return Fail(QStringLiteral("Could not delete %1").arg(name));
+    }
+    list.SaveAll(false);
+    PrintLine(QStringLiteral("Deleted profile %1 and its backups").arg(name));
+    return kExitOk;
+}
+
+// Starts a one-shot run and waits for its end on this thread's event loop.
+int RunOneShot(THost& host, TProfiles& list, const QStringList& args, bool prune) {
+    if (args.size() != 1) {
+        return UsageError(kName, QStringLiteral("%1 takes one NAME").arg(prune ? "prune" : "run"),
+                          kBackupUsage);
+    }
+    TProfile* profile = list.FindByName(args.first());
+    if (profile == nullptr) {
+        return Fail(QStringLiteral("No profile named %1").arg(args.first()));
+    }
+    profile->RecheckReady();
+    if (!profile->TestBit(kBitReady)) {
+        return Fail(
+            QStringLiteral("Supply a target directory & at least one file type to monitor!"));
+    }
+    QEventLoop loop;
+    QObject::connect(&list, &TProfiles::RunConcluded, &loop, [&](int number) {
+        if (number == profile->Number()) {
+            loop.quit();
+        }
+    });
+    // The desktop's idle handler keeps flag 16 (the data folder short of space) current;
+    // here a timer does. The counters are stored when the profile list closes.
+    auto checkSpace = [&host] { host.SetFlag(kFlagLowSpace, !HasFreeSpace(host.DataFolder())); };
+    QTimer idle;
+    QObject::connect(&idle, &QTimer::timeout, &loop, checkSpace);
+    checkSpace();
+    idle.start(kIdlePollMs);
+    try {
+        (void)(prune ? profile->StartPrune() : profile->StartFullBackup());
+    } catch (const EQuiva& error) {
+        return Fail(error.Message());
+    }
+    loop.exec();
+    const TProfile::TRunCounts counts = profile->RunCounts();
+    if (prune) {
+        PrintLine(QStringLiteral("Discarded %1 versions").arg(counts.discarded));
+        return kExitOk;
+    }
+    PrintLine(QStringLiteral("Stored %1 files, %2 failed").arg(counts.stored).arg(counts.failed) +
+              (counts.discarded > 0
+                   ? QStringLiteral("; discarded %1 old versions").arg(counts.discarded)
+                   : QString()));
+    if (counts.blocked) {
+        return Fail(QStringLiteral("the run stopped: the data folder has less than 16 MiB free"));
+    }
+    return counts.failed == 0 ? kExitOk : kExitFailed;
+}
+
+std::optional<QDate> DateOption(const TCliArgs& parsed, const QString& option, QString& error) {
+    const std::optional<QString> text = parsed.Value(option);
+    if (!text) {
+        return std::nullopt;
+    }
+    const QDate date = QDate::fromString(*text, QStringLiteral("yyyy-MM-dd"));
+    if (!date.isValid()) {
+        error = QStringLiteral("%1 takes a date YYYY-MM-DD: '%2'").arg(option, *text);
+    }
+    return date;
+}
+
+int Search(TBackupStore& store, TProfiles& list, const QStringList& args) {
+    const TCliArgs parsed(args, {"--mask", "--from", "--to"}, {});
+    if (!parsed.Error().isEmpty()) {
+        return UsageError(kName, parsed.Error(), kBackupUsage);
+    }
+    if (parsed.Positional().size() != 1) {
+        return UsageError(kName, QStringLiteral("search takes one NAME"), kBackupUsage);
+    }
+    QString error;
+    const QDate from = DateOption(parsed, "--from", error).value_or(QDate(2000, 1, 1));
+    const QDate to = DateOption(parsed, "--to", error).value_or(QDate::currentDate());
+    if (!error.isEmpty()) {
+        return UsageError(kName, error, kBackupUsage);
+    }
+    TProfile* profile = list.FindByName(parsed.Positional().first());
+    if (profile == nullptr) {
+        return Fail(QStringLiteral("No profile named %1").arg(parsed.Positional().first()));
+    }
+    // As the window's mask field: no path characters, and * and ? become % and _.
+    QString mask = parsed.Value("--mask").value_or(QString());
+    for (const QChar dropped : QStringLiteral("\"/:<>\\|")) {
+        mask.remove(dropped);
+    }
+    mask.replace('*', '%').replace('?', '_');
+    if (mask.isEmpty()) {
+        mask = QStringLiteral("%");
+    }
+    const int first = static_cast<int>(DayNumberFromDate(from));
+    const int dayAfterLast = static_cast<int>(DayNumberFromDate(to)) + 1;
+    try {
+        RejectSequence(QStringLiteral("%%"), mask);
+        RejectSequence(QStringLiteral("%_"), mask);
+        if (dayAfterLast < first) {
+            RaiseError(QStringLiteral("Invalid date range"));
+        }
+        QList<TVersionRow> rows;
+        (void)store.SearchVersions(profile->Number(), first, mask, dayAfterLast, rows);
+        for (const TVersionRow& row : rows) {
+            PrintLine(QStringList({QString::number(row.versionId), row.file, row.folder,
+                                   QString::number(row.size), row.DateText()})
+                          .join('\t'));
+        }
+        if (rows.isEmpty()) {
+            std::fprintf(stderr, "No Matches\n");
+        }
+    } catch (const EQuiva& failure) {
+        return Fail(failure.Message());
+    }
+    return kExitOk;
+}
+
+int Restore(TBackupStore& store, const QStringList& args) {
+    const TCliArgs parsed(args, {"--password", "--to"}, {"--assign-date"});
+    if (!parsed.Error().isEmpty()) {
+        return UsageError(kName, parsed.Error(), kBackupUsage);
+    }
+    if (parsed.Positional().isEmpty()) {
+        return UsageError(kName, QStringLiteral("restore takes one or more version ids"),
+                          kBackupUsage);
+    }
+    QList<int> ids;
+    for (const QString& text : parsed.Positional()) {
+        bool ok = false;
+        const int id = text.toInt(&ok);
+        if (!ok || id <= 0) {
+            return UsageError(kName, QStringLiteral("not a version id: '%1'").arg(text),
+                              kBackupUsage);
+        }
+        ids << id;
+    }
+    const QByteArray password = parsed.Value("--password").value_or(QString()).toLocal8Bit();
+    const std::optional<QString> to = parsed.Value("--to");
+    int result = kExitOk;
+    for (const int id : ids) {
+        try {
+            const std::optional<TVersionRow> version = store.FindVersion(id);
+            if (!version) {
+                RaiseError(QStringLiteral("No valid backup data available!"));
+            }
+            const QString folder = to ? QDir(*to).absolutePath() + '/' : version->folder;
+            WriteVersionFile(store, *version, folder, version->file, password,
+                             parsed.Has("--assign-date"));
+            PrintLine(QStringLiteral("Restored %1%2").arg(folder, version->file));
+        } catch (const EQuiva& error) {
+            result = Fail(QStringLiteral("version %1: %2").arg(id).arg(error.Message()));
+        }
+    }
+    return result;
+}
+
+int ShowLog(THost& host, const QStringList& args) {
+    const TCliArgs parsed(args, {}, {"--all"});
+    if (!parsed.Error().isEmpty() || !parsed.Positional().isEmpty()) {
+        return UsageError(
+            kName, parsed.Error().isEmpty() ? QStringLiteral("log takes no names") : parsed.Error(),
+            kBackupUsage);
+    }
+    // Log names carry their creation time (yyMMdd_hhmmss), so name order is time order.
+    QStringList logs = QDir(host.LogsFolder())
+                           .entryList({QStringLiteral("Backups*.log")}, QDir::Files, QDir::Name);
+    if (!parsed.Has("--all") && logs.size() > 1) {
+        logs = logs.mid(logs.size() - 1);
+    }
+    for (const QString& name : logs) {
+        QFile file(host.LogsFolder() + name);
+        if (!file.open(QIODevice::ReadOnly)) {
+            continue;
+        }
+        const QByteArray bytes = file.readAll();
+        const QString text = QString::fromUtf16(
+            reinterpret_cast<const char16_t*>(bytes.constData()), bytes.size() / 2);
+        for (const QStringView line :
+             QStringView(text).split(QStringLiteral("\r\n"), Qt::SkipEmptyParts)) {
+            PrintLine(line.toString());
+        }
+    }
+    return kExitOk;
+}
+
+int RunCommand(TCliHost& host, const QString& command, const QStringList& rest) {
+    host.OpenStores(DefaultProgramFolder());
+    // A short run leaves a large store uncompacted; the desktop program compacts it.
+    host.SetCompactBackupsOnClose(false);
+    if (command == QLatin1String("log")) {
+        return ShowLog(host, rest);
+    }
+    if (!host.IsFlagSet(kFlagBackupsDatabase)) {
+        return Fail(QStringLiteral("Can't open backups.db"));
+    }
+    host.StartProfiles(false);
+    TProfiles& list = *host.Profiles();
+    if (command == QLatin1String("profile")) {
+        const QString action = rest.value(0);
+        if (action == QLatin1String("list") && rest.size() == 1) {
+            return ListProfiles(list);
+        }
+        if (action == QLatin1String("add")) {
+            return AddProfile(host, list, rest.mid(1));
+        }
+        if (action == QLatin1String("delete")) {
+            return DeleteProfile(list, rest.mid(1));
+        }
+        return UsageError(kName, QStringLiteral("profile takes list, add or delete"), kBackupUsage);
+    }
+    if (command == QLatin1String("run") || command == QLatin1String("prune")) {
+        return RunOneShot(host, list, rest, command == QLatin1String("prune"));
+    }
+    if (command == QLatin1String("search")) {
+        return Search(*host.BackupStore(), list, rest);
+    }
+    return Restore(*host.BackupStore(), rest);
+}
+
+int RunBackup(TCliHost& host, const QStringList& args) {
+    if (args.isEmpty() || HelpAsked(args)) {
+        std::fputs(kBackupUsage, args.isEmpty() ? stderr : stdout);
+        return args.isEmpty() ? kExitUsage : kExitOk;
+    }
+    const QString command = args.first();
+    static const QStringList kCommands = {"profile", "run", "prune", "search", "restore", "log"};
+    if (!kCommands.contains(command)) {
+        return UsageError(kName, QStringLiteral("unknown command '%1'").arg(command), kBackupUsage);
+    }
+    // The desktop program holds this lock while it runs; the profiles, counters and the
+    // store are its own then. It is held here until the stores are closed again.
+    TInstanceLock instance;
+    if (!instance.TryAcquire()) {
+        return Fail(
+            QStringLiteral("Quiva Tessaline is running; close it before using quiva backup"));
+    }
+    const int result = RunCommand(host, command, args.mid(1));
+    host.CloseStores();
+    return result;
+}
+
+}  // namespace
+
+QUIVA_CLI_COMMAND(backup, "backup", "backup profiles, full backups, search and restore", RunBackup);

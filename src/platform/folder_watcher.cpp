@@ -1,0 +1,361 @@
+#include "platform/folder_watcher.h"
+
+#include "platform/file_access.h"
+
+#include <QFile>
+
+#include <cerrno>
+#include <cstring>
+
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/inotify.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr size_t kEventBufferSize = 64 * 1024;
+// New files whose writer never closes them (FIFOs, hard links) are forgotten past this.
+constexpr qsizetype kCreatedMemory = 16384;
+
+QString SystemText(int error) {
+    return QString::fromLocal8Bit(std::strerror(error));
+}
+
+// True when the events from `at` to `end` hold the "renamed to" half of a rename.
+bool HasRenameTarget(const char* at, const char* end, quint32 cookie) {
+    while (at < end) {
+        const auto* event = reinterpret_cast<const struct inotify_event*>(at);
+        if ((event->mask & IN_MOVED_TO) != 0 && event->cookie == cookie) {
+            return true;
+        }
+        at += sizeof(struct inotify_event) + event->len;
+    }
+    return false;
+}
+
+}  // namespace
+
+TFolderWatcher::TFolderWatcher() = default;
+
+TFolderWatcher::~TFolderWatcher() {
+    Close();
+}
+
+QString TFolderWatcher::WatchLimitText() {
+    return QStringLiteral(
+        "The system's limit on watched folders is reached (fs.inotify.max_user_watches); "
+        "raise the limit or watch a smaller folder tree");
+}
+
+quint32 TFolderWatcher::WatchMask() const {
+    const quint32 filter = m_options.filter;
+    quint32 mask = IN_ONLYDIR | IN_DONT_FOLLOW | IN_EXCL_UNLINK | IN_DELETE_SELF | IN_MOVE_SELF;
+    if ((filter & (kNotifyFileName | kNotifyDirName)) != 0 || m_options.recursive) {
+        mask |= IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO;
+    }
+    if ((filter & (kNotifySize | kNotifyLastWrite)) != 0) {
+        // The kernel merges a close with the close before it while that one is unread;
+        // the opens between them keep two writes of a file two records.
+        mask |= m_options.whenWriterDone ? (IN_CREATE | IN_OPEN | IN_CLOSE_WRITE) : IN_MODIFY;
+    }
+    if ((filter & (kNotifyAttributes | kNotifySecurity)) != 0) {
+        mask |= IN_ATTRIB;
+    }
+    if ((filter & kNotifyLastAccess) != 0) {
+        mask |= IN_ACCESS;
+    }
+    return mask;
+}
+
+bool TFolderWatcher::Open(const QString& folder, const TOptions& options) {
+    Close();
+    m_error.clear();
+    m_options = options;
+    m_root = folder.endsWith('/') ? folder : folder + '/';
+    m_inotifyFd = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    if (m_inotifyFd < 0) {
+        m_error = errno == EMFILE ? QStringLiteral(
+                                        "The system's limit on folder watchers is reached "
+                                        "(fs.inotify.max_user_instances)")
+                                  : SystemText(errno);
+        return false;
+    }
+    m_stopFd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    if (m_stopFd < 0) {
+        m_error = SystemText(errno);
+        Close();
+        return false;
+    }
+    if (EntryKind(m_root) != kEntryFolder) {
+        m_error = QStringLiteral("Could not watch %1: %2").arg(m_root, SystemText(ENOENT));
+        Close();
+        return false;
+    }
+    QList<TFolderChange> none;
+    if (!AddTree(QString(), kChangeNone, none) || m_rootWatch < 0) {
+        if (m_error.isEmpty()) {
+            m_error = QStringLiteral("Could not watch %1").arg(m_root);
+        }
+        Close();
+        return false;
+    }
+    return true;
+}
+
+void TFolderWatcher::Close() {
+    if (m_inotifyFd >= 0) {
+        close(m_inotifyFd);
+        m_inotifyFd = -1;
+    }
+    if (m_stopFd >= 0) {
+        close(m_stopFd);
+        m_stopFd = -1;
+    }
+    m_rootWatch = -1;
+    m_watches.clear();
+    m_created.clear();
+}
+
+void TFolderWatcher::RequestStop() {
+    if (m_stopFd >= 0) {
+        const quint64 one = 1;
+        [[maybe_unused]] const ssize_t written = write(m_stopFd, &one, sizeof one);
+    }
+}
+
+// Watches the folder `relative` (below the root, "" for the root itself, else ending in
+// "/") and, when recursive, every folder below it. With a report action, every file (and,
+// when folder names are watched, every folder) found is added to the batch. False only
+// when watching must end (the system's limit); m_error then says why.
+bool TFolderWatcher::AddTree(const QString& relative, int reportAction,
+                             QList<TFolderChange>& batch) {
+    QStringList folders{relative};
+    const quint32 mask = WatchMask();
+    while (!folders.isEmpty()) {
+        const QString current = folders.takeFirst();
+        if (m_options.watchLimit > 0 && m_watches.size() >= m_options.watchLimit) {
+            m_error = WatchLimitText();
+            return false;
+        }
+        const int watch =
+            inotify_add_watch(m_inotifyFd, QFile::encodeName(m_root + current).constData(), mask);
+        if (watch < 0) {
+            if (errno == ENOSPC) {
+                m_error = WatchLimitText();
+                return false;
+            }
+            if (current.isEmpty()) {
+                m_error = QStringLiteral("Could not watch %1: %2").arg(m_root, SystemText(errno));
+                return false;
+            }
+            continue;  // gone again, or not readable: nothing to watch there
+        }
+        m_watches.insert(watch, current);
+        if (current.isEmpty()) {
+            m_rootWatch = watch;
+        }
+        if (!m_options.recursive && reportAction == kChangeNone) {
+            continue;
+        }
+        QList<TFolderEntry> entries;
+        if (!ListFolder(m_root + current, entries)) {
+            continue;
+        }
+        for (const TFolderEntry& entry : entries) {
+            const QString name = current + entry.name;
+            if (entry.kind == kEntryFolder) {
+                if (m_options.recursive) {
+                    folders.append(name + '/');
+                }
+                if (reportAction != kChangeNone && (m_options.filter & kNotifyDirName) != 0) {
+                    batch.append({reportAction, name});
+                }
+            } else if (reportAction != kChangeNone && (m_options.filter & kNotifyFileName) != 0) {
+                batch.append({reportAction, name});
+            }
+        }
+    }
+    return true;
+}
+
+void TFolderWatcher::DropTree(const QString& relative) {
+    for (auto it = m_watches.begin(); it != m_watches.end();) {
+        if (it.value().startsWith(relative)) {
+            inotify_rm_watch(m_inotifyFd, it.key());
+            it = m_watches.erase(it);
+        } else {
+            ++it;
+        }
+    }
+}
+
+void TFolderWatcher::RenameTree(const QString& from, const QString& to) {
+    for (auto it = m_watches.begin(); it != m_watches.end(); ++it) {
+        if (it.value().startsWith(from)) {
+            it.value() = to + it.value().mid(from.size());
+        }
+    }
+}
+
+// Reads every event the kernel holds and turns them into records. False when watching
+// must end (m_error says why).
+bool TFolderWatcher::ReadEvents(QList<TFolderChange>& batch, bool& lost) {
+    alignas(struct inotify_event) char buffer[kEventBufferSize];
+    const quint32 filter = m_options.filter;
+    const bool fileNames = (filter & kNotifyFileName) != 0;
+    const bool dirNames = (filter & kNotifyDirName) != 0;
+    QHash<quint32, QString> movedAway;  // folders renamed from, by cookie
+    bool alive = true;
+
+    for (;;) {
+        const ssize_t length = read(m_inotifyFd, buffer, sizeof buffer);
+        if (length < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            break;  // EAGAIN: nothing more for now
+        }
+        if (length == 0) {
+            break;
+        }
+        for (ssize_t offset = 0; offset < length;) {
+            const auto* event = reinterpret_cast<const struct inotify_event*>(buffer + offset);
+            offset += static_cast<ssize_t>(sizeof(struct inotify_event) + event->len);
+            const quint32 mask = event->mask;
+            if ((mask & IN_Q_OVERFLOW) != 0) {
+                lost = true;
+                continue;
+            }
+            const auto watch = m_watches.constFind(event->wd);
+            if (watch == m_watches.cend()) {
+                continue;
+            }
+            const QString folder = watch.value();
+            if ((mask & IN_IGNORED) != 0 ||
+                (event->wd == m_rootWatch && (mask & (IN_DELETE_SELF | IN_MOVE_SELF)) != 0)) {
+                if (event->wd == m_rootWatch) {
+                    m_error = QStringLiteral("The folder %1 is no longer available").arg(m_root);
+                    alive = false;
+                }
+                if ((mask & IN_IGNORED) != 0) {
+                    m_watches.remove(event->wd);
+                }
+                continue;
+            }
+            if (event->len == 0) {
+                continue;  // an event of the watched folder itself
+            }
+            const QString name = folder + QFile::decodeName(event->name);
+            if ((mask & IN_ISDIR) != 0) {
+                if ((mask & IN_CREATE) != 0) {
+                    if (dirNames) {
+                        batch.append({kChangeAdded, name});
+                    }
+                    if (m_options.recursive && !AddTree(name + '/', kChangeAdded, batch)) {
+                        alive = false;
+                    }
+                } else if ((mask & IN_MOVED_TO) != 0) {
+                    if (dirNames) {
+                        batch.append({kChangeRenamedTo, name});
+                    }
+                    if (m_options.recursive) {
+                        const auto away = movedAway.find(event->cookie);
+                        if (away != movedAway.end()) {
+                            RenameTree(away.value() + '/', name + '/');
+                            movedAway.erase(away);
+                        } else if (!AddTree(name + '/', kChangeAdded, batch)) {
+                            alive = false;
+                        }
+                    }
+                } else if ((mask & IN_MOVED_FROM) != 0) {
+                    if (dirNames) {
+                        batch.append({kChangeRenamedFrom, name});
+                    }
+                    // The kernel queues both halves of a rename together. Without the other
+                    // half here the folder went outside the tree: its watches go at once, so
+                    // that changes made in it now are not reported under its old name.
+                    if (HasRenameTarget(buffer + offset, buffer + length, event->cookie)) {
+                        movedAway.insert(event->cookie, name);
+                    } else {
+                        DropTree(name + '/');
+                    }
+                } else if ((mask & IN_DELETE) != 0) {
+                    if (dirNames) {
+                        batch.append({kChangeRemoved, name});
+                    }
+                } else if ((mask & (IN_ATTRIB | IN_ACCESS)) != 0) {
+                    batch.append({kChangeModified, name});
+                }
+                continue;
+            }
+            if ((mask & IN_CREATE) != 0) {
+                if (m_options.whenWriterDone) {
+                    if (m_created.size() >= kCreatedMemory) {
+                        m_created.clear();
+                    }
+                    m_created.insert(name);
+                } else if (fileNames) {
+                    batch.append({kChangeAdded, name});
+                }
+            } else if ((mask & IN_CLOSE_WRITE) != 0) {
+                const bool isNew = m_created.remove(name);
+                batch.append({isNew && fileNames ? kChangeAdded : kChangeModified, name});
+            } else if ((mask & IN_MODIFY) != 0) {
+                batch.append({kChangeModified, name});
+            } else if ((mask & IN_DELETE) != 0) {
+                m_created.remove(name);
+                if (fileNames) {
+                    batch.append({kChangeRemoved, name});
+                }
+            } else if ((mask & IN_MOVED_FROM) != 0) {
+                m_created.remove(name);
+                if (fileNames) {
+                    batch.append({kChangeRenamedFrom, name});
+                }
+            } else if ((mask & IN_MOVED_TO) != 0) {
+                if (fileNames) {
+                    batch.append({kChangeRenamedTo, name});
+                }
+            } else if ((mask & (IN_ATTRIB | IN_ACCESS)) != 0) {
+                batch.append({kChangeModified, name});
+            }
+        }
+    }
+    return alive;
+}
+
+TFolderWatcher::TWaitResult TFolderWatcher::Wait(QList<TFolderChange>& batch) {
+    batch.clear();
+    if (m_inotifyFd < 0) {
+        return kWaitFailed;
+    }
+    for (;;) {
+        struct pollfd fds[2] = {{m_stopFd, POLLIN, 0}, {m_inotifyFd, POLLIN, 0}};
+        const int ready = poll(fds, 2, -1);
+        if (ready < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            m_error = SystemText(errno);
+            return kWaitFailed;
+        }
+        if ((fds[0].revents & POLLIN) != 0) {
+            return kWaitStopped;
+        }
+        if ((fds[1].revents & POLLIN) == 0) {
+            continue;
+        }
+        bool lost = false;
+        const bool alive = ReadEvents(batch, lost);
+        if (!alive) {
+            return kWaitFailed;
+        }
+        if (lost) {
+            return kWaitLost;
+        }
+        if (!batch.isEmpty()) {
+            return kWaitBatch;
+        }
+    }
+}

@@ -1,0 +1,111 @@
+// Folder change notification: watches a folder (and, when asked, every folder below it)
+// with inotify and hands out batches of (action, name relative to the folder) records.
+// One reader thread per watched folder blocks in Wait; any thread may ask it to stop.
+#pragma once
+
+#include <QHash>
+#include <QList>
+#include <QSet>
+#include <QString>
+
+#include <atomic>
+
+// What happened to a name, numbered as the change records of the original design.
+enum TChangeAction : int {
+    kChangeNone = 0,
+    kChangeAdded = 1,
+    kChangeRemoved = 2,
+    kChangeModified = 3,
+    kChangeRenamedFrom = 4,
+    kChangeRenamedTo = 5,
+};
+
+// What to watch: the original design's filter bits.
+enum TChangeFilter : quint32 {
+    kNotifyFileName = 0x001,    // files created, deleted, renamed
+    kNotifyDirName = 0x002,     // folders created, deleted, renamed
+    kNotifyAttributes = 0x004,  // attributes changed
+    kNotifySize = 0x008,        // size changed
+    kNotifyLastWrite = 0x010,   // written
+    kNotifyLastAccess = 0x020,  // read
+    kNotifyCreation = 0x040,    // creation time (never reported here)
+    kNotifySecurity = 0x100,    // permissions changed
+};
+
+struct TFolderChange {
+    int action = kChangeNone;
+    QString name;  // relative to the watched folder, "/" between parts
+};
+
+// Thread safety: Open, Wait and Close belong to one thread at a time (the reader);
+// RequestStop may be called from any thread at any moment after Open.
+class TFolderWatcher {
+public:
+    struct TOptions {
+        bool recursive = true;
+        quint32 filter = kNotifyFileName | kNotifyLastWrite;
+        // Report a file only when its writer is done: "modified" when a writer closes it
+        // (never on each write), "added" for a new file when its writer closes it or when
+        // it is renamed into place, so that a half-written file is never reported.
+        bool whenWriterDone = false;
+        // Folders at most (0: as many as the system allows). Reaching it counts as
+        // reaching the system's limit; for tests.
+        int watchLimit = 0;
+    };
+
+    enum TWaitResult : int {
+        kWaitBatch = 0,    // the batch holds records
+        kWaitLost = 1,     // the system dropped changes; the batch holds what arrived
+        kWaitStopped = 2,  // RequestStop was called
+        kWaitFailed = 3,   // watching cannot go on (ErrorText says why); the batch holds
+                           // the records that arrived before
+    };
+
+    TFolderWatcher();
+    ~TFolderWatcher();
+    TFolderWatcher(const TFolderWatcher&) = delete;
+    TFolderWatcher& operator=(const TFolderWatcher&) = delete;
+
+    // Starts watching `folder` (with or without a trailing "/"). False when it cannot:
+    // the folder is missing or unreadable, or the system's limit on watches is reached;
+    // ErrorText then says so in words. Reader thread (or before the reader starts).
+    [[nodiscard]] bool Open(const QString& folder, const TOptions& options);
+
+    // Blocks until records arrive, the watch fails or a stop is requested (a stop wins
+    // over pending records). Files found in a folder that appears inside the watched tree
+    // are reported as added, since they may have arrived before its watch did. Reader
+    // thread.
+    TWaitResult Wait(QList<TFolderChange>& batch);
+
+    // Makes the current or next Wait return kWaitStopped. Any thread.
+    void RequestStop();
+
+    // Stops watching and frees the descriptors. Reader thread, or any thread once the
+    // reader has ended.
+    void Close();
+
+    // Why Open failed or Wait returned kWaitFailed.
+    QString ErrorText() const { return m_error; }
+
+    // The number of folders being watched.
+    int WatchCount() const { return static_cast<int>(m_watches.size()); }
+
+    // The texts of the two limits, for callers that explain them.
+    static QString WatchLimitText();
+
+private:
+    quint32 WatchMask() const;
+    bool AddTree(const QString& relative, int reportAction, QList<TFolderChange>& batch);
+    void DropTree(const QString& relative);
+    void RenameTree(const QString& from, const QString& to);
+    bool ReadEvents(QList<TFolderChange>& batch, bool& lost);
+
+    int m_inotifyFd = -1;
+    int m_stopFd = -1;
+    int m_rootWatch = -1;
+    QString m_root;  // with a trailing "/"
+    TOptions m_options;
+    QHash<int, QString> m_watches;  // watch -> folder relative to the root, "" or "a/b/"
+    QSet<QString> m_created;        // new files whose writer has not closed them yet
+    QString m_error;
+};

@@ -1,0 +1,186 @@
+// `quiva backup` end to end: the real command line in a temporary program folder, over
+// real folders and a real store, and its refusal while the desktop program runs.
+#include "platform/instance_lock.h"
+#include "support/test_dir.h"
+
+#include <QFileInfo>
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QRandomGenerator>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+struct TRun {
+    int code = -1;
+    QString out;
+    QString err;
+};
+
+class BackupCli : public ::testing::Test {
+protected:
+    void SetUp() override {
+        m_dir.MakeDir("data");
+        m_dir.MakeDir("run");
+        m_tree = m_dir.MakeDir("tree") + "/";
+    }
+    TRun Quiva(const QStringList& args) {
+        QProcess process;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("XDG_DATA_HOME", m_dir.Sub("data"));
+        env.insert("XDG_RUNTIME_DIR", m_dir.Sub("run"));
+        process.setProcessEnvironment(env);
+        process.start(QUIVA_CLI, QStringList{"backup"} + args);
+        EXPECT_TRUE(process.waitForFinished(60000));
+        return {process.exitCode(), QString::fromUtf8(process.readAllStandardOutput()),
+                QString::fromUtf8(process.readAllStandardError())};
+    }
+    // The version lines of a search, split at the tabs.
+    QList<QStringList> Search(const QStringList& args) {
+        QList<QStringList> rows;
+        const TRun run = Quiva(QStringList{"search"} + args);
+        EXPECT_EQ(run.code, 0) << qPrintable(run.err);
+        for (const QString& line : run.out.split('\n', Qt::SkipEmptyParts)) {
+            rows << line.split('\t');
+        }
+        return rows;
+    }
+
+    TestDir m_dir;
+    QString m_tree;
+};
+
+TEST_F(BackupCli, ProfileRunSearchRestoreAndLog) {
+    QByteArray random(150000, Qt::Uninitialized);
+    QRandomGenerator generator(9);
+    for (char& byte : random) {
+        byte = static_cast<char>(generator.bounded(256));
+    }
+    const QByteArray text = QByteArray("some text, again and again\n").repeated(3000);
+    m_dir.Write("tree/random.dat", random);
+    m_dir.Write("tree/sub/text.txt", text);
+    m_dir.Write("tree/a\"b'c.txt", "quoted");
+    m_dir.Write("tree/x%_y.txt", "percent");
+    m_dir.WriteSized("tree/too-big.txt", 300 * 1024);
+
+    TRun run = Quiva({"profile", "add", "Documents", "--target", m_tree, "--ext", "txt,.DAT"});
+    ASSERT_EQ(run.code, 0) << qPrintable(run.err);
+    run = Quiva({"profile", "list"});
+    ASSERT_EQ(run.code, 0);
+    const QStringList fields = run.out.trimmed().split('\t');
+    ASSERT_EQ(fields.size(), 8);
+    EXPECT_EQ(fields[0], "Documents");
+    EXPECT_EQ(fields[2], "ready");
+    EXPECT_EQ(fields[3], m_tree);
+    EXPECT_EQ(fields[4], ".txt,.dat");
+    EXPECT_EQ(fields[5], "256 Kb");
+
+    run = Quiva({"run", "documents"});
+    ASSERT_EQ(run.code, 0) << qPrintable(run.err);
+    EXPECT_EQ(run.out, "Stored 4 files, 0 failed\n");
+    run = Quiva({"log"});
+    EXPECT_TRUE(run.out.contains((m_tree + "too-big.txt").toUpper() + ",-2"))
+        << qPrintable(run.out);
+
+    const QList<QStringList> all = Search({"Documents"});
+    ASSERT_EQ(all.size(), 4);
+    for (const QStringList& row : all) {
+        ASSERT_EQ(row.size(), 5);
+    }
+    // Masks drop double quotes as the window's mask field does; "?" stands in for one.
+    const QList<QStringList> quoted = Search({"Documents", "--mask", "a?b'c*"});
+    ASSERT_EQ(quoted.size(), 1);
+    EXPECT_EQ(quoted[0][1], "a\"b'c.txt");
+    const QList<QStringList> percent = Search({"Documents", "--mask", "x?_y.txt"});
+    ASSERT_EQ(percent.size(), 1);
+    EXPECT_EQ(percent[0][1], "x%_y.txt");
+    EXPECT_TRUE(Search({"Documents", "--from", "2001-01-01", "--to", "2001-12-31"}).isEmpty());
+    EXPECT_EQ(Quiva({"search", "Documents", "--from", "2001-01-05", "--to", "2001-01-03"}).err,
+              "quiva backup: Invalid date range\n");
+
+    // Restored elsewhere byte for byte, with the version's date.
+    QStringList ids;
+    for (const QStringList& row : all) {
+        ids << row[0];
+    }
+    const QString out = m_dir.Sub("out");
+    run = Quiva(QStringList{"restore"} + ids +
+                QStringList{"--password", "vompa7", "--to", out, "--assign-date"});
+    ASSERT_EQ(run.code, 0) << qPrintable(run.err);
+    EXPECT_EQ(m_dir.Read(out + "/random.dat"), random);
+    EXPECT_EQ(m_dir.Read(out + "/text.txt"), text);
+    EXPECT_EQ(m_dir.Read(out + "/a\"b'c.txt"), "quoted");
+    EXPECT_EQ(m_dir.Read(out + "/x%_y.txt"), "percent");
+    const QStringList textRow = *std::find_if(
+        all.cbegin(), all.cend(), [](const QStringList& r) { return r[1] == "text.txt"; });
+    EXPECT_EQ(QFileInfo(out + "/text.txt").lastModified().toString("yyyy/MM/dd hh:mm:ss"),
+              textRow[4]);
+
+    // A wrong password writes nothing; the right one replaces the file in place.
+    m_dir.Write("tree/sub/text.txt", "edited");
+    run = Quiva({"restore", textRow[0], "--password", "nope"});
+    EXPECT_EQ(run.code, 1);
+    EXPECT_EQ(
+        run.err,
+        QStringLiteral("quiva backup: version %1: Invalid encryption password\n").arg(textRow[0]));
+    EXPECT_EQ(m_dir.Read("tree/sub/text.txt"), "edited");
+    run = Quiva({"restore", textRow[0], "--password", "vompa7"});
+    ASSERT_EQ(run.code, 0) << qPrintable(run.err);
+    EXPECT_EQ(m_dir.Read("tree/sub/text.txt"), text);
+    EXPECT_EQ(Quiva({"restore", "99999", "--password", "vompa7"}).err,
+              "quiva backup: version 99999: No valid backup data available!\n");
+
+    run = Quiva({"prune", "Documents"});
+    EXPECT_EQ(run.code, 0);
+    EXPECT_EQ(run.out, "Discarded 0 versions\n");
+    run = Quiva({"profile", "delete", "DOCUMENTS"});
+    ASSERT_EQ(run.code, 0) << qPrintable(run.err);
+    EXPECT_TRUE(Quiva({"profile", "list"}).out.isEmpty());
+}
+
+TEST_F(BackupCli, RefusesBadInputWithUsageOrMessages) {
+    EXPECT_EQ(Quiva({}).code, 2);
+    EXPECT_EQ(Quiva({"frobnicate"}).code, 2);
+    EXPECT_EQ(Quiva({"profile", "add", "Name"}).code, 2);  // no --target, --ext
+    EXPECT_EQ(Quiva({"profile", "add", "Name", "--target", m_tree, "--ext", ".txt", "--size-limit",
+                     "300"})
+                  .code,
+              2);
+    EXPECT_EQ(
+        Quiva({"profile", "add", "Name", "--target", m_tree, "--ext", ".txt", "--rule", "8"}).code,
+        2);
+    EXPECT_EQ(Quiva({"restore", "abc", "--password", "x"}).code, 2);
+    EXPECT_EQ(Quiva({"search", "X", "--from", "yesterday"}).code, 2);
+    EXPECT_EQ(Quiva({"profile", "add", "abc", "--target", m_tree, "--ext", ".txt"}).err,
+              "quiva backup: Name too short\n");
+    EXPECT_EQ(
+        Quiva({"profile", "add", "Good", "--target", m_dir.Sub("missing"), "--ext", ".txt"}).code,
+        1);
+    EXPECT_EQ(Quiva({"profile", "add", "Data", "--target", m_dir.Sub("data/quiva-tessaline/Data"),
+                     "--ext", ".txt"})
+                  .err,
+              "quiva backup: Quiva application, data & log folders cannot be monitored\n");
+    ASSERT_EQ(Quiva({"profile", "add", "First", "--target", m_tree, "--ext", ".txt"}).code, 0);
+    EXPECT_EQ(
+        Quiva({"profile", "add", "first", "--target", m_dir.MakeDir("t2"), "--ext", ".txt"}).err,
+        "quiva backup: A profile named first exists already\n");
+    EXPECT_EQ(Quiva({"profile", "add", "Second", "--target", m_tree, "--ext", ".txt"}).code, 1);
+    EXPECT_EQ(Quiva({"run", "nobody"}).err, "quiva backup: No profile named nobody\n");
+}
+
+TEST_F(BackupCli, RefusesWhileTheDesktopProgramRuns) {
+    // The lock the desktop program holds, in the run-time folder the command line sees.
+    qputenv("XDG_RUNTIME_DIR", m_dir.Sub("run").toUtf8());
+    TInstanceLock held(TInstanceLock::DefaultPath());
+    ASSERT_TRUE(held.TryAcquire());
+    const TRun run = Quiva({"profile", "list"});
+    EXPECT_EQ(run.code, 1);
+    EXPECT_EQ(run.err,
+              "quiva backup: Quiva Tessaline is running; close it before using quiva backup\n");
+    EXPECT_FALSE(QFileInfo::exists(m_dir.Sub("data/quiva-tessaline/qvde.d")));
+    held.Release();
+    EXPECT_EQ(Quiva({"profile", "list"}).code, 0);
+}
+
+}  // namespace

@@ -1,0 +1,152 @@
+// The version blob: method choice, length field, word scrambling, zlib format and the
+// decoder's refusals.
+#include "backup/version_blob.h"
+#include "shell/errors.h"
+#include "shell/settings_codec.h"
+
+#include <QRandomGenerator>
+#include <QtEndian>
+
+#include <zlib.h>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+const TBlobKeys kKeys = TBlobKeys::FromPassword("vompa7");
+
+QByteArray Compressible(qsizetype size) {
+    return QByteArray(size, 'a');
+}
+
+QByteArray Incompressible(qsizetype size, quint32 seed = 7) {
+    QByteArray bytes(size, Qt::Uninitialized);
+    QRandomGenerator random(seed);
+    for (char& byte : bytes) {
+        byte = static_cast<char>(random.bounded(256));
+    }
+    return bytes;
+}
+
+QByteArray Encode(const QString& name, const QByteArray& content) {
+    return EncodeVersion(content, ShouldTryCompress(name, content.size()), kKeys);
+}
+
+QString ErrorOf(const QByteArray& blob, const TBlobKeys& keys, qint64 expected = -1) {
+    try {
+        DecodeVersion(blob, keys, expected);
+    } catch (const EQuiva& error) {
+        return error.Message();
+    }
+    return QString();
+}
+
+TEST(VersionBlob, KeysComeFromThePasswordHash) {
+    EXPECT_EQ(kKeys.dataKey, Hash32(QByteArray("vompa7")));
+    EXPECT_EQ(kKeys.lengthKey, kKeys.dataKey ^ kLengthKeyMask);
+    EXPECT_EQ(TBlobKeys::FromHash(kKeys.dataKey).lengthKey, kKeys.lengthKey);
+}
+
+TEST(VersionBlob, MethodFollowsSizeAndExtension) {
+    struct Case {
+        const char* name;
+        QByteArray content;
+        int method;
+    };
+    const Case cases[] = {
+        {"small.txt", Compressible(48), kMethodStored},   // under the floor
+        {"edge.txt", Compressible(49), kMethodZlib},      // stream shorter than 49 bytes
+        {"edge.bin", Incompressible(49), kMethodStored},  // stream not shorter
+        {"report.GZ", Compressible(1000), kMethodStored},
+        {"x.z", Compressible(1000), kMethodStored},  // ".z" occurs in ".zip"
+        {"y.g", Compressible(1000), kMethodStored},  // ".g" occurs in ".gz"
+        {"photo.png", Compressible(1000), kMethodStored},
+        {"a.tar", Compressible(1000), kMethodZlib},
+        {"noextension", Compressible(1000), kMethodZlib},
+        {"/folder.gz/inner", Compressible(1000), kMethodZlib},  // the folder's dot is no extension
+    };
+    for (const Case& c : cases) {
+        const QByteArray blob = Encode(c.name, c.content);
+        EXPECT_EQ(BlobMethod(blob), c.method) << c.name;
+        EXPECT_EQ(DecodeVersion(blob, kKeys, c.content.size()), c.content) << c.name;
+    }
+}
+
+TEST(VersionBlob, EmptyFileIsAFiveByteBlobThatCannotBeRead) {
+    const QByteArray blob = Encode("empty.txt", QByteArray());
+    ASSERT_EQ(blob.size(), 5);
+    EXPECT_EQ(BlobMethod(blob), kMethodStored);
+    EXPECT_EQ(qFromLittleEndian<quint32>(blob.constData() + 1), 0u ^ kKeys.lengthKey);
+    EXPECT_EQ(ErrorOf(blob, kKeys), "Invalid backup data");
+}
+
+TEST(VersionBlob, TenBytePayloadScramblesTwoWordsAndKeepsTheTail) {
+    const QByteArray content("0123456789");
+    const QByteArray blob = Encode("ten.txt", content);
+    ASSERT_EQ(blob.size(), 15);
+    EXPECT_EQ(BlobMethod(blob), kMethodStored);
+    EXPECT_EQ(qFromLittleEndian<quint32>(blob.constData() + 1), 10u ^ kKeys.lengthKey);
+    const quint32 w0 = qFromLittleEndian<quint32>(content.constData());
+    const quint32 w1 = qFromLittleEndian<quint32>(content.constData() + 4);
+    EXPECT_EQ(qFromLittleEndian<quint32>(blob.constData() + 5), w0 ^ kKeys.dataKey);
+    EXPECT_EQ(qFromLittleEndian<quint32>(blob.constData() + 9), w1 ^ (kKeys.dataKey >> 1));
+    EXPECT_EQ(blob.mid(13), QByteArray("89"));
+}
+
+TEST(VersionBlob, ScramblingKeyShiftRepeatsEvery32Words) {
+    QByteArray payload(4 * 40, '\0');
+    ScramblePayload(payload.data(), payload.size(), 0xF0000000u);
+    EXPECT_EQ(qFromLittleEndian<quint32>(payload.constData() + 4 * 31), 0xF0000000u >> 31);
+    EXPECT_EQ(qFromLittleEndian<quint32>(payload.constData() + 4 * 32), 0xF0000000u);
+    EXPECT_EQ(qFromLittleEndian<quint32>(payload.constData() + 4 * 33), 0xF0000000u >> 1);
+}
+
+TEST(VersionBlob, CompressedPayloadIsAStandardZlibStream) {
+    const QByteArray content = Compressible(5000) + Incompressible(300);
+    QByteArray blob = Encode("mixed.dat", content);
+    ASSERT_EQ(BlobMethod(blob), kMethodZlib);
+    QByteArray payload = blob.mid(kBlobHeaderSize);
+    ScramblePayload(payload.data(), payload.size(), kKeys.dataKey);
+    EXPECT_EQ(static_cast<quint8>(payload[0]), 0x78);  // deflate, 32 KiB window
+    QByteArray out(content.size(), '\0');
+    uLongf outLength = static_cast<uLongf>(out.size());
+    ASSERT_EQ(uncompress(reinterpret_cast<Bytef*>(out.data()), &outLength,
+                         reinterpret_cast<const Bytef*>(payload.constData()),
+                         static_cast<uLong>(payload.size())),
+              Z_OK);
+    EXPECT_EQ(out, content);
+}
+
+TEST(VersionBlob, RoundTripsByteEqual) {
+    for (const QByteArray& content : {Compressible(3 * 65536 + 3), Incompressible(100003),
+                                      Incompressible(1), QByteArray("x")}) {
+        const QByteArray blob = Encode("file.dat", content);
+        EXPECT_EQ(DecodeVersion(blob, kKeys, content.size()), content);
+        EXPECT_EQ(DecodeVersion(blob, kKeys), content);
+    }
+}
+
+TEST(VersionBlob, DecoderRefusesWrongKeysAndDamage) {
+    const QByteArray content = Compressible(4000);
+    const QByteArray blob = Encode("file.txt", content);
+    EXPECT_EQ(ErrorOf(blob, TBlobKeys::FromPassword("other")), "Invalid encryption password");
+    EXPECT_EQ(ErrorOf(blob.left(3), kKeys), "Invalid backup data");
+    // The payload shortened and the length field made to match: the stream ends early.
+    QByteArray cut = blob.left(blob.size() - 4);
+    qToLittleEndian<quint32>(static_cast<quint32>(cut.size() - 5) ^ kKeys.lengthKey,
+                             cut.data() + 1);
+    EXPECT_EQ(ErrorOf(cut, kKeys), "Invalid backup data");
+    QByteArray flipped = blob;
+    flipped[10] = static_cast<char>(flipped[10] ^ 0x55);
+    EXPECT_EQ(ErrorOf(flipped, kKeys), "Invalid backup data");
+    QByteArray unknown = blob;
+    unknown[0] = 7;
+    EXPECT_EQ(ErrorOf(unknown, kKeys), "Invalid backup data");
+    // A stream that inflates to more (or less) than the stored size is refused.
+    EXPECT_EQ(ErrorOf(blob, kKeys, content.size() - 1), "Invalid backup data");
+    EXPECT_EQ(ErrorOf(blob, kKeys, content.size() + 1), "Invalid backup data");
+    const QByteArray raw = Encode("raw.zip", content);
+    EXPECT_EQ(ErrorOf(raw, kKeys, content.size() + 1), "Invalid backup data");
+}
+
+}  // namespace
