@@ -37,6 +37,12 @@ int main(int argc, char** argv) {
     // window or opens any database.
     TInstanceGuard guard;
     if (!guard.Start()) {
+        if (guard.HandOverFailed()) {
+            std::fprintf(stderr,
+                         "Quiva Tessaline: another Quiva process (a quiva command) is using "
+                         "the program's data; start the program again when it has ended.\n");
+            return 1;
+        }
         return 0;
     }
     SeedRandomFromSystem();

@@ -45,7 +45,7 @@ bool TInstanceGuard::Start() {
             m_block->Seek(0);
             (void)m_block->Read(&handle, sizeof handle);
         }
-        Send(m_folder, kRaiseMessage);
+        m_handOverFailed = !Send(m_folder, kRaiseMessage);
         return false;
     }
     // First instance: a socket left by a crashed run is stale, since the lock was free.

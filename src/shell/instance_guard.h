@@ -31,6 +31,10 @@ public:
     // returns false; the caller ends.
     [[nodiscard]] bool Start();
 
+    // After a Start that returned false: true when no running instance took the hand-over
+    // (the lock is held by a process that does not listen, such as a `quiva` command).
+    bool HandOverFailed() const { return m_handOverFailed; }
+
     // Sends the quit message to the running instance. False when none answers.
     static bool SendQuit(const QString& runtimeFolder = TInstanceLock::RuntimeFolder());
 
@@ -54,4 +58,5 @@ private:
     TInstanceLock m_lock;
     std::unique_ptr<TMapStream> m_block;
     QLocalServer* m_server = nullptr;
+    bool m_handOverFailed = false;
 };

@@ -91,6 +91,10 @@ TMaster::TMaster(const QString& programFolder, QWidget* parent) : QMainWindow(pa
         connect(dispatcher, &QAbstractEventDispatcher::aboutToBlock, this, &TMaster::WhenIdle);
     }
     ApplyHelpContext(this, kHelpMain);
+
+    // Last step of start-up: the profile list loads every profile and starts those marked
+    // to start by themselves.
+    StartProfiles(true);
 }
 
 TMaster::~TMaster() {
@@ -415,6 +419,9 @@ void TMaster::WhenIdle() {
     if (m_lastSpaceCheck < 0 || now - m_lastSpaceCheck >= kSpaceCheckIntervalMs) {
         m_lastSpaceCheck = now;
         SetFlag(kFlagLowSpace, !HasFreeSpace(DataFolder()));
+    }
+    if (IsFlagSet(kFlagProfilesIdle)) {
+        ProcessBackupIdle();
     }
     bool more = false;
     for (const auto& handler : m_idleHandlers) {

@@ -85,6 +85,7 @@ TEST(InstanceGuard, SecondStartHandsOverAndEnds) {
     {
         TInstanceGuard second(runtime.Path());
         EXPECT_FALSE(second.Start());
+        EXPECT_FALSE(second.HandOverFailed());
     }
     EXPECT_TRUE(raised.wait(3000) || raised.count() == 1);
     EXPECT_EQ(quit.count(), 0);
@@ -123,6 +124,7 @@ TEST(InstanceGuard, ACrashedFirstInstanceNeverBlocksTheNextStart) {
     {
         TInstanceGuard blocked(runtime.Path());
         EXPECT_FALSE(blocked.Start());  // the lock is held while the holder lives
+        EXPECT_TRUE(blocked.HandOverFailed());  // and nobody listens to take the hand-over
     }
     kill(child, SIGKILL);
     waitpid(child, nullptr, 0);
