@@ -4,6 +4,7 @@
 #include "platform/file_system.h"
 #include "shell/errors.h"
 #include "shell/master_window.h"
+#include "shell/window_parts.h"
 #include "tools/file/common/file_dialogs.h"
 #include "tools/file/common/file_io.h"
 #include "tools/file/equalize/equalizer.h"
@@ -24,31 +25,11 @@ namespace {
 constexpr int kClientWidth = 377;
 constexpr int kClientHeight = 245;
 
-QFrame* MakePanel(QWidget* parent, const char* name) {
-    auto* panel = new QFrame(parent);
-    panel->setObjectName(QLatin1String(name));
-    panel->setFrameStyle(QFrame::Panel | QFrame::Raised);
-    return panel;
-}
-
-template <typename T>
-T* Named(T* widget, const char* name) {
-    widget->setObjectName(QLatin1String(name));
-    return widget;
-}
-
 // A path shown as sunken static text on white.
 TEllPath* MakePathText(QWidget* parent, const char* name) {
     auto* path = Named(new TEllPath(parent), name);
     path->setBackgroundRole(QPalette::Base);
     return path;
-}
-
-QToolButton* MakeBrowseButton(QWidget* parent, const char* name, int tag) {
-    auto* button = Named(new QToolButton(parent), name);
-    button->setIcon(button->style()->standardIcon(QStyle::SP_DirOpenIcon));
-    button->setProperty("Tag", tag);
-    return button;
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include "shell/errors.h"
 #include "shell/master_window.h"
 #include "shell/utilities.h"
+#include "shell/window_parts.h"
 #include "tools/file/common/file_dialogs.h"
 #include "tools/file/common/file_io.h"
 #include "tools/file/common/size_sliders.h"
@@ -29,19 +30,6 @@ namespace {
 
 constexpr int kClientWidth = 248;
 constexpr int kClientHeight = 314;
-
-QFrame* MakePanel(QWidget* parent, const char* name) {
-    auto* panel = new QFrame(parent);
-    panel->setObjectName(QLatin1String(name));
-    panel->setFrameStyle(QFrame::Panel | QFrame::Raised);
-    return panel;
-}
-
-template <typename T>
-T* Named(T* widget, const char* name) {
-    widget->setObjectName(QLatin1String(name));
-    return widget;
-}
 
 // Turns whatever is typed into upper case, like an edit box with upper-case characters.
 class TUpperCaseValidator : public QValidator {

@@ -4,6 +4,7 @@
 #include "shell/errors.h"
 #include "shell/master_window.h"
 #include "shell/utilities.h"
+#include "shell/window_parts.h"
 #include "tools/file/common/file_dialogs.h"
 #include "tools/file/common/file_io.h"
 #include "tools/file/splice/splicer.h"
@@ -26,19 +27,6 @@ namespace {
 
 constexpr int kClientWidth = 209;
 constexpr int kClientHeight = 338;
-
-QFrame* MakePanel(QWidget* parent, const char* name) {
-    auto* panel = new QFrame(parent);
-    panel->setObjectName(QLatin1String(name));
-    panel->setFrameStyle(QFrame::Panel | QFrame::Raised);
-    return panel;
-}
-
-template <typename T>
-T* Named(T* widget, const char* name) {
-    widget->setObjectName(QLatin1String(name));
-    return widget;
-}
 
 // A flat list button showing the style's icon, or the text where the style has none.
 QToolButton* MakeListButton(QWidget* parent, const char* name, const QString& text,
