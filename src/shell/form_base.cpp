@@ -1,5 +1,6 @@
 #include "shell/form_base.h"
 
+#include "shell/errors.h"
 #include "shell/master_window.h"
 #include "shell/settings_codec.h"
 #include "shell/utilities.h"
@@ -103,6 +104,30 @@ void TFormBase::EndWithError(const QString& message, const QString& partialFile)
     }
     if (TMaster* master = Master()) {
         master->EndBusy(message, kBusyHold, kStatusError);
+    }
+}
+
+void TFormBase::RunBusy(const QString& busyText, const QString& doneText,
+                        const std::function<void()>& action) {
+    TMaster* master = Master();
+    if (master != nullptr) {
+        master->BeginBusy(busyText, kBusyHold, kStatusInfo);
+    }
+    try {
+        action();
+        if (master != nullptr) {
+            master->EndBusy(doneText, kBusyFade, kStatusCompletion);
+        }
+    } catch (const EQuiva& error) {
+        EndWithError(error.Message());
+    } catch (const std::exception& error) {
+        EndWithError(QString::fromLocal8Bit(error.what()));
+    }
+}
+
+void TFormBase::ShowProgress(const QString& text) {
+    if (THost* host = Host()) {
+        host->ShowStatus(text, false, kStatusInfo);
     }
 }
 

@@ -12,6 +12,7 @@
 #include <QWidget>
 
 #include <array>
+#include <functional>
 #include <optional>
 
 class TMaster;
@@ -66,6 +67,15 @@ public:
     void EndWithError(const QString& message, const QString& partialFile = QString());
     // Shows the message as an error that does not fade.
     void ShowStickyError(const QString& message);
+
+    // Runs a long action in the busy state: BeginBusy with busyText (held), the action,
+    // then EndBusy with doneText (fading, completion). An error of the action ends the busy
+    // state through EndWithError with its message; nothing is deleted, as the engines leave
+    // no partial file. Never raises.
+    void RunBusy(const QString& busyText, const QString& doneText,
+                 const std::function<void()>& action);
+    // Shows a progress text of a long action (it fades).
+    static void ShowProgress(const QString& text);
 
     // ---- settings envelope ---------------------------------------------------------------
     // Builds "field|field|...|", scrambles it and stores it under the key. Never raises.

@@ -230,27 +230,9 @@ void TfrmFill::DoFill() {
         QThread::msleep(static_cast<unsigned long>(std::max(0, NoticePauseMs)));
     }
 
-    TMaster* master = Master();
-    if (master != nullptr) {
-        master->BeginBusy(QString::fromLatin1(kFillingText), kBusyHold, kStatusInfo);
-    }
-    try {
-        Fill(plan, [](int percent) {
-            if (THost* host = Host()) {
-                host->ShowStatus(PercentDoneText(percent), false, kStatusInfo);
-            }
-        });
-        if (master != nullptr) {
-            master->EndBusy(QString::fromLatin1(kFillingCompleteText), kBusyFade,
-                            kStatusCompletion);
-        }
-    } catch (const EQuiva& error) {
-        // The filler leaves nothing behind on failure, and an existing destination keeps
-        // its content: there is no partial file to delete here.
-        EndWithError(error.Message());
-    } catch (const std::exception& error) {
-        EndWithError(QString::fromLocal8Bit(error.what()));
-    }
+    RunBusy(QString::fromLatin1(kFillingText), QString::fromLatin1(kFillingCompleteText), [&plan] {
+        Fill(plan, [](int percent) { ShowProgress(PercentDoneText(percent)); });
+    });
 }
 
 void TfrmFill::SaveSettings() {

@@ -241,25 +241,8 @@ void TfrmSplice::DoConcat() {
         return;
     }
 
-    TMaster* master = Master();
-    if (master != nullptr) {
-        master->BeginBusy(QString::fromLatin1(kSplicingText), kBusyHold, kStatusInfo);
-    }
-    try {
-        Splice(destination, sources, overwrite, [](const QString& source) {
-            if (THost* host = Host()) {
-                host->ShowStatus(source, false, kStatusInfo);
-            }
-        });
-        if (master != nullptr) {
-            master->EndBusy(QString::fromLatin1(kSplicingCompleteText), kBusyFade,
-                            kStatusCompletion);
-        }
-    } catch (const EQuiva& error) {
-        EndWithError(error.Message());
-    } catch (const std::exception& error) {
-        EndWithError(QString::fromLocal8Bit(error.what()));
-    }
+    RunBusy(QString::fromLatin1(kSplicingText), QString::fromLatin1(kSplicingCompleteText),
+            [&] { Splice(destination, sources, overwrite, &TFormBase::ShowProgress); });
 }
 
 void TfrmSplice::SaveSettings() {

@@ -190,25 +190,10 @@ void TfrmSplit::DoSplit() {
     request.maxCount = m_maxCount;
     request.overwrite = cbxOverwrite->isChecked();
 
-    TMaster* master = Master();
-    if (master != nullptr) {
-        master->BeginBusy(QString::fromLatin1(kSplittingText), kBusyHold, kStatusInfo);
-    }
-    try {
-        Split(request, [](int percent) {
-            if (THost* host = Host()) {
-                host->ShowStatus(PercentDoneText(percent), false, kStatusInfo);
-            }
-        });
-        if (master != nullptr) {
-            master->EndBusy(QString::fromLatin1(kSplittingCompleteText), kBusyFade,
-                            kStatusCompletion);
-        }
-    } catch (const EQuiva& error) {
-        EndWithError(error.Message());
-    } catch (const std::exception& error) {
-        EndWithError(QString::fromLocal8Bit(error.what()));
-    }
+    RunBusy(QString::fromLatin1(kSplittingText), QString::fromLatin1(kSplittingCompleteText),
+            [&request] {
+                Split(request, [](int percent) { ShowProgress(PercentDoneText(percent)); });
+            });
 }
 
 void TfrmSplit::SaveSettings() {
