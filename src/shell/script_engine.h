@@ -11,6 +11,21 @@ struct TScriptVariable {
     QByteArray value;
 };
 
+// What the PHP module provides: the engine itself. The program reaches it through
+// TScriptEngine, which loads the module on Start.
+class IScriptRuntime {
+public:
+    virtual ~IScriptRuntime() = default;
+    virtual bool Start() = 0;
+    virtual void Shutdown() = 0;
+    virtual bool Run(const QByteArray& script, QList<TScriptVariable>& variables,
+                     QByteArray& failure) = 0;
+};
+
+// The module's entry point, looked up by this name.
+using TScriptRuntimeEntry = IScriptRuntime* (*)();
+constexpr const char* kScriptRuntimeEntry = "QuivaScriptRuntime";
+
 // The process-wide PHP engine. PHP allows one engine per process, so there is one
 // instance; it is started once and shut down at program end.
 //
@@ -19,10 +34,14 @@ class TScriptEngine {
 public:
     static TScriptEngine& Instance();
 
-    // Starts the engine. Returns true when it is active afterwards (also when it was
-    // already active). A failure leaves the engine inactive; it never crashes. PHP starts
-    // at most once per process, so Start after Shutdown fails.
+    // Loads the PHP module (libquiva_php.so) and starts the engine. Returns true when it is
+    // active afterwards (also when it was already active). A module or PHP library that
+    // cannot be loaded, or a failed start, leaves the engine inactive; it never crashes.
+    // PHP starts at most once per process, so Start after Shutdown fails.
     bool Start();
+
+    // Why the last Start failed, in words (empty after a successful one).
+    const QByteArray& StartFailure() const { return m_startFailure; }
 
     // True after a successful Start and before Shutdown.
     bool IsActive() const { return m_active; }
@@ -49,6 +68,7 @@ public:
 
 private:
     TScriptEngine() = default;
+    IScriptRuntime* m_runtime = nullptr;
     bool m_active = false;
-    bool m_requestOpen = false;
+    QByteArray m_startFailure;
 };
