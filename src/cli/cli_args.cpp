@@ -66,6 +66,19 @@ std::optional<qint64> ParseByteCount(const QString& text) {
     return value * unit;
 }
 
+bool PrintHelpIfAsked(const QStringList& args, const char* usage) {
+    for (const QString& arg : args) {
+        if (arg == QLatin1String("--")) {
+            break;
+        }
+        if (arg == QLatin1String("--help") || arg == QLatin1String("-h")) {
+            std::fputs(usage, stdout);
+            return true;
+        }
+    }
+    return false;
+}
+
 int UsageError(const char* name, const QString& message, const char* usage) {
     std::fprintf(stderr, "quiva %s: %s\n\n%s", name, qPrintable(message), usage);
     return kExitUsage;

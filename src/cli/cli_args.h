@@ -33,5 +33,9 @@ private:
 // case). None for anything else, a negative number or an overflow.
 std::optional<qint64> ParseByteCount(const QString& text);
 
+// True when the arguments ask for help ("--help" or "-h" anywhere before "--"); the
+// usage is then printed to standard output.
+bool PrintHelpIfAsked(const QStringList& args, const char* usage);
+
 // Prints "quiva NAME: MESSAGE" and the command's usage to stderr; returns kExitUsage.
 int UsageError(const char* name, const QString& message, const char* usage);

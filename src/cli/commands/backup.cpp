@@ -73,10 +73,6 @@ int Fail(const QString& message) {
     return kExitFailed;
 }
 
-bool HelpAsked(const QStringList& args) {
-    return args.contains(QLatin1String("--help")) || args.contains(QLatin1String("-h"));
-}
-
 QString StateText(const TProfile& profile) {
     if (profile.TestBit(kBitRunning)) {
         return QStringLiteral("running");
@@ -439,9 +435,12 @@ int RunCommand(TCliHost& host, const QString& command, const QStringList& rest) 
 }
 
 int RunBackup(TCliHost& host, const QStringList& args) {
-    if (args.isEmpty() || HelpAsked(args)) {
-        std::fputs(kBackupUsage, args.isEmpty() ? stderr : stdout);
-        return args.isEmpty() ? kExitUsage : kExitOk;
+    if (args.isEmpty()) {
+        std::fputs(kBackupUsage, stderr);
+        return kExitUsage;
+    }
+    if (PrintHelpIfAsked(args, kBackupUsage)) {
+        return kExitOk;
     }
     const QString command = args.first();
     static const QStringList kCommands = {"profile", "run", "prune", "search", "restore", "log"};

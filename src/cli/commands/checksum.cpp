@@ -30,18 +30,6 @@ constexpr const char* kChecksumUsage =
     "Exit status: 0 done, 1 some file could not be read (the reason on stderr),\n"
     "2 usage error.\n";
 
-bool AsksForHelp(const QStringList& args) {
-    for (const QString& arg : args) {
-        if (arg == QLatin1String("--")) {
-            break;
-        }
-        if (arg == QLatin1String("--help") || arg == QLatin1String("-h")) {
-            return true;
-        }
-    }
-    return false;
-}
-
 // The digests named in a --algo value, in order and without repeats; none on a bad name.
 std::optional<std::vector<TDigestKind>> ParseAlgorithms(const QString& value, QString& error) {
     std::vector<TDigestKind> kinds;
@@ -60,8 +48,7 @@ std::optional<std::vector<TDigestKind>> ParseAlgorithms(const QString& value, QS
 }
 
 int RunChecksum(TCliHost& host, const QStringList& args) {
-    if (AsksForHelp(args)) {
-        std::fputs(kChecksumUsage, stdout);
+    if (PrintHelpIfAsked(args, kChecksumUsage)) {
         return kExitOk;
     }
     const TCliArgs parsed(args, {"--algo"}, {});

@@ -16,20 +16,7 @@
 
 namespace file_tool_cli {
 
-// True when the arguments ask for help ("--help" or "-h" anywhere before "--"); the
-// usage is then printed to standard output.
-inline bool PrintHelpIfAsked(const QStringList& args, const char* usage) {
-    for (const QString& arg : args) {
-        if (arg == QLatin1String("--")) {
-            break;
-        }
-        if (arg == QLatin1String("--help") || arg == QLatin1String("-h")) {
-            std::fputs(usage, stdout);
-            return true;
-        }
-    }
-    return false;
-}
+using ::PrintHelpIfAsked;
 
 // Reads a size option given as a byte count with an optional K or M suffix, allowing at
 // most `maximum`. Sets `error` to the usage message and returns none when it is missing

@@ -36,18 +36,6 @@ constexpr const char* kPwdUsage =
 constexpr qsizetype kMaxMasterLength = 24;
 constexpr qsizetype kMaxMnemonicLength = 64;
 
-bool AsksForHelp(const QStringList& args) {
-    for (const QString& arg : args) {
-        if (arg == QLatin1String("--")) {
-            break;
-        }
-        if (arg == QLatin1String("--help") || arg == QLatin1String("-h")) {
-            return true;
-        }
-    }
-    return false;
-}
-
 // The terminal settings to put back when a signal ends the program while echo is off.
 termios g_savedTerminal{};
 
@@ -100,8 +88,7 @@ QByteArray ReadMasterPassword() {
 }
 
 int RunPwd(TCliHost& host, const QStringList& args) {
-    if (AsksForHelp(args)) {
-        std::fputs(kPwdUsage, stdout);
+    if (PrintHelpIfAsked(args, kPwdUsage)) {
         return kExitOk;
     }
     const TCliArgs parsed(args, {"--mnemonic"}, {});
