@@ -1,6 +1,7 @@
 #include "cli/cli_args.h"
 
 #include "cli/command.h"
+#include "platform/native_name.h"
 
 #include <cstdio>
 #include <limits>
@@ -80,6 +81,6 @@ bool PrintHelpIfAsked(const QStringList& args, const char* usage) {
 }
 
 int UsageError(const char* name, const QString& message, const char* usage) {
-    std::fprintf(stderr, "quiva %s: %s\n\n%s", name, qPrintable(message), usage);
+    std::fprintf(stderr, "quiva %s: %s\n\n%s", name, EncodeNativeName(message).constData(), usage);
     return kExitUsage;
 }

@@ -1,6 +1,7 @@
 #include "cli/cli_host.h"
 
 #include "platform/folders.h"
+#include "platform/native_name.h"
 
 #include <cstdio>
 
@@ -17,7 +18,8 @@ void TCliHost::ShowStatus(const QString& text, bool /*hold*/, int kind) {
     if (text.isEmpty() || (!m_verbose && kind < kStatusNotice)) {
         return;
     }
-    std::fprintf(stderr, "%s\n", qPrintable(text));
+    // A file name in the text goes out with the bytes it has on disk.
+    std::fprintf(stderr, "%s\n", EncodeNativeName(text).constData());
 }
 
 void TCliHost::OpenProgramStores() {

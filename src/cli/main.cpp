@@ -1,6 +1,7 @@
 // The command line: runs the program's engines for scripting.
 #include "cli/cli_host.h"
 #include "cli/command.h"
+#include "platform/native_name.h"
 #include "shell/random.h"
 #include "shell/script_engine.h"
 
@@ -9,6 +10,8 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <exception>
+#include <new>
 
 namespace {
 
@@ -47,10 +50,39 @@ bool RegisterCliCommand(const TCliCommand& command) {
     return true;
 }
 
+namespace {
+
+// Runs one command. Whatever escapes it (an engine's message, memory that ran out) ends
+// the command with exit code 1 and a message, never with an abort.
+int RunCommand(const TCliCommand& command, const QStringList& args) {
+    try {
+        int result = kExitFailed;
+        {
+            TCliHost host;
+            result = command.run(host, args);
+        }
+        return result;
+    } catch (const std::bad_alloc&) {
+        std::fprintf(stderr, "quiva %s: out of memory\n", command.name);
+    } catch (const std::exception& error) {
+        std::fprintf(stderr, "quiva %s: %s\n", command.name, error.what());
+    } catch (...) {
+        std::fprintf(stderr, "quiva %s: the command failed\n", command.name);
+    }
+    return kExitFailed;
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
     SeedRandomFromSystem();
     QCoreApplication app(argc, argv);
-    const QStringList args = QCoreApplication::arguments().mid(1);
+    // The arguments as bytes: a file name need not be UTF-8, and Qt's own decoding of the
+    // command line would replace such bytes.
+    QStringList args;
+    for (int i = 1; i < argc; ++i) {
+        args << DecodeNativeName(argv[i]);
+    }
     if (args.isEmpty()) {
         PrintUsage(stderr);
         return kExitUsage;
@@ -67,16 +99,13 @@ int main(int argc, char** argv) {
     }
     for (const TCliCommand& command : CliCommands()) {
         if (name == QLatin1String(command.name)) {
-            int result = kExitFailed;
-            {
-                TCliHost host;
-                result = command.run(host, args.mid(1));
-            }
+            const int result = RunCommand(command, args.mid(1));
             TScriptEngine::Instance().Shutdown();
             return result;
         }
     }
-    std::fprintf(stderr, "quiva: unknown command '%s'\n\n", qPrintable(name));
+    std::fprintf(stderr, "quiva: unknown command '%s'\n\n",
+                 EncodeNativeName(PrintableName(name)).constData());
     PrintUsage(stderr);
     return kExitUsage;
 }

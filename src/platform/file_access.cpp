@@ -1,5 +1,7 @@
 #include "platform/file_access.h"
 
+#include "platform/native_name.h"
+
 #include <QFile>
 
 #include <algorithm>
@@ -13,7 +15,7 @@
 namespace {
 
 QByteArray Native(const QString& path) {
-    return QFile::encodeName(path);
+    return EncodeNativeName(path);
 }
 
 TEntryKind KindOf(const struct stat& st) {
@@ -84,7 +86,7 @@ bool ListFolder(const QString& folder, QList<TFolderEntry>& entries) {
             kind = Classify(
                 st, [&](struct stat& target) { return fstatat(dirFd, name, &target, 0) == 0; });
         }
-        entries.append({QFile::decodeName(name), kind});
+        entries.append({DecodeNativeName(name), kind});
     }
     closedir(dir);
     std::sort(entries.begin(), entries.end(), [](const TFolderEntry& a, const TFolderEntry& b) {

@@ -1,6 +1,7 @@
 #include "platform/file_system.h"
 
 #include "platform/folders.h"
+#include "platform/native_name.h"
 
 #include <QDir>
 #include <QFile>
@@ -16,7 +17,7 @@ namespace {
 constexpr unsigned long kMsdosMagic = 0x4d44;      // vfat, msdos
 constexpr unsigned long kExfatMagic = 0x2011BAB0;  // exfat
 
-QByteArray Native(const QString& path) { return QFile::encodeName(path); }
+QByteArray Native(const QString& path) { return EncodeNativeName(path); }
 
 QString DropTrailingSlash(QString path) {
     while (path.size() > 1 && path.endsWith('/')) {
@@ -108,5 +109,5 @@ QString CreateTempFile() {
         return {};
     }
     close(fd);
-    return QFile::decodeName(name);
+    return DecodeNativeName(name);
 }

@@ -1,6 +1,7 @@
 #include "platform/folder_watcher.h"
 
 #include "platform/file_access.h"
+#include "platform/native_name.h"
 
 #include <QFile>
 
@@ -139,7 +140,7 @@ bool TFolderWatcher::AddTree(const QString& relative, int reportAction,
             return false;
         }
         const int watch =
-            inotify_add_watch(m_inotifyFd, QFile::encodeName(m_root + current).constData(), mask);
+            inotify_add_watch(m_inotifyFd, EncodeNativeName(m_root + current).constData(), mask);
         if (watch < 0) {
             if (errno == ENOSPC) {
                 m_error = WatchLimitText();
@@ -246,7 +247,7 @@ bool TFolderWatcher::ReadEvents(QList<TFolderChange>& batch, bool& lost) {
             if (event->len == 0) {
                 continue;  // an event of the watched folder itself
             }
-            const QString name = folder + QFile::decodeName(event->name);
+            const QString name = folder + DecodeNativeName(event->name);
             if ((mask & IN_ISDIR) != 0) {
                 if ((mask & IN_CREATE) != 0) {
                     if (dirNames) {

@@ -1,5 +1,7 @@
 #include "tools/file/common/file_io.h"
 
+#include "platform/native_name.h"
+
 #include <QFile>
 #include <QFileInfo>
 #include <QRandomGenerator>
@@ -21,7 +23,7 @@ constexpr qint64 kBlockSize = 1 << 20;
 constexpr qint64 kRangeChunk = qint64(1) << 30;
 
 QByteArray Native(const QString& path) {
-    return QFile::encodeName(path);
+    return EncodeNativeName(path);
 }
 
 QString ErrnoText(int error) {
