@@ -1,15 +1,31 @@
 #include "platform/folders.h"
 
+#include "platform/native_name.h"
+
 #include <QDir>
-#include <QFileInfo>
+
+#include <cerrno>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
+
+constexpr mode_t kPrivateFolderMode = 0700;
+constexpr mode_t kPrivateFileMode = 0600;
+constexpr mode_t kGroupAndOthers = 0077;
 
 QString WithSlash(QString path) {
     if (!path.endsWith('/')) {
         path += '/';
     }
     return path;
+}
+
+bool IsFolder(const QByteArray& native) {
+    struct stat st;
+    return stat(native.constData(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
 }  // namespace
@@ -22,16 +38,88 @@ QString DefaultProgramFolder() {
     return WithSlash(base) + "quiva-tessaline/";
 }
 
-QString HomeFolder() { return WithSlash(QDir::homePath()); }
+QString HomeFolder() {
+    return WithSlash(QDir::homePath());
+}
 
-QString TempFolder() { return QDir::tempPath(); }
+QString TempFolder() {
+    return QDir::tempPath();
+}
 
 bool MakeFolderPath(const QString& path) {
     if (path.isEmpty()) {
         return false;
     }
-    QDir().mkpath(path);
-    return QFileInfo(path).isDir();
+    QByteArray native = EncodeNativeName(path);
+    while (native.size() > 1 && native.endsWith('/')) {
+        native.chop(1);
+    }
+    if (IsFolder(native)) {
+        return true;
+    }
+    // Each missing folder from the top down; one made meanwhile by another process is fine.
+    for (qsizetype at = native.indexOf('/', 1);; at = native.indexOf('/', at + 1)) {
+        const QByteArray part = at < 0 ? native : native.left(at);
+        if (mkdir(part.constData(), kPrivateFolderMode) != 0 && errno != EEXIST) {
+            return false;
+        }
+        if (at < 0) {
+            break;
+        }
+    }
+    return IsFolder(native);
 }
 
-bool FolderExists(const QString& path) { return !path.isEmpty() && QFileInfo(path).isDir(); }
+bool MakePrivateFolder(const QString& path) {
+    if (!MakeFolderPath(path)) {
+        return false;
+    }
+    const int fd = open(EncodeNativeName(path).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) {
+        return true;  // it exists; a folder that cannot be opened cannot be tightened either
+    }
+    struct stat st;
+    if (fstat(fd, &st) == 0 && st.st_uid == geteuid() && (st.st_mode & kGroupAndOthers) != 0) {
+        (void)fchmod(fd, st.st_mode & 0700);
+    }
+    close(fd);
+    return true;
+}
+
+bool FolderExists(const QString& path) {
+    return !path.isEmpty() && IsFolder(EncodeNativeName(path));
+}
+
+bool CreatePrivateFile(const QString& path) {
+    const int fd = open(EncodeNativeName(path).constData(),
+                        O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, kPrivateFileMode);
+    if (fd < 0) {
+        return false;
+    }
+    // The umask may have narrowed the mode further; never wider than 0600.
+    (void)fchmod(fd, kPrivateFileMode);
+    close(fd);
+    return true;
+}
+
+void TightenPrivateFile(const QString& path) {
+    const int fd = open(EncodeNativeName(path).constData(),
+                        O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) {
+        return;
+    }
+    struct stat st;
+    if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == geteuid() &&
+        (st.st_mode & kGroupAndOthers) != 0) {
+        (void)fchmod(fd, st.st_mode & 0700);
+    }
+    close(fd);
+}
+
+bool RemoveFile(const QString& path) {
+    return unlink(EncodeNativeName(path).constData()) == 0 || errno == ENOENT;
+}
+
+bool RenameFile(const QString& from, const QString& to) {
+    return rename(EncodeNativeName(from).constData(), EncodeNativeName(to).constData()) == 0;
+}

@@ -1,4 +1,5 @@
-// Where the program keeps its files, and the user's standard folders.
+// Where the program keeps its files, the user's standard folders, and the private folders
+// and files that hold the user's data.
 #pragma once
 
 #include <QString>
@@ -13,8 +14,30 @@ QString HomeFolder();
 // The folder for temporary files (no trailing "/").
 QString TempFolder();
 
-// Makes a folder with all missing parents. True when it exists afterwards.
+// Makes a folder with all missing parents; folders it makes are private (0700). True when
+// a folder exists there afterwards. Any thread.
 [[nodiscard]] bool MakeFolderPath(const QString& path);
 
-// True when the path names an existing folder.
+// Makes a folder like MakeFolderPath and, when it exists already and belongs to the user,
+// takes away every right of the group and of others (earlier versions made their folders
+// with the umask's rights). True when the folder exists afterwards. Any thread.
+[[nodiscard]] bool MakePrivateFolder(const QString& path);
+
+// True when the path names an existing folder (a link to one counts).
 bool FolderExists(const QString& path);
+
+// Makes an empty file that only the user may read and write (0600, whatever the umask);
+// never through a symbolic link, never over an existing name. False when it cannot.
+[[nodiscard]] bool CreatePrivateFile(const QString& path);
+
+// When the path names a regular file of the user's that the group or others may read or
+// write, makes it 0600 (the stores and logs of earlier versions). A missing file, a link
+// or another user's file is left alone. Any thread.
+void TightenPrivateFile(const QString& path);
+
+// Removes a file (never a folder); true when it is gone afterwards. Any thread.
+bool RemoveFile(const QString& path);
+
+// Renames a file within one file system, replacing what the new name held. False when it
+// cannot. Any thread.
+[[nodiscard]] bool RenameFile(const QString& from, const QString& to);

@@ -1,11 +1,15 @@
 #include "platform/instance_lock.h"
 
+#include "platform/native_name.h"
+
 #include <QDir>
-#include <QFile>
 #include <QFileInfo>
+
+#include <cerrno>
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 QString TInstanceLock::RuntimeFolder() {
@@ -16,25 +20,43 @@ QString TInstanceLock::RuntimeFolder() {
     return QDir::tempPath();
 }
 
-QString TInstanceLock::DefaultPath() {
-    return RuntimeFolder() + QStringLiteral("/quiva-tessaline-%1.lock").arg(getuid());
+QString TInstanceLock::PathIn(const QString& programFolder) {
+    QString folder = programFolder;
+    if (!folder.endsWith('/')) {
+        folder += '/';
+    }
+    return folder + QStringLiteral("quiva-tessaline.lock");
 }
 
 TInstanceLock::TInstanceLock(const QString& path) : m_path(path) {}
 
-TInstanceLock::~TInstanceLock() { Release(); }
+TInstanceLock::~TInstanceLock() {
+    Release();
+}
 
 bool TInstanceLock::TryAcquire() {
     if (m_held) {
         return true;
     }
+    m_heldElsewhere = false;
     if (m_fd < 0) {
-        m_fd = open(QFile::encodeName(m_path).constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+        m_fd = open(EncodeNativeName(m_path).constData(),
+                    O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600);
         if (m_fd < 0) {
             return false;
         }
+        // A file someone else made (or a special file) is no lock of ours.
+        struct stat st;
+        if (fstat(m_fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != geteuid()) {
+            Release();
+            return false;
+        }
+        if ((st.st_mode & 0077) != 0) {
+            (void)fchmod(m_fd, 0600);
+        }
     }
     m_held = flock(m_fd, LOCK_EX | LOCK_NB) == 0;
+    m_heldElsewhere = !m_held && errno == EWOULDBLOCK;
     return m_held;
 }
 

@@ -48,9 +48,13 @@ QString WithSlash(QString path) {
 
 }  // namespace
 
-THost* Host() { return g_host; }
+THost* Host() {
+    return g_host;
+}
 
-void SetHost(THost* host) { g_host = host; }
+void SetHost(THost* host) {
+    g_host = host;
+}
 
 THost::THost() = default;
 
@@ -87,21 +91,44 @@ bool THost::TakeFlag(int bit) {
     return (m_flags.fetch_and(~(1u << bit)) & (1u << bit)) != 0;
 }
 
-QString THost::UiDatabasePath() const { return m_programFolder + QStringLiteral("qvde.d"); }
+QString THost::UiDatabasePath() const {
+    return m_programFolder + QStringLiteral("qvde.d");
+}
 
-void THost::OpenStores(const QString& programFolder) {
+void THost::OpenStores(const QString& programFolder, TStoreOptions options) {
     m_installKey.clear();
     m_programFolder = WithSlash(programFolder);
     m_logsFolder = m_programFolder + QStringLiteral("logs/");
     m_appDb = std::make_unique<TAppDatabase>(*this);
-    if (MakeFolderPath(m_programFolder)) {
-        (void)MakeFolderPath(m_logsFolder);
-        m_appDb->Open(UiDatabasePath());
+    if (!options.writable) {
+        m_appDb->Open(UiDatabasePath(), false);
+    } else if (MakePrivateFolder(m_programFolder)) {
+        (void)MakePrivateFolder(m_logsFolder);
+        m_appDb->Open(UiDatabasePath(), true);
     }
     LoadShellState();
-    (void)MakeFolderPath(m_dataFolder);
-    OpenBackupStore();
+    if (options.writable) {
+        MakeDataFolder();
+    }
+    if (options.backups) {
+        OpenBackupStore();
+    }
     m_storesOpen = true;
+}
+
+bool THost::StoresWritable() const {
+    return m_appDb && m_appDb->IsWritable();
+}
+
+void THost::MakeDataFolder() {
+    // The program's own Data folder is tightened like the program folder; a folder the user
+    // chose elsewhere is made private when it is new and otherwise left as the user keeps it
+    // (backups.db itself is private).
+    if (m_dataFolder == m_programFolder + QStringLiteral("Data/")) {
+        (void)MakePrivateFolder(m_dataFolder);
+    } else {
+        (void)MakeFolderPath(m_dataFolder);
+    }
 }
 
 void THost::StartScriptEngine() {
@@ -116,10 +143,10 @@ void THost::CloseStores() {
     StopProfiles();
     SaveShellState();
     if (m_appDb) {
-        m_appDb->Close();
+        m_appDb->Close(m_compactOnClose && m_appDb->IsWritable());
     }
     if (m_backupStore) {
-        m_backupStore->Close(m_compactBackups);
+        m_backupStore->Close(m_compactOnClose);
     }
 }
 
@@ -132,7 +159,7 @@ void THost::OpenBackupStore() {
 
 void THost::SetDataFolder(const QString& folder) {
     m_dataFolder = WithSlash(folder);
-    (void)MakeFolderPath(m_dataFolder);
+    MakeDataFolder();
     OpenBackupStore();
     if (m_profiles) {
         m_profiles->AdoptStoreIds();
@@ -145,7 +172,9 @@ void THost::StartProfiles(bool autostart) {
     }
 }
 
-void THost::StopProfiles() { m_profiles.reset(); }
+void THost::StopProfiles() {
+    m_profiles.reset();
+}
 
 void THost::ProcessBackupIdle() {
     SetFlag(kFlagLowSpace, !HasFreeSpace(m_dataFolder));
@@ -178,7 +207,7 @@ void THost::LoadShellState() {
 }
 
 void THost::SaveShellState() {
-    if (!IsFlagSet(kFlagUiDatabase)) {
+    if (!IsFlagSet(kFlagUiDatabase) || !StoresWritable()) {
         return;
     }
     const QByteArray state = m_dataFolder.toUtf8() + '|' + m_password + "|||||";
@@ -249,6 +278,9 @@ QByteArray THost::GetInstallKey() {
     const QByteArray owner = InstallationId();
     QByteArray key = ReadUserInfo(kInstallKeyColumn, owner);
     if (key.isEmpty()) {
+        if (!StoresWritable()) {
+            return {};  // a key made now could not be kept
+        }
         key = MakeInstallKey();
         if (key.isEmpty()) {
             return {};
@@ -287,4 +319,6 @@ void THost::RunScript(const QByteArray& name, const QByteArray& variable, QByteA
     error = variables[1].value;
 }
 
-QByteArray THost::BytesToHex(const QByteArray& bytes) { return bytes.toHex().toUpper(); }
+QByteArray THost::BytesToHex(const QByteArray& bytes) {
+    return bytes.toHex().toUpper();
+}

@@ -55,10 +55,22 @@ public:
     bool TakeFlag(int bit);  // returns the bit and clears it
 
     // ---- start-up and shutdown ------------------------------------------------------
-    // Makes the program and logs folders, opens or creates the UI database (flag 1),
-    // reads the shell state "Quiva" (data folder, preferences password) and makes the
-    // data folder. Failures leave defaults in place; nothing here raises.
-    void OpenStores(const QString& programFolder);
+    // Which stores a program opens, and whether it may write the application database.
+    struct TStoreOptions {
+        bool backups = true;   // open backups.db in the data folder
+        bool writable = true;  // create and write qvde.d, make the folders; otherwise
+                               // read an existing qvde.d and write nothing at all
+    };
+    // Makes the program and logs folders (private, 0700), opens or creates the UI database
+    // (flag 1), reads the shell state "Quiva" (data folder, preferences password), makes
+    // the data folder and opens the backup store. A read-only opening makes no folder and
+    // writes nothing: no shell state is stored and nothing is compacted when it closes.
+    // Failures leave defaults in place; nothing here raises.
+    void OpenStores(const QString& programFolder, TStoreOptions options);
+    void OpenStores(const QString& programFolder) { OpenStores(programFolder, TStoreOptions{}); }
+    // True while the application database may be written (opened writable, and the file
+    // system lets it be written).
+    bool StoresWritable() const;
 
     // Starts the script engine; flag 18 is set only when it is active.
     void StartScriptEngine();
@@ -88,15 +100,14 @@ public:
     void SaveProfileBlob(const QByteArray& profileId, const QByteArray& blob);
     [[nodiscard]] bool DeleteProfileRows(const QByteArray& profileId, int profileNumber);
     QByteArray ReadUserInfo(const QByteArray& column, const QByteArray& owner);
-    void WriteUserInfo(const QByteArray& column, const QByteArray& value,
-                       const QByteArray& owner);
+    void WriteUserInfo(const QByteArray& column, const QByteArray& value, const QByteArray& owner);
     QByteArray InstallationId() const;
 
     // The installation key: 64 upper-case hex digits, made once per installation (16
     // random bytes through TextQuivash) and kept in "uconf" for the installation id;
-    // cached after the first call. Empty while flag 1 is clear or when a new key could not
-    // be stored (a key that is not kept would give passwords that cannot be made again).
-    // Main thread.
+    // cached after the first call. Empty while flag 1 is clear, when none is stored and the
+    // database is open for reading only, or when a new key could not be stored (a key that is not
+    // kept would give passwords that cannot be made again). Main thread.
     QByteArray GetInstallKey();
 
     // The application database, or nullptr before OpenStores.
@@ -125,9 +136,9 @@ public:
     // flag 27 is taken, the profile list stores its counters. Main thread, from the idle
     // handler (or a timer while a command waits).
     void ProcessBackupIdle();
-    // Whether CloseStores compacts backups.db ("vacuum"); on unless turned off (short
-    // command-line runs keep a large store as it is).
-    void SetCompactBackupsOnClose(bool compact) { m_compactBackups = compact; }
+    // Whether CloseStores compacts both databases ("vacuum"); on unless turned off: only
+    // the desktop program compacts, command-line runs keep the files as they are.
+    void SetCompactOnClose(bool compact) { m_compactOnClose = compact; }
 
     // ---- script runner -----------------------------------------------------------------
     // Runs the stored script `name` with the variable `variable` set to `value` and "err"
@@ -152,6 +163,7 @@ protected:
     virtual void DeleteProfileVersions(int profileNumber);
 
 private:
+    void MakeDataFolder();
     void LoadShellState();
     void SaveShellState();
 
@@ -164,7 +176,7 @@ private:
     std::unique_ptr<TAppDatabase> m_appDb;
     bool m_storesOpen = false;
     QByteArray m_installKey;
-    bool m_compactBackups = true;
+    bool m_compactOnClose = true;
     // Declared last: the profile list goes first, while the store and the UI database
     // it writes to still exist.
     std::unique_ptr<TBackupStore> m_backupStore;

@@ -18,10 +18,12 @@ QString TInstanceGuard::SocketPathIn(const QString& runtimeFolder) {
     return runtimeFolder + QStringLiteral("/quiva-tessaline-%1.sock").arg(getuid());
 }
 
-TInstanceGuard::TInstanceGuard(const QString& runtimeFolder, QObject* parent)
+TInstanceGuard::TInstanceGuard(const QString& programFolder, const QString& runtimeFolder,
+                               QObject* parent)
     : QObject(parent),
+      m_programFolder(programFolder),
       m_folder(runtimeFolder),
-      m_lock(runtimeFolder + QStringLiteral("/quiva-tessaline-%1.lock").arg(getuid())) {}
+      m_lock(TInstanceLock::PathIn(programFolder)) {}
 
 TInstanceGuard::~TInstanceGuard() {
     if (m_server != nullptr) {
@@ -39,7 +41,10 @@ bool TInstanceGuard::Start() {
     } catch (const EQuiva&) {
         m_block.reset();  // the hand-over works without the block
     }
-    if (!m_lock.TryAcquire()) {
+    (void)MakePrivateFolder(m_programFolder);
+    // A lock file that cannot be used (the program folder is unusable) excludes no one:
+    // the program then runs on its defaults and keeps nothing there.
+    if (!m_lock.TryAcquire() && m_lock.HeldElsewhere()) {
         if (m_block) {
             quint32 handle = 0;
             m_block->Seek(0);

@@ -1,8 +1,9 @@
-// The single-instance guard: the first start of the program holds the per-user instance
-// lock and listens for hand-overs; a second start asks it to come to the front and ends
-// before it builds any window or opens any database.
+// The single-instance guard: the first start of the program holds the instance lock of its
+// program folder and listens for hand-overs; a second start asks it to come to the front
+// and ends before it builds any window or opens any database.
 #pragma once
 
+#include "platform/folders.h"
 #include "platform/instance_lock.h"
 #include "shell/map_stream.h"
 
@@ -21,8 +22,10 @@ public:
     static constexpr const char* kQuitMessage = "Quiva_Tessaline_Ident";
     static constexpr const char* kRaiseMessage = "Quiva_Tessaline_Raise";
 
-    // `runtimeFolder` holds the lock file and the hand-over socket (tests use their own).
-    explicit TInstanceGuard(const QString& runtimeFolder = TInstanceLock::RuntimeFolder(),
+    // `programFolder` holds the lock file (it is made, private, when missing) and
+    // `runtimeFolder` the hand-over socket (tests use their own).
+    explicit TInstanceGuard(const QString& programFolder = DefaultProgramFolder(),
+                            const QString& runtimeFolder = TInstanceLock::RuntimeFolder(),
                             QObject* parent = nullptr);
     ~TInstanceGuard() override;
 
@@ -32,7 +35,8 @@ public:
     [[nodiscard]] bool Start();
 
     // After a Start that returned false: true when no running instance took the hand-over
-    // (the lock is held by a process that does not listen, such as a `quiva` command).
+    // (the lock is held by a process that does not listen, such as a `quiva` command, or
+    // the lock file cannot be used).
     bool HandOverFailed() const { return m_handOverFailed; }
 
     // Sends the quit message to the running instance. False when none answers.
@@ -54,6 +58,7 @@ private:
     static bool Send(const QString& runtimeFolder, const QByteArray& message);
     void OnConnection();
 
+    QString m_programFolder;
     QString m_folder;
     TInstanceLock m_lock;
     std::unique_ptr<TMapStream> m_block;

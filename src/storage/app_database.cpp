@@ -1,12 +1,12 @@
 #include "storage/app_database.h"
 
+#include "platform/file_access.h"
+#include "platform/folders.h"
 #include "shell/host.h"
 #include "shell/settings_codec.h"
 #include "shell/stored_scripts.h"
 #include "storage/sqlite_layer.h"
 
-#include <QFile>
-#include <QFileInfo>
 #include <QMutexLocker>
 #include <QRegularExpression>
 
@@ -49,6 +49,10 @@ QByteArray MakeInstallationId() {
 }
 
 bool CreateAppDatabaseFile(const QString& path) {
+    // Made private before SQLite writes a byte; its journal takes the same rights.
+    if (!CreatePrivateFile(path)) {
+        return false;
+    }
     try {
         TSQLTables db(path, kBusyTimeoutMs, kSynchronousNormal, true);
         db.ExecScript(QStringLiteral("PRAGMA page_size=%1; PRAGMA encoding='UTF-8'")
@@ -63,7 +67,7 @@ bool CreateAppDatabaseFile(const QString& path) {
         }
         transaction.Commit();
     } catch (const ESQLite&) {
-        QFile::remove(path);
+        RemoveFile(path);
         return false;
     }
     return true;
@@ -73,27 +77,36 @@ TAppDatabase::TAppDatabase(THost& host) : m_host(host) {}
 
 TAppDatabase::~TAppDatabase() = default;
 
-bool TAppDatabase::Open(const QString& path) {
+bool TAppDatabase::Open(const QString& path, bool writable) {
     QMutexLocker locker(&m_lock);
     m_db.reset();
-    if (!QFileInfo::exists(path)) {
+    m_writable = false;
+    if (writable && EntryKind(path) == kEntryMissing) {
         // Built under another name and moved into place only when complete, so that an
         // interrupted first run never leaves a half-made database behind.
         const QString building = path + QStringLiteral(".new");
-        QFile::remove(building);
-        if (CreateAppDatabaseFile(building) && !QFile::rename(building, path)) {
-            QFile::remove(building);
+        RemoveFile(building);
+        if (CreateAppDatabaseFile(building) && !RenameFile(building, path)) {
+            RemoveFile(building);
         }
     }
-    m_host.SetFlag(kFlagUiDatabase, QFileInfo(path).isFile());
+    m_host.SetFlag(kFlagUiDatabase, EntryKind(path) == kEntryFile);
     if (!m_host.IsFlagSet(kFlagUiDatabase)) {
         return false;
     }
+    if (writable) {
+        // Earlier versions made the file with the umask's rights.
+        TightenPrivateFile(path);
+        TightenPrivateFile(path + QStringLiteral("-journal"));
+    }
     try {
-        m_db = std::make_unique<TSQLTables>(path, kBusyTimeoutMs, kSynchronousNormal, false);
+        m_db = std::make_unique<TSQLTables>(path, kBusyTimeoutMs, kSynchronousNormal, false,
+                                            !writable);
+        m_writable = writable && !m_db->IsReadOnly();
         PrepareInstallationRow();
     } catch (const EQuiva&) {
         m_db.reset();
+        m_writable = false;
         m_installationId.clear();
         m_host.SetFlag(kFlagUiDatabase, false);
         return false;
@@ -108,22 +121,26 @@ void TAppDatabase::PrepareInstallationRow() {
         m_installationId = ReadUserInfo(kInstallIdColumn, kInstallIdOwner);
         return;
     }
+    if (!m_writable) {
+        return;  // no installation row yet, and none may be made now
+    }
     m_db->Exec(QStringLiteral("DELETE FROM uInf"));
     m_db->Exec(QStringLiteral("INSERT INTO uInf (ukey) VALUES ('1')"));
     m_installationId = MakeInstallationId();
     WriteUserInfo(kInstallIdColumn, m_installationId, kInstallIdOwner);
 }
 
-void TAppDatabase::Close() {
+void TAppDatabase::Close(bool compact) {
     QMutexLocker locker(&m_lock);
-    if (m_db) {
+    if (m_db && compact && m_writable) {
         try {
             m_db->ExecScript(QStringLiteral("vacuum"));
         } catch (const ESQLite&) {
             // Compacting is a courtesy; the data is already safe.
         }
-        m_db.reset();
     }
+    m_db.reset();
+    m_writable = false;
     m_host.SetFlag(kFlagUiDatabase, false);
 }
 
@@ -132,12 +149,19 @@ bool TAppDatabase::IsOpen() const {
     return m_db != nullptr;
 }
 
+bool TAppDatabase::IsWritable() const {
+    QMutexLocker locker(&m_lock);
+    return m_db != nullptr && m_writable;
+}
+
 QByteArray TAppDatabase::InstallationId() const {
     QMutexLocker locker(&m_lock);
     return m_installationId;
 }
 
-bool TAppDatabase::Usable() const { return m_db && m_host.IsFlagSet(kFlagUiDatabase); }
+bool TAppDatabase::Usable() const {
+    return m_db && m_host.IsFlagSet(kFlagUiDatabase);
+}
 
 std::optional<QByteArray> TAppDatabase::LoadBlob(const char* table, const char* keyColumn,
                                                  const char* dataColumn, const QByteArray& key) {
@@ -146,10 +170,10 @@ std::optional<QByteArray> TAppDatabase::LoadBlob(const char* table, const char* 
         return std::nullopt;
     }
     try {
-        const auto result = m_db->Query(QStringLiteral("SELECT %1 FROM %2 WHERE %3 = ?")
-                                            .arg(QLatin1String(dataColumn), QLatin1String(table),
-                                                 QLatin1String(keyColumn)),
-                                        kStateBudgetKb, 1, {key});
+        const auto result = m_db->Query(
+            QStringLiteral("SELECT %1 FROM %2 WHERE %3 = ?")
+                .arg(QLatin1String(dataColumn), QLatin1String(table), QLatin1String(keyColumn)),
+            kStateBudgetKb, 1, {key});
         if (result->RowCount() != 1) {
             return std::nullopt;
         }
@@ -163,17 +187,16 @@ void TAppDatabase::SaveBlob(const char* table, const char* keyColumn, const char
                             const QByteArray& key, const QByteArray& data,
                             const QString& unableFormat, const QString& errorFormat) {
     QMutexLocker locker(&m_lock);
-    if (!Usable()) {
+    if (!Usable() || !m_writable) {
         return;
     }
     const QString keyText = QString::fromUtf8(key);
     try {
         // The row and its data are written together or not at all.
         TSQLTransaction transaction(*m_db);
-        const auto found = m_db->Query(
-            QStringLiteral("SELECT %1 FROM %2 WHERE %1 = ?")
-                .arg(QLatin1String(keyColumn), QLatin1String(table)),
-            kExistenceBudgetKb, 1, {key});
+        const auto found = m_db->Query(QStringLiteral("SELECT %1 FROM %2 WHERE %1 = ?")
+                                           .arg(QLatin1String(keyColumn), QLatin1String(table)),
+                                       kExistenceBudgetKb, 1, {key});
         if (found->RowCount() == 0) {
             m_db->Exec(QStringLiteral("INSERT INTO %1 (%2) VALUES (?)")
                            .arg(QLatin1String(table), QLatin1String(keyColumn)),
@@ -182,10 +205,10 @@ void TAppDatabase::SaveBlob(const char* table, const char* keyColumn, const char
                 RaiseError(unableFormat.arg(keyText));
             }
         }
-        m_db->Exec(QStringLiteral("UPDATE %1 SET %2 = ? WHERE %3 = ?")
-                       .arg(QLatin1String(table), QLatin1String(dataColumn),
-                            QLatin1String(keyColumn)),
-                   {TSQLBlob{data}, key});
+        m_db->Exec(
+            QStringLiteral("UPDATE %1 SET %2 = ? WHERE %3 = ?")
+                .arg(QLatin1String(table), QLatin1String(dataColumn), QLatin1String(keyColumn)),
+            {TSQLBlob{data}, key});
         transaction.Commit();
     } catch (const EQuiva& error) {
         locker.unlock();
@@ -214,7 +237,7 @@ void TAppDatabase::SaveProfileBlob(const QByteArray& profileId, const QByteArray
 
 bool TAppDatabase::DeleteProfileRow(const QByteArray& profileId) {
     QMutexLocker locker(&m_lock);
-    if (!Usable()) {
+    if (!Usable() || !m_writable) {
         return false;
     }
     try {
@@ -231,10 +254,9 @@ QByteArray TAppDatabase::ReadUserInfo(const QByteArray& column, const QByteArray
         return {};
     }
     try {
-        const auto result =
-            m_db->Query(QStringLiteral("SELECT %1 FROM uInf WHERE ukey = 1")
-                            .arg(QString::fromLatin1(column)),
-                        kStateBudgetKb, 1);
+        const auto result = m_db->Query(
+            QStringLiteral("SELECT %1 FROM uInf WHERE ukey = 1").arg(QString::fromLatin1(column)),
+            kStateBudgetKb, 1);
         if (result->RowCount() != 1) {
             return {};
         }
@@ -252,7 +274,7 @@ QByteArray TAppDatabase::ReadUserInfo(const QByteArray& column, const QByteArray
 void TAppDatabase::WriteUserInfo(const QByteArray& column, const QByteArray& value,
                                  const QByteArray& owner) {
     QMutexLocker locker(&m_lock);
-    if (!Usable()) {
+    if (!Usable() || !m_writable) {
         return;
     }
     try {
@@ -275,9 +297,8 @@ QByteArray TAppDatabase::FetchScript(const QByteArray& name) {
         return {};
     }
     try {
-        const auto result =
-            m_db->Query(QStringLiteral("SELECT scrD FROM pScr WHERE scrN = ?"), kScriptBudgetKb,
-                        1, {name});
+        const auto result = m_db->Query(QStringLiteral("SELECT scrD FROM pScr WHERE scrN = ?"),
+                                        kScriptBudgetKb, 1, {name});
         if (result->RowCount() != 1) {
             return {};
         }

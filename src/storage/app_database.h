@@ -21,16 +21,22 @@ public:
     explicit TAppDatabase(THost& host);
     ~TAppDatabase();
 
-    // Opens the database file, first creating it with its tables and the shipped scripts
-    // when it does not exist (built under another name and moved into place when
-    // complete). Sets flag 1 of the host while open. A file that exists but is not a
-    // usable database is left untouched and the database stays closed. Never raises.
-    bool Open(const QString& path);
+    // Opens the database file. With `writable`, first creates it with its tables and the
+    // shipped scripts when it does not exist (built under another name and moved into
+    // place when complete; private, 0600), and makes an existing file and its journal
+    // private. Without it, an existing file is opened for reading only and nothing is ever
+    // written. A file the system does not let us write is opened for reading only too.
+    // Sets flag 1 of the host while open. A file that exists but is not a usable database
+    // is left untouched and the database stays closed. Never raises.
+    bool Open(const QString& path, bool writable = true);
 
-    // Compacts ("vacuum", errors ignored) and closes the database; clears flag 1.
-    void Close();
+    // Compacts ("vacuum", errors ignored) when `compact` and the file may be written, and
+    // closes the database; clears flag 1.
+    void Close(bool compact = true);
 
     bool IsOpen() const;
+    // True while open and the file may be written; the save services do nothing otherwise.
+    bool IsWritable() const;
 
     // The installation id read or made when the database was opened.
     QByteArray InstallationId() const;
@@ -72,6 +78,7 @@ private:
     THost& m_host;
     mutable QRecursiveMutex m_lock;
     std::unique_ptr<TSQLTables> m_db;
+    bool m_writable = false;
     QByteArray m_installationId;
 };
 

@@ -1,5 +1,7 @@
 #include "storage/sqlite_layer.h"
 
+#include "platform/native_name.h"
+
 #include <sqlite3.h>
 
 #include <cstring>
@@ -12,16 +14,19 @@ struct TStatementGuard {
     ~TStatementGuard() { sqlite3_finalize(statement); }
 };
 
-constexpr int kTextCharge(qsizetype characters) { return static_cast<int>(2 * (characters + 1)); }
+constexpr int kTextCharge(qsizetype characters) {
+    return static_cast<int>(2 * (characters + 1));
+}
 
 }  // namespace
 
 // ---- ESQLite -----------------------------------------------------------------------
 
-ESQLite::ESQLite(int code)
-    : EQuiva(QStringLiteral("SQLite Error:%1").arg(code)), m_code(code) {}
+ESQLite::ESQLite(int code) : EQuiva(QStringLiteral("SQLite Error:%1").arg(code)), m_code(code) {}
 
-bool ESQLite::IsBusy() const { return m_code == kSQLBusy || m_code == kSQLLocked; }
+bool ESQLite::IsBusy() const {
+    return m_code == kSQLBusy || m_code == kSQLLocked;
+}
 
 // ---- TSQLBase ----------------------------------------------------------------------
 
@@ -41,9 +46,9 @@ TSQLKind KindOfDeclaredType(const char* declaredType) {
         TSQLKind kind;
     };
     static constexpr Entry kTable[] = {
-        {"String", kKindText},    {"TEXT", kKindText},       {"Char", kKindText},
-        {"VarChar", kKindText},   {"Integer", kKindInteger}, {"Boolean", kKindBoolean},
-        {"Numeric", kKindReal},   {"Float", kKindReal},      {"Double", kKindReal},
+        {"String", kKindText},  {"TEXT", kKindText},       {"Char", kKindText},
+        {"VarChar", kKindText}, {"Integer", kKindInteger}, {"Boolean", kKindBoolean},
+        {"Numeric", kKindReal}, {"Float", kKindReal},      {"Double", kKindReal},
         {"Blob", kKindBlob},
     };
     for (const Entry& entry : kTable) {
@@ -96,7 +101,9 @@ qint64 TSQLTable::GetInt64(int column) {
     return std::get<qint64>(*cell);
 }
 
-int TSQLTable::GetInt(int column) { return static_cast<int>(GetInt64(column)); }
+int TSQLTable::GetInt(int column) {
+    return static_cast<int>(GetInt64(column));
+}
 
 bool TSQLTable::GetBool(int column) {
     const Cell* cell = CellAt(column);
@@ -144,13 +151,16 @@ std::optional<QByteArray> TSQLTable::GetBlob(int column) {
 
 // ---- TSQLTables --------------------------------------------------------------------
 
-int TSQLTables::ClampBusyTimeout(int ms) { return (ms < 5 || ms > 100) ? 10 : ms; }
+int TSQLTables::ClampBusyTimeout(int ms) {
+    return (ms < 5 || ms > 100) ? 10 : ms;
+}
 
-TSQLTables::TSQLTables(const QString& path, int busyTimeoutMs, int synchronousLevel,
-                       bool create) {
-    const QByteArray utf8 = path.toUtf8();
-    const int flags = SQLITE_OPEN_READWRITE | (create ? SQLITE_OPEN_CREATE : 0);
-    const int rc = sqlite3_open_v2(utf8.constData(), &m_db, flags, nullptr);
+TSQLTables::TSQLTables(const QString& path, int busyTimeoutMs, int synchronousLevel, bool create,
+                       bool readOnly) {
+    const QByteArray native = EncodeNativeName(path);
+    const int flags =
+        readOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE | (create ? SQLITE_OPEN_CREATE : 0);
+    const int rc = sqlite3_open_v2(native.constData(), &m_db, flags, nullptr);
     try {
         Check(rc);
         sqlite3_busy_timeout(m_db, ClampBusyTimeout(busyTimeoutMs));
@@ -203,14 +213,15 @@ void TSQLTables::Bind(sqlite3_stmt* statement, const TSQLParams& params) {
                                      static_cast<sqlite3_uint64>(utf8.size()), SQLITE_TRANSIENT,
                                      SQLITE_UTF8);
         } else if (const auto* bytes = std::get_if<QByteArray>(&value)) {
-            rc = sqlite3_bind_text64(statement, index, bytes->isNull() ? kEmpty : bytes->constData(),
-                                     static_cast<sqlite3_uint64>(bytes->size()), SQLITE_STATIC,
-                                     SQLITE_UTF8);
+            rc = sqlite3_bind_text64(
+                statement, index, bytes->isNull() ? kEmpty : bytes->constData(),
+                static_cast<sqlite3_uint64>(bytes->size()), SQLITE_STATIC, SQLITE_UTF8);
         } else if (const auto* blob = std::get_if<TSQLBlob>(&value)) {
             // A zero-length blob needs a non-null pointer, or SQLite binds NULL.
             const char* data = blob->bytes.isEmpty() ? kEmpty : blob->bytes.constData();
-            rc = sqlite3_bind_blob64(statement, index, data,
-                                     static_cast<sqlite3_uint64>(blob->bytes.size()), SQLITE_STATIC);
+            rc =
+                sqlite3_bind_blob64(statement, index, data,
+                                    static_cast<sqlite3_uint64>(blob->bytes.size()), SQLITE_STATIC);
         }
         if (rc != SQLITE_OK) {
             Check(kSQLBindFailed);
@@ -338,7 +349,13 @@ std::unique_ptr<TSQLTable> TSQLTables::Query(const QString& statement, int kilob
     return table;
 }
 
-qint64 TSQLTables::Changes() const { return m_db ? sqlite3_changes64(m_db) : 0; }
+qint64 TSQLTables::Changes() const {
+    return m_db ? sqlite3_changes64(m_db) : 0;
+}
+
+bool TSQLTables::IsReadOnly() const {
+    return sqlite3_db_readonly(m_db, "main") != 0;
+}
 
 // ---- TSQLTransaction ---------------------------------------------------------------
 

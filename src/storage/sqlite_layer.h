@@ -22,11 +22,11 @@ enum TSQLCode : int {
     kSQLOk = 0,
     kSQLBusy = 5,
     kSQLLocked = 6,
-    kSQLBindFailed = 24,     // a blob or parameter could not be bound
+    kSQLBindFailed = 24,       // a blob or parameter could not be bound
     kSQLNothingPrepared = 25,  // the statement text held no statement
-    kSQLOverBudget = 26,     // the result exceeds the byte budget
-    kSQLWrongKind = 29,      // a typed read found a cell of another kind
-    kSQLAtEnd = 30,          // a read at the end of the result
+    kSQLOverBudget = 26,       // the result exceeds the byte budget
+    kSQLWrongKind = 29,        // a typed read found a cell of another kind
+    kSQLAtEnd = 30,            // a read at the end of the result
     kSQLRow = 100,
     kSQLDone = 101,
 };
@@ -92,11 +92,11 @@ public:
 
     // Typed reads of the current row. At the end: error 30. No cell (NULL, an empty blob
     // or a column of no kind): 0 / empty. A cell of another kind: error 29.
-    int GetInt(int column);         // integer column, truncated to 32 bits
-    qint64 GetInt64(int column);    // integer column, full width
-    bool GetBool(int column);       // boolean column
-    double GetReal(int column);     // real column
-    QString GetText(int column);    // text column
+    int GetInt(int column);       // integer column, truncated to 32 bits
+    qint64 GetInt64(int column);  // integer column, full width
+    bool GetBool(int column);     // boolean column
+    double GetReal(int column);   // real column
+    QString GetText(int column);  // text column
     // The blob of a blob column, or none for an empty blob or another kind. At the end:
     // error 30 and none.
     std::optional<QByteArray> GetBlob(int column);
@@ -122,10 +122,13 @@ private:
 // Thread safety: none of its own; one thread at a time (callers hold their lock).
 class TSQLTables : public TSQLBase {
 public:
-    // Opens (creating when `create`) the database file. The busy timeout is replaced by
+    // Opens (creating when `create`) the database file; with `readOnly` for reading only
+    // (nothing is ever written, `create` is ignored). The busy timeout is replaced by
     // 10 ms when it is below 5 or above 100; the synchronous level 0..2 is set as "OFF",
-    // "NORMAL" or "FULL". Raises ESQLite on failure.
-    TSQLTables(const QString& path, int busyTimeoutMs, int synchronousLevel, bool create = true);
+    // "NORMAL" or "FULL". The path's bytes are kept (a name need not be UTF-8). Raises
+    // ESQLite on failure.
+    TSQLTables(const QString& path, int busyTimeoutMs, int synchronousLevel, bool create = true,
+               bool readOnly = false);
     ~TSQLTables();
     TSQLTables(const TSQLTables&) = delete;
     TSQLTables& operator=(const TSQLTables&) = delete;
@@ -150,6 +153,10 @@ public:
 
     // Rows changed by the last statement.
     qint64 Changes() const;
+
+    // True when the connection may not write (opened for reading, or the file system
+    // refused writing when it was opened).
+    bool IsReadOnly() const;
 
     sqlite3* Handle() const { return m_db; }
 

@@ -1,5 +1,6 @@
 // `quiva backup` end to end: the real command line in a temporary program folder, over
 // real folders and a real store, and its refusal while the desktop program runs.
+#include "platform/folders.h"
 #include "platform/instance_lock.h"
 #include "support/test_dir.h"
 
@@ -170,9 +171,9 @@ TEST_F(BackupCli, RefusesBadInputWithUsageOrMessages) {
 }
 
 TEST_F(BackupCli, RefusesWhileTheDesktopProgramRuns) {
-    // The lock the desktop program holds, in the run-time folder the command line sees.
-    qputenv("XDG_RUNTIME_DIR", m_dir.Sub("run").toUtf8());
-    TInstanceLock held(TInstanceLock::DefaultPath());
+    // The lock the desktop program holds, in the program folder the command line uses.
+    ASSERT_TRUE(MakePrivateFolder(m_dir.Sub("data/quiva-tessaline")));
+    TInstanceLock held(TInstanceLock::PathIn(m_dir.Sub("data/quiva-tessaline")));
     ASSERT_TRUE(held.TryAcquire());
     const TRun run = Quiva({"profile", "list"});
     EXPECT_EQ(run.code, 1);

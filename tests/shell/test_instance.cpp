@@ -1,18 +1,18 @@
 // The single-instance guard and the shared block it keeps the running instance's identity
 // in.
+#include "platform/folders.h"
+#include "platform/instance_lock.h"
 #include "shell/errors.h"
 #include "shell/instance_guard.h"
 #include "shell/map_stream.h"
 #include "support/test_dir.h"
 
-#include <QLocalSocket>
+#include <QFile>
+#include <QProcess>
 #include <QSignalSpy>
 #include <QtTest/QTest>
 
-#include <csignal>
-#include <sys/file.h>
-#include <sys/wait.h>
-#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -76,62 +76,109 @@ TEST(MapStream, LockHeldElsewhereTimesOut) {
     holder.Unlink();
 }
 
+// A program folder and a run-time folder of a test's own.
+struct TGuardFolders {
+    TestDir dir;
+    QString program = dir.MakeDir("program");
+    QString runtime = dir.MakeDir("run");
+};
+
 TEST(InstanceGuard, SecondStartHandsOverAndEnds) {
-    TestDir runtime;
-    TInstanceGuard first(runtime.Path());
+    TGuardFolders folders;
+    TInstanceGuard first(folders.program, folders.runtime);
     ASSERT_TRUE(first.Start());
     QSignalSpy raised(&first, &TInstanceGuard::raiseRequested);
     QSignalSpy quit(&first, &TInstanceGuard::quitRequested);
     {
-        TInstanceGuard second(runtime.Path());
+        TInstanceGuard second(folders.program, folders.runtime);
         EXPECT_FALSE(second.Start());
         EXPECT_FALSE(second.HandOverFailed());
     }
     EXPECT_TRUE(raised.wait(3000) || raised.count() == 1);
     EXPECT_EQ(quit.count(), 0);
-    EXPECT_TRUE(TInstanceGuard::SendQuit(runtime.Path()));
+    EXPECT_TRUE(TInstanceGuard::SendQuit(folders.runtime));
     EXPECT_TRUE(quit.wait(3000) || quit.count() == 1);
 }
 
 TEST(InstanceGuard, AfterTheFirstEndsTheNextStartIsFirstAgain) {
-    TestDir runtime;
+    TGuardFolders folders;
     {
-        TInstanceGuard first(runtime.Path());
+        TInstanceGuard first(folders.program, folders.runtime);
         ASSERT_TRUE(first.Start());
     }
-    TInstanceGuard again(runtime.Path());
+    TInstanceGuard again(folders.program, folders.runtime);
     EXPECT_TRUE(again.Start());
-    EXPECT_FALSE(TInstanceGuard::SendQuit(runtime.Path() + "/elsewhere"));
+    EXPECT_FALSE(TInstanceGuard::SendQuit(folders.runtime + "/elsewhere"));
+}
+
+TEST(InstanceGuard, TheLockBelongsToTheProgramFolderNotToTheRuntimeFolder) {
+    // Two runs that disagree on $XDG_RUNTIME_DIR still exclude each other, since both
+    // lock the folder that holds their data.
+    TGuardFolders folders;
+    const QString otherRuntime = folders.dir.MakeDir("other-run");
+    TInstanceGuard first(folders.program, folders.runtime);
+    ASSERT_TRUE(first.Start());
+    TInstanceGuard second(folders.program, otherRuntime);
+    EXPECT_FALSE(second.Start());
+    EXPECT_TRUE(second.HandOverFailed());  // nobody listens in its runtime folder
+
+    const QString lock = TInstanceLock::PathIn(folders.program);
+    struct stat st;
+    ASSERT_EQ(lstat(QFile::encodeName(lock).constData(), &st), 0);
+    EXPECT_TRUE(S_ISREG(st.st_mode));
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+}
+
+TEST(InstanceGuard, AMissingProgramFolderIsMadePrivate) {
+    TestDir dir;
+    const QString program = dir.Sub("deep/program");
+    TInstanceGuard first(program, dir.MakeDir("run"));
+    ASSERT_TRUE(first.Start());
+    struct stat st;
+    ASSERT_EQ(stat(QFile::encodeName(program).constData(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0700u);
+}
+
+TEST(InstanceLock, NeverFollowsALinkPlantedAtTheLockName) {
+    TestDir dir;
+    const QString program = dir.MakeDir("program");
+    const QString victim = dir.Write("victim", "keep");
+    ASSERT_EQ(symlink(QFile::encodeName(victim).constData(),
+                      QFile::encodeName(TInstanceLock::PathIn(program)).constData()),
+              0);
+    TInstanceLock lock(TInstanceLock::PathIn(program));
+    EXPECT_FALSE(lock.TryAcquire());
+    EXPECT_FALSE(lock.HeldElsewhere());
+    EXPECT_EQ(dir.Read("victim"), "keep");
+
+    // The program runs (on its defaults) rather than refusing to start.
+    TInstanceGuard guard(program, dir.MakeDir("run"));
+    EXPECT_TRUE(guard.Start());
 }
 
 TEST(InstanceGuard, ACrashedFirstInstanceNeverBlocksTheNextStart) {
-    TestDir runtime;
-    const QByteArray lockPath =
-        (runtime.Path() + QStringLiteral("/quiva-tessaline-%1.lock").arg(getuid())).toLocal8Bit();
-    int ready[2];
-    ASSERT_EQ(pipe(ready), 0);
-    const pid_t child = fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        const int fd = open(lockPath.constData(), O_RDWR | O_CREAT, 0600);
-        flock(fd, LOCK_EX);
-        [[maybe_unused]] const ssize_t n = write(ready[1], "x", 1);
-        pause();
-        _exit(0);
-    }
-    char byte;
-    ASSERT_EQ(read(ready[0], &byte, 1), 1);
+    TGuardFolders folders;
+    ASSERT_TRUE(MakePrivateFolder(folders.program));
+    // Another process holds the lock: flock(1) from util-linux, killed without warning.
+    // With --close only flock itself holds it, not the command it runs (which ends when
+    // its input closes).
+    QProcess holder;
+    holder.start(
+        QStringLiteral("flock"),
+        {QStringLiteral("--close"), TInstanceLock::PathIn(folders.program), QStringLiteral("sh"),
+         QStringLiteral("-c"), QStringLiteral("echo held; exec cat")});
+    ASSERT_TRUE(holder.waitForReadyRead(10000)) << "flock(1) did not start";
+    ASSERT_EQ(holder.readAllStandardOutput().trimmed(), "held");
     {
-        TInstanceGuard blocked(runtime.Path());
-        EXPECT_FALSE(blocked.Start());  // the lock is held while the holder lives
+        TInstanceGuard blocked(folders.program, folders.runtime);
+        EXPECT_FALSE(blocked.Start());          // the lock is held while the holder lives
         EXPECT_TRUE(blocked.HandOverFailed());  // and nobody listens to take the hand-over
     }
-    kill(child, SIGKILL);
-    waitpid(child, nullptr, 0);
-    TInstanceGuard next(runtime.Path());
+    holder.kill();
+    ASSERT_TRUE(holder.waitForFinished(10000));
+    holder.closeWriteChannel();
+    TInstanceGuard next(folders.program, folders.runtime);
     EXPECT_TRUE(next.Start());
-    close(ready[0]);
-    close(ready[1]);
 }
 
 }  // namespace

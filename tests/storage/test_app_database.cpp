@@ -6,9 +6,13 @@
 #include "support/test_dir.h"
 #include "support/test_host.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QRegularExpression>
+
+#include <sys/stat.h>
 
 #include <sqlite3.h>
 
@@ -59,9 +63,10 @@ TEST_F(AppDatabase, FirstRunCreatesTheDatabaseFoldersAndDefaults) {
     };
     EXPECT_EQ(pragma("PRAGMA page_size"), "1024");
     EXPECT_EQ(pragma("PRAGMA encoding"), "UTF-8");
-    const auto tables = raw->Query("SELECT name FROM sqlite_master WHERE type = 'table' AND name "
-                                   "NOT LIKE 'sqlite%' ORDER BY name",
-                                   10, 10);
+    const auto tables = raw->Query(
+        "SELECT name FROM sqlite_master WHERE type = 'table' AND name "
+        "NOT LIKE 'sqlite%' ORDER BY name",
+        10, 10);
     QStringList names;
     for (; !tables->AtEnd(); tables->Next()) {
         names << tables->GetText(0);
@@ -78,6 +83,104 @@ TEST_F(AppDatabase, FirstRunCreatesTheDatabaseFoldersAndDefaults) {
     EXPECT_TRUE(DecodeSettings(scripts->GetText(1).toUtf8()).contains("$fm"));
     EXPECT_FALSE(host->AppDatabase()->FetchScript("pwdchk").isEmpty());
     EXPECT_TRUE(host->AppDatabase()->FetchScript("nosuch").isEmpty());
+}
+
+// The rights of a path (the mode's permission bits), or -1 when it is missing.
+int Rights(const QString& path) {
+    struct stat st;
+    return lstat(QFile::encodeName(path).constData(), &st) == 0 ? int(st.st_mode & 07777) : -1;
+}
+
+// Sets the process's umask for the life of the object.
+struct TUmask {
+    explicit TUmask(mode_t mask) : old(umask(mask)) {}
+    ~TUmask() { umask(old); }
+    mode_t old;
+};
+
+TEST_F(AppDatabase, FoldersAndDatabaseArePrivateWhateverTheUmask) {
+    for (const mode_t mask : {mode_t(0), mode_t(022)}) {
+        SCOPED_TRACE(mask);
+        TestDir dir;
+        const QString program = dir.Sub("deep/prog/");
+        TUmask scoped(mask);
+        {
+            TTestHost host;
+            host.OpenStores(program);
+            ASSERT_TRUE(host.IsFlagSet(kFlagUiDatabase));
+        }
+        EXPECT_EQ(Rights(dir.Sub("deep")), 0700);
+        EXPECT_EQ(Rights(program), 0700);
+        EXPECT_EQ(Rights(program + "logs"), 0700);
+        EXPECT_EQ(Rights(program + "Data"), 0700);
+        EXPECT_EQ(Rights(program + "qvde.d"), 0600);
+    }
+}
+
+TEST_F(AppDatabase, AnEarlierVersionsOpenFilesAreTightened) {
+    { auto host = Start(); }
+    const QString db = Program() + "qvde.d";
+    for (const QString& path : {Program(), Program() + "logs", Program() + "Data"}) {
+        ASSERT_EQ(chmod(QFile::encodeName(path).constData(), 0755), 0);
+    }
+    ASSERT_EQ(chmod(QFile::encodeName(db).constData(), 0644), 0);
+    QFile journal(db + "-journal");
+    ASSERT_TRUE(journal.open(QIODevice::WriteOnly));
+    journal.close();
+    ASSERT_EQ(chmod(QFile::encodeName(db + "-journal").constData(), 0666), 0);
+    {
+        auto host = Start();
+        EXPECT_TRUE(host->IsFlagSet(kFlagUiDatabase));
+    }
+    EXPECT_EQ(Rights(Program()), 0700);
+    EXPECT_EQ(Rights(Program() + "logs"), 0700);
+    EXPECT_EQ(Rights(Program() + "Data"), 0700);
+    EXPECT_EQ(Rights(db), 0600);
+
+    // A data folder the user chose elsewhere is the user's to keep as they like.
+    const QString chosen = m_dir.MakeDir("chosen");
+    ASSERT_EQ(chmod(QFile::encodeName(chosen).constData(), 0755), 0);
+    {
+        auto host = Start();
+        host->SetDataFolder(chosen);
+    }
+    EXPECT_EQ(Rights(chosen), 0755);
+}
+
+TEST_F(AppDatabase, ReadOnlyOpeningWritesNothing) {
+    {
+        auto host = Start();
+        host->SaveToolState("Split", EncodeSettings("a|b|"));
+    }
+    const QString db = Program() + "qvde.d";
+    QFile file(db);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QByteArray before = file.readAll();
+    file.close();
+    const QDateTime stamp = QFileInfo(db).lastModified();
+    {
+        TTestHost host;
+        host.OpenStores(Program(), {.backups = false, .writable = false});
+        EXPECT_TRUE(host.IsFlagSet(kFlagUiDatabase));
+        EXPECT_FALSE(host.StoresWritable());
+        EXPECT_FALSE(host.IsFlagSet(kFlagBackupsDatabase));
+        EXPECT_EQ(DecodeSettings(host.LoadToolState("Split").value_or("")), "a|b|");
+        host.SaveToolState("Split", EncodeSettings("changed|"));
+        EXPECT_TRUE(host.GetInstallKey().isEmpty());  // none stored, none may be made
+        host.CloseStores();
+    }
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_EQ(file.readAll(), before);
+    EXPECT_EQ(QFileInfo(db).lastModified(), stamp);
+    EXPECT_FALSE(QFile::exists(db + "-journal"));
+
+    // Without a database nothing is made.
+    TestDir empty;
+    TTestHost host;
+    host.OpenStores(empty.Sub("none/"), {.backups = false, .writable = false});
+    EXPECT_FALSE(host.IsFlagSet(kFlagUiDatabase));
+    host.CloseStores();
+    EXPECT_FALSE(QFile::exists(empty.Sub("none")));
 }
 
 TEST_F(AppDatabase, ToolStatesLoadSaveAndReplace) {
@@ -205,9 +308,7 @@ TEST_F(AppDatabase, ShellStateWithWrongFieldCountOrDamageIsIgnored) {
 }
 
 TEST_F(AppDatabase, MissingInstallationRowIsMadeAgain) {
-    {
-        auto host = Start();
-    }
+    { auto host = Start(); }
     Raw()->Exec("DELETE FROM uInf");
     auto host = Start();
     EXPECT_EQ(host->InstallationId().size(), 32);
@@ -235,8 +336,9 @@ TEST_F(AppDatabase, DamagedFilesAreLeftAloneAndTheProgramRunsOnDefaults) {
          [](const QString& path) {
              {
                  TSQLTables db(path, 100, 1, true);
-                 db.ExecScript("CREATE TABLE uInf (ukey INTEGER); "
-                               "CREATE TABLE filler (x BLOB);");
+                 db.ExecScript(
+                     "CREATE TABLE uInf (ukey INTEGER); "
+                     "CREATE TABLE filler (x BLOB);");
                  db.ExecBlob("INSERT INTO filler VALUES (?)", QByteArray(20000, 'f'));
              }
              QFile file(path);

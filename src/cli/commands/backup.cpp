@@ -10,7 +10,6 @@
 #include "cli/command.h"
 #include "platform/file_system.h"
 #include "platform/folders.h"
-#include "platform/instance_lock.h"
 #include "shell/day_number.h"
 #include "shell/errors.h"
 #include "shell/utilities.h"
@@ -401,12 +400,7 @@ int ShowLog(THost& host, const QStringList& args) {
 }
 
 int RunCommand(TCliHost& host, const QString& command, const QStringList& rest) {
-    host.OpenStores(DefaultProgramFolder());
-    // A short run leaves a large store uncompacted; the desktop program compacts it.
-    host.SetCompactBackupsOnClose(false);
-    if (command == QLatin1String("log")) {
-        return ShowLog(host, rest);
-    }
+    host.OpenProgramStores({});
     if (!host.IsFlagSet(kFlagBackupsDatabase)) {
         return Fail(QStringLiteral("Can't open backups.db"));
     }
@@ -447,12 +441,15 @@ int RunBackup(TCliHost& host, const QStringList& args) {
     if (!kCommands.contains(command)) {
         return UsageError(kName, QStringLiteral("unknown command '%1'").arg(command), kBackupUsage);
     }
+    if (command == QLatin1String("log")) {
+        // Reads the logs folder only: no lock, no store.
+        host.OpenProgramStores({.backups = false, .writable = false});
+        return ShowLog(host, args.mid(1));
+    }
     // The desktop program holds this lock while it runs; the profiles, counters and the
     // store are its own then. It is held here until the stores are closed again.
-    TInstanceLock instance;
-    if (!instance.TryAcquire()) {
-        return Fail(
-            QStringLiteral("Quiva Tessaline is running; close it before using quiva backup"));
+    if (!host.LockProgramData()) {
+        return Fail(TCliHost::RunningText("backup"));
     }
     const int result = RunCommand(host, command, args.mid(1));
     host.CloseStores();

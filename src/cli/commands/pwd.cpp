@@ -117,10 +117,22 @@ int RunPwd(TCliHost& host, const QStringList& args) {
             true, kStatusError);
         return kExitFailed;
     }
-    host.OpenProgramStores();
+    // Reading the key and the scripts writes nothing and needs no lock; only the first
+    // run of an installation makes and keeps its key.
+    host.OpenProgramStores({.backups = false, .writable = false});
+    QByteArray installKey = host.GetInstallKey();
+    if (installKey.isEmpty()) {
+        if (!host.LockProgramData()) {
+            host.ShowStatus(TCliHost::RunningText("pwd"), true, kStatusError);
+            return kExitFailed;
+        }
+        host.OpenProgramStores({.backups = false, .writable = true});
+        installKey = host.GetInstallKey();
+    }
+    host.StartScriptEngine();
     try {
         const std::optional<TPasswords> passwords =
-            GeneratePasswords(host, master, mnemonic->toLocal8Bit(), host.GetInstallKey());
+            GeneratePasswords(host, master, mnemonic->toLocal8Bit(), installKey);
         if (!passwords) {
             return kExitFailed;
         }

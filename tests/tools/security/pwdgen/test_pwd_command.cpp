@@ -4,6 +4,11 @@
 #include "support/test_host.h"
 #include "tools/security/pwdgen/pwd_maker.h"
 
+#include "platform/folders.h"
+#include "platform/instance_lock.h"
+
+#include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 
 #include <gtest/gtest.h>
@@ -61,6 +66,40 @@ TEST_F(PwdCommand, PrintsTheSixPasswordsOfThisInstallation) {
     // the line ends in CR LF or not at all.
     EXPECT_EQ(Run({"--mnemonic", "gmail.com"}, "secret123\r\n").out, expected);
     EXPECT_EQ(Run({"--mnemonic=gmail.com"}, "secret123").out, expected);
+}
+
+TEST_F(PwdCommand, AfterTheFirstRunItOnlyReadsAndNeedsNoLock) {
+    ASSERT_EQ(Run({"--mnemonic", "gmail.com"}, "secret123\n").exitCode, 0);
+    const QString program = m_dir.Sub("data/quiva-tessaline/");
+    QFile db(program + "qvde.d");
+    ASSERT_TRUE(db.open(QIODevice::ReadOnly));
+    const QByteArray before = db.readAll();
+    db.close();
+    EXPECT_FALSE(QFileInfo::exists(program + "Data/backups.db"));
+
+    // The desktop program runs (it holds the lock): the passwords still come, and the
+    // application database stays byte for byte as it was.
+    TInstanceLock desktop(TInstanceLock::PathIn(program));
+    ASSERT_TRUE(desktop.TryAcquire());
+    const Outcome again = Run({"--mnemonic", "gmail.com"}, "secret123\n");
+    EXPECT_EQ(again.exitCode, 0) << again.err.constData();
+    EXPECT_EQ(again.out.count('\n'), 6);
+    ASSERT_TRUE(db.open(QIODevice::ReadOnly));
+    EXPECT_EQ(db.readAll(), before);
+    EXPECT_FALSE(QFileInfo::exists(program + "Data/backups.db"));
+}
+
+TEST_F(PwdCommand, TheFirstRunWaitsForTheDesktopProgramToMakeTheKey) {
+    // Making the installation's key writes; while another program holds the data it is
+    // refused and nothing is made.
+    const QString program = m_dir.Sub("data/quiva-tessaline/");
+    ASSERT_TRUE(MakePrivateFolder(program));
+    TInstanceLock desktop(TInstanceLock::PathIn(program));
+    ASSERT_TRUE(desktop.TryAcquire());
+    const Outcome refused = Run({"--mnemonic", "gmail.com"}, "secret123\n");
+    EXPECT_EQ(refused.exitCode, 1);
+    EXPECT_EQ(refused.err, "Quiva Tessaline is running; close it before using quiva pwd\n");
+    EXPECT_FALSE(QFileInfo::exists(program + "qvde.d"));
 }
 
 TEST_F(PwdCommand, Refusals) {
