@@ -1,6 +1,7 @@
 // The desktop program: single-instance guard, main window, message loop, orderly shutdown.
 #include "platform/folders.h"
 #include "platform/signal_watcher.h"
+#include "shell/application.h"
 #include "shell/instance_guard.h"
 #include "shell/master_window.h"
 #include "shell/random.h"
@@ -13,7 +14,7 @@
 #include <memory>
 
 int main(int argc, char** argv) {
-    QApplication app(argc, argv);
+    TApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("quiva-tessaline"));
     QApplication::setApplicationDisplayName(QStringLiteral("Quiva Tessaline"));
     QApplication::setQuitOnLastWindowClosed(true);

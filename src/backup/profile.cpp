@@ -455,6 +455,13 @@ QByteArray TProfile::WriteProfileBlob() const {
     return blob;
 }
 
+void TProfile::CheckBlobFits() const {
+    if (WriteProfileBlob().size() > kProfileBlobBudget) {
+        RaiseError(
+            QStringLiteral("The profile's settings are too long to be stored (at most 10 KiB)"));
+    }
+}
+
 // ---- running -----------------------------------------------------------------------
 
 void TProfile::OpenForMonitoring() {

@@ -47,6 +47,8 @@ constexpr int kDefaultDiscardRule = 2;  // keep 20 most recent
 constexpr int kNeverDiscardRule = 7;
 constexpr int kSizeLimitKb[kSizeLimits] = {1, 5, 10, 25, 50, 100, 256, 512, 1024, 2048, 4096};
 constexpr int kProfileBlobHeader = 28;
+// The most bytes of a profile blob that the application database reads back.
+constexpr int kProfileBlobBudget = 10 * 1024;
 // Longest name and target folder the blob can hold; longest list text.
 constexpr int kLongestProfileText = 255;
 constexpr int kLongestListText = 65535;
@@ -159,6 +161,10 @@ public:
     // The profile blob: a 28-byte header, then the texts in UTF-16LE. Run-time bits are
     // not stored. Main thread.
     QByteArray WriteProfileBlob() const;
+    // Raises "The profile's settings are too long to be stored (at most 10 KiB)" when the
+    // blob would be larger than the store reads back (it would be skipped at the next
+    // load). Main thread.
+    void CheckBlobFits() const;
 
     // ---- running ------------------------------------------------------------------------
     // Opens the target for a run and counts the profile as active. Raises "Only three

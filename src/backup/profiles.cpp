@@ -45,7 +45,15 @@ TProfiles::~TProfiles() {
 // ---- persistence ---------------------------------------------------------------------
 
 void TProfiles::LoadAll(bool autostart) {
-    if (const std::optional<QByteArray> stored = m_host.LoadToolState(kProfilesKey)) {
+    const std::optional<QByteArray> stored = m_host.LoadToolState(kProfilesKey);
+    m_stateUnreadable = stored ? TBarList(DecodeSettings(*stored)).Count() != kProfilesFields
+                               : m_host.HasToolState(kProfilesKey);
+    if (m_stateUnreadable) {
+        m_host.ShowStatus(QStringLiteral("The stored list of backup profiles could not be read; "
+                                         "it is kept unchanged"),
+                          false, kStatusError);
+    }
+    if (stored) {
         const TBarList fields(DecodeSettings(*stored));
         if (fields.Count() == kProfilesFields) {
             m_nextVersionId = fields.Int(0, 1);
@@ -107,6 +115,9 @@ QByteArray TProfiles::CountersText() const {
 }
 
 void TProfiles::SaveCounters() {
+    if (m_stateUnreadable) {
+        return;
+    }
     m_host.SaveToolState(kProfilesKey, EncodeSettings(CountersText()));
 }
 
@@ -146,6 +157,31 @@ int TProfiles::TakeVersionId() {
     const int versionId = m_nextVersionId.fetch_add(1);
     m_host.SetFlag(kFlagProfilesIdle, true);
     return versionId;
+}
+
+// ---- rules ---------------------------------------------------------------------------
+
+void TProfiles::CheckRoomForProfile() const {
+    if (Count() >= kMostProfiles) {
+        RaiseError(QStringLiteral("Only 10 profiles allowed"));
+    }
+}
+
+void TProfiles::CheckName(const QString& name) {
+    if (name.size() < kShortestName) {
+        RaiseError(QStringLiteral("Name too short"));
+    }
+    if (name.size() > kLongestName) {
+        RaiseError(QStringLiteral("Name too long (at most %1 characters)").arg(kLongestName));
+    }
+    // The stored list keeps one name a line inside a "|"-separated text: the window's key
+    // filter lets only these characters in.
+    const bool plain = std::all_of(name.cbegin(), name.cend(), [](QChar c) {
+        return c.isLetter() || c.isDigit() || c == QLatin1Char('_');
+    });
+    if (!plain) {
+        RaiseError(QStringLiteral("Only letters, digits and _ are allowed in a profile name"));
+    }
 }
 
 // ---- the list ------------------------------------------------------------------------

@@ -36,11 +36,17 @@ public:
 
     // ---- persistence ------------------------------------------------------------------
     // Reads the state "Profiles" (counters and names) and each named profile's blob; a
-    // name without a usable blob is skipped. Moves the counters past the largest ids in
-    // the store. With autostart, starts the Autostart profiles, failures ignored.
+    // name without a usable blob is skipped. A stored state that cannot be read (damaged,
+    // too large, of another shape) is said in the status panel and never written over:
+    // the counters and names are then not stored for the rest of the run. Moves the
+    // counters past the largest ids in the store. With autostart, starts the Autostart
+    // profiles, failures ignored.
     void LoadAll(bool autostart);
-    // Writes the state "Profiles" (the counters and the names as they are).
+    // Writes the state "Profiles" (the counters and the names as they are), unless the
+    // stored one could not be read.
     void SaveCounters();
+    // True when the stored "Profiles" state could not be read at load.
+    bool StateUnreadable() const { return m_stateUnreadable; }
     // Stores every profile's blob and rebuilds the names, then writes "Profiles"; with
     // `free`, also stops and destroys every profile.
     void SaveAll(bool free);
@@ -56,6 +62,16 @@ public:
     int NextPathId() const { return m_nextPathId.load(); }
     int NextVersionId() const { return m_nextVersionId.load(); }
     int NextProfileId() const { return m_nextProfileId; }
+
+    // ---- rules -------------------------------------------------------------------------
+    // Raises, in this order, "Only 10 profiles allowed" when the list is full. Main thread.
+    void CheckRoomForProfile() const;
+    // Raises when the stored state could not hold the name: "Name too short" (3
+    // characters or fewer), "Name too long (at most 24 characters)", "Only letters, digits
+    // and _ are allowed in a profile name". Any thread.
+    static void CheckName(const QString& name);
+    static constexpr int kShortestName = 4;
+    static constexpr int kLongestName = 24;
 
     // ---- the list ---------------------------------------------------------------------
     int Count() const { return static_cast<int>(m_profiles.size()); }
@@ -116,4 +132,5 @@ private:
     std::atomic<int> m_nextVersionId{1};
     int m_nextProfileId = 1;
     int m_watchLimit = 0;
+    bool m_stateUnreadable = false;
 };

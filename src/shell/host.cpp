@@ -229,6 +229,10 @@ void THost::SaveToolState(const QByteArray& key, const QByteArray& state) {
     }
 }
 
+bool THost::HasToolState(const QByteArray& key) {
+    return m_appDb && m_appDb->HasToolState(key);
+}
+
 std::optional<QByteArray> THost::LoadProfileBlob(const QByteArray& profileId) {
     return m_appDb ? m_appDb->LoadProfileBlob(profileId) : std::nullopt;
 }

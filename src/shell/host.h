@@ -96,6 +96,7 @@ public:
     // failures with ShowStatus and never raises.
     std::optional<QByteArray> LoadToolState(const QByteArray& key);
     void SaveToolState(const QByteArray& key, const QByteArray& state);
+    bool HasToolState(const QByteArray& key);
     std::optional<QByteArray> LoadProfileBlob(const QByteArray& profileId);
     void SaveProfileBlob(const QByteArray& profileId, const QByteArray& blob);
     [[nodiscard]] bool DeleteProfileRows(const QByteArray& profileId, int profileNumber);

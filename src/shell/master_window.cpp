@@ -33,7 +33,9 @@ constexpr int kIndexRole = Qt::UserRole;
 
 TToolFactory TMaster::WelcomeFactory = &CreateTool<TfrmBareSplash>;
 
-TMaster* Master() { return dynamic_cast<TMaster*>(Host()); }
+TMaster* Master() {
+    return dynamic_cast<TMaster*>(Host());
+}
 
 TMaster::TMaster(const QString& programFolder, QWidget* parent) : QMainWindow(parent) {
     Tick = [] { return QDateTime::currentMSecsSinceEpoch(); };
@@ -123,8 +125,8 @@ void TMaster::BuildTree() {
     tvQV->setHeaderHidden(true);
     tvQV->setIndentation(19);
     tvQV->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    tvQV->setStyleSheet(QStringLiteral(
-        "QTreeWidget { background: rgb(130, 130, 130); color: white; }"));
+    tvQV->setStyleSheet(
+        QStringLiteral("QTreeWidget { background: rgb(130, 130, 130); color: white; }"));
     SetHint(tvQV, QStringLiteral("Select tool|Expand relevant tool node and select a tool"));
     QMap<QString, QTreeWidgetItem*> categories;
     for (const TToolEntry& entry : ToolRegistry()) {
@@ -152,8 +154,8 @@ void TMaster::BuildMenus() {
     exit->setStatusTip(QStringLiteral("Terminate Quiva"));
 
     QMenu* view = menuBar()->addMenu(QStringLiteral("&View"));
-    mnuShowToolbox = view->addAction(QStringLiteral("Show Toolbox"), this,
-                                     &TMaster::ShowHideToolBox);
+    mnuShowToolbox =
+        view->addAction(QStringLiteral("Show Toolbox"), this, &TMaster::ShowHideToolBox);
     mnuShowToolbox->setCheckable(true);
     mnuShowToolbox->setChecked(true);
     mnuShowToolbox->setStatusTip(QStringLiteral("Show/Hide Toolbox"));
@@ -181,8 +183,7 @@ void TMaster::BuildTray() {
     m_tray->setContextMenu(popQV);
     connect(m_tray, &QSystemTrayIcon::activated, this,
             [this](QSystemTrayIcon::ActivationReason reason) {
-                if (reason == QSystemTrayIcon::Trigger ||
-                    reason == QSystemTrayIcon::DoubleClick) {
+                if (reason == QSystemTrayIcon::Trigger || reason == QSystemTrayIcon::DoubleClick) {
                     RestoreAndRaise();
                 }
             });
@@ -191,7 +192,9 @@ void TMaster::BuildTray() {
 
 // ---- status --------------------------------------------------------------------------
 
-void TMaster::Beep() { QApplication::beep(); }
+void TMaster::Beep() {
+    QApplication::beep();
+}
 
 void TMaster::ShowStatus(const QString& text, bool hold, int kind) {
     tmrQV->stop();
@@ -248,6 +251,18 @@ void TMaster::EndBusy(const QString& text, int mode, int kind) {
     StatusUpdate(text, mode, kind);
 }
 
+bool TMaster::IsBusy() const {
+    return !tvQV->isEnabled();
+}
+
+void TMaster::ReportFailure(const QString& text) {
+    if (IsBusy()) {
+        EndBusy(text, kBusyHold, kStatusError);
+    } else {
+        ShowStatus(text, false, kStatusError);
+    }
+}
+
 void TMaster::WhenTime() {
     m_status->repaint();
     m_status->SetStep(m_status->Step() + 1);
@@ -273,7 +288,9 @@ void TMaster::WhenHint(const QString& hint) {
 
 // ---- windows in the panel -----------------------------------------------------------
 
-int TMaster::ToolboxWidth() const { return tvQV->isVisible() ? tvQV->width() : 0; }
+int TMaster::ToolboxWidth() const {
+    return tvQV->isVisible() ? tvQV->width() : 0;
+}
 
 void TMaster::FitToWindow(QWidget* window, bool adjustHeight) {
     const int height = adjustHeight ? window->height() : pnlTool->height();
@@ -378,7 +395,9 @@ void TMaster::RestoreCheckInterval() {
 
 // ---- menus -----------------------------------------------------------------------------
 
-void TMaster::DoQuit() { QCoreApplication::quit(); }
+void TMaster::DoQuit() {
+    QCoreApplication::quit();
+}
 
 void TMaster::ShowHideToolBox() {
     tvQV->setVisible(!tvQV->isVisible());
@@ -395,9 +414,13 @@ void TMaster::DoEditUP() {
     ShowPanelWindow(nullptr, kHelpPreferences, kStatusError, message);
 }
 
-void TMaster::DoCheckVer() { ShowPanelWindow(nullptr, kHelpVersion, kStatusInfo, QString()); }
+void TMaster::DoCheckVer() {
+    ShowPanelWindow(nullptr, kHelpVersion, kStatusInfo, QString());
+}
 
-void TMaster::DoShowAbout() { ShowPanelWindow(nullptr, kHelpMain, kStatusInfo, QString()); }
+void TMaster::DoShowAbout() {
+    ShowPanelWindow(nullptr, kHelpMain, kStatusInfo, QString());
+}
 
 void TMaster::WhenHelp() {
     if (m_current) {

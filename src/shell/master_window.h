@@ -42,6 +42,11 @@ public:
     void ShowStatus(const QString& text, bool hold, int kind) override;
     void BeginBusy(const QString& text, int mode, int kind);
     void EndBusy(const QString& text, int mode, int kind);
+    // True between BeginBusy and EndBusy.
+    bool IsBusy() const;
+    // An action ended by a failure its handler did not catch: ends the busy state if one
+    // is on and shows the text as an error.
+    void ReportFailure(const QString& text);
     int ToolboxWidth() const;
     // Frees the current window and shows a new one made by the factory, with its help
     // context; a non-empty message is then shown with the given kind.

@@ -225,6 +225,20 @@ void TAppDatabase::SaveToolState(const QByteArray& key, const QByteArray& state)
              QStringLiteral("Error \"%1\" while serializing \"%2\""));
 }
 
+bool TAppDatabase::HasToolState(const QByteArray& key) {
+    QMutexLocker locker(&m_lock);
+    if (!Usable()) {
+        return false;
+    }
+    try {
+        return m_db->Query(QStringLiteral("SELECT appname FROM seridata WHERE appname = ?"),
+                           kExistenceBudgetKb, 1, {key})
+                   ->RowCount() == 1;
+    } catch (const EQuiva&) {
+        return false;
+    }
+}
+
 std::optional<QByteArray> TAppDatabase::LoadProfileBlob(const QByteArray& profileId) {
     return LoadBlob("profs", "proId", "proData", profileId);
 }

@@ -49,6 +49,9 @@ public:
     std::optional<QByteArray> LoadToolState(const QByteArray& key);
     // Stores the state of a tool key, making its row on first use.
     void SaveToolState(const QByteArray& key, const QByteArray& state);
+    // True when a row of the tool key exists (whether or not its state can be read); false
+    // without one or on any error.
+    bool HasToolState(const QByteArray& key);
 
     std::optional<QByteArray> LoadProfileBlob(const QByteArray& profileId);
     void SaveProfileBlob(const QByteArray& profileId, const QByteArray& blob);

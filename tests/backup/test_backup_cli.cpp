@@ -155,6 +155,15 @@ TEST_F(BackupCli, RefusesBadInputWithUsageOrMessages) {
     EXPECT_EQ(Quiva({"search", "X", "--from", "yesterday"}).code, 2);
     EXPECT_EQ(Quiva({"profile", "add", "abc", "--target", m_tree, "--ext", ".txt"}).err,
               "quiva backup: Name too short\n");
+    EXPECT_EQ(Quiva({"profile", "add", "My Docs", "--target", m_tree, "--ext", ".txt"}).err,
+              "quiva backup: Only letters, digits and _ are allowed in a profile name\n");
+    QStringList many;
+    for (int i = 0; i < 1200; ++i) {
+        many << QStringLiteral(".e%1").arg(i);
+    }
+    EXPECT_EQ(Quiva({"profile", "add", "Huge", "--target", m_tree, "--ext", many.join(',')}).err,
+              "quiva backup: The profile's settings are too long to be stored (at most 10 KiB)\n");
+    EXPECT_TRUE(Quiva({"profile", "list"}).out.isEmpty());
     EXPECT_EQ(
         Quiva({"profile", "add", "Good", "--target", m_dir.Sub("missing"), "--ext", ".txt"}).code,
         1);

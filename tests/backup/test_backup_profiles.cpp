@@ -361,6 +361,95 @@ TEST_F(Profiles, CountersAreStoredAndRecoveredFromTheStore) {
     EXPECT_EQ(pathId, 5);
 }
 
+TEST(ProfileRules, NamesTheStoredStateCanHold) {
+    struct Case {
+        QString name;
+        QString refusal;  // empty: accepted
+    };
+    const Case cases[] = {
+        {"abc", "Name too short"},
+        {"abcd", ""},
+        {"Docs_2024", ""},
+        {QString::fromUtf8("B\xC3\xBC"
+                           "cher"),
+         ""},  // letters of any script
+        {QString(24, 'x'), ""},
+        {QString(25, 'x'), "Name too long (at most 24 characters)"},
+        {"My Docs", "Only letters, digits and _ are allowed in a profile name"},
+        {"my-docs", "Only letters, digits and _ are allowed in a profile name"},
+        {"docs|2", "Only letters, digits and _ are allowed in a profile name"},
+        {"two\nlines", "Only letters, digits and _ are allowed in a profile name"},
+    };
+    for (const Case& c : cases) {
+        QString refusal;
+        try {
+            TProfiles::CheckName(c.name);
+        } catch (const EQuiva& error) {
+            refusal = error.Message();
+        }
+        EXPECT_EQ(refusal, c.refusal) << qPrintable(c.name);
+    }
+}
+
+TEST_F(Profiles, TenProfilesAndBlobsThatFitTheStore) {
+    for (int i = 0; i < TProfiles::kMostProfiles; ++i) {
+        EXPECT_NO_THROW(List().CheckRoomForProfile());
+        List().NewProfile();
+    }
+    EXPECT_THROW(List().CheckRoomForProfile(), EQuiva);
+
+    TProfile* profile = List().Profiles().first();
+    EXPECT_NO_THROW(profile->CheckBlobFits());
+    QStringList many;
+    for (int i = 0; i < 1200; ++i) {
+        many << QStringLiteral(".e%1").arg(i);
+    }
+    profile->SetExtensions(many.join("\r\n"));
+    try {
+        profile->CheckBlobFits();
+        ADD_FAILURE() << "a blob of " << profile->WriteProfileBlob().size() << " bytes passed";
+    } catch (const EQuiva& error) {
+        EXPECT_EQ(error.Message(),
+                  "The profile's settings are too long to be stored (at most 10 KiB)");
+    }
+}
+
+TEST_F(Profiles, AStoredListThatCannotBeReadIsNeverWrittenOver) {
+    ReadyProfile(Target())->SetName("Kept");
+    List().SaveAll(false);
+    m_host->StopProfiles();
+    const QByteArray good = *m_host->LoadToolState("Profiles");
+
+    // Damaged (one character changed) and too large for its read budget.
+    QByteArray damaged = good;
+    damaged[damaged.size() / 2] = damaged[damaged.size() / 2] == 'A' ? 'B' : 'A';
+    for (const QByteArray& stored : {damaged, QByteArray(11 * 1024, 'x')}) {
+        m_host->SaveToolState("Profiles", stored);
+        m_host->statuses.clear();
+        m_host->StartProfiles(false);
+        EXPECT_TRUE(List().StateUnreadable());
+        EXPECT_TRUE(m_host->HasError(
+            "The stored list of backup profiles could not be read; it is kept unchanged"));
+        EXPECT_EQ(List().Count(), 0);
+        List().NewProfile();
+        List().SaveAll(false);
+        m_host->StopProfiles();
+        m_host->SaveToolState("Probe", "x");  // the database itself still takes writes
+        ASSERT_TRUE(m_host->HasToolState("Profiles"));
+        // Compared through a raw read: the budget of LoadToolState is too small for one.
+        TSQLTables raw(m_dir.Sub("prog/qvde.d"), 100, 1, false);
+        const auto row =
+            raw.Query("SELECT appdata FROM seridata WHERE appname = 'Profiles'", 64, 1);
+        EXPECT_EQ(row->GetBlob(0).value_or(QByteArray()), stored);
+    }
+
+    // Put back, the profile is there again.
+    m_host->SaveToolState("Profiles", good);
+    m_host->StartProfiles(false);
+    EXPECT_FALSE(List().StateUnreadable());
+    ASSERT_NE(List().FindByName("Kept"), nullptr);
+}
+
 TEST_F(Profiles, DeleteProfileRemovesItsRowAndVersions) {
     TProfile* profile = ReadyProfile(Target());
     profile->SetName("Gone \"quoted\"");

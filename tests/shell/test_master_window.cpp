@@ -20,6 +20,10 @@
 #include <QVBoxLayout>
 #include <QtTest/QTest>
 
+#include <functional>
+#include <new>
+#include <stdexcept>
+
 #include <gtest/gtest.h>
 
 namespace {
@@ -81,7 +85,8 @@ protected:
     }
     TFakeTool* Fake() const { return dynamic_cast<TFakeTool*>(m_master->CurrentWindow()); }
     QTreeWidgetItem* Node(const QString& text) const {
-        const auto found = m_master->ToolTree()->findItems(text, Qt::MatchExactly | Qt::MatchRecursive);
+        const auto found =
+            m_master->ToolTree()->findItems(text, Qt::MatchExactly | Qt::MatchRecursive);
         return found.isEmpty() ? nullptr : found.first();
     }
 
@@ -198,6 +203,36 @@ TEST_F(MasterWindow, EndWithErrorRemovesThePartialFileAndHoldsTheError) {
     EXPECT_EQ(m_master->StatusPanel()->Kind(), kStatusError);
     EXPECT_FALSE(m_master->FadeTimer()->isActive());
     EXPECT_TRUE(Fake()->edtText->isEnabled());
+}
+
+TEST_F(MasterWindow, AFailureNoHandlerCaughtEndsTheActionNotTheProgram) {
+    m_master->SelectTool(kFakeIndex);
+    TFakeTool* tool = Fake();
+    struct TCase {
+        std::function<void()> fail;
+        QString text;
+    };
+    const TCase cases[] = {
+        {[] { throw std::bad_alloc(); }, "Out of memory: the action was stopped"},
+        {[] { RaiseError(QStringLiteral("Stream read error")); }, "Stream read error"},
+        {[] { throw std::runtime_error("broken"); }, "broken"},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.text.toStdString());
+        // An action that goes busy and raises, delivered as an event like a click is.
+        bool ran = false;
+        QTimer::singleShot(0, tool, [&] {
+            ran = true;
+            m_master->BeginBusy("Working...", kBusyHold, kStatusInfo);
+            c.fail();
+        });
+        ASSERT_TRUE(QTest::qWaitFor([&] { return ran; }, 5000));
+        EXPECT_EQ(m_master->StatusPanel()->Text(), c.text);
+        EXPECT_EQ(m_master->StatusPanel()->Kind(), kStatusError);
+        EXPECT_FALSE(m_master->IsBusy());
+        EXPECT_TRUE(m_master->ToolTree()->isEnabled());
+        EXPECT_TRUE(tool->edtText->isEnabled());
+    }
 }
 
 TEST(StatusColours, BlueOrRedFadingTowardsWhite) {

@@ -1,6 +1,6 @@
-// Test main for window tests: a QApplication, on the offscreen platform unless the
-// environment asks for another.
-#include <QApplication>
+// Test main for window tests: the program's application object, on the offscreen platform
+// unless the environment asks for another.
+#include "shell/application.h"
 
 #include <gtest/gtest.h>
 
@@ -8,7 +8,7 @@ int main(int argc, char** argv) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
         qputenv("QT_QPA_PLATFORM", "offscreen");
     }
-    QApplication app(argc, argv);
+    TApplication app(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }

@@ -33,7 +33,7 @@ constexpr const char* kBackupUsage =
     "      limit, discard rule, options\n"
     "  profile add NAME --target DIR --ext .a,.b [--recurse|--no-recurse]\n"
     "              [--size-limit KB] [--rule N]\n"
-    "      a new profile (4 to 24 characters); KB is one of 1 5 10 25 50 100 256 512\n"
+    "      a new profile (4 to 24 letters, digits or _); KB is one of 1 5 10 25 50 100 256 512\n"
     "      1024 2048 4096 (default 256); N is the discard rule:\n"
     "        0 keep last two, 1 keep 10 most recent, 2 keep 20 most recent (default),\n"
     "        3 discard after one day, 4 after one week, 5 after 30 days,\n"
@@ -59,8 +59,6 @@ constexpr const char* kBackupUsage =
     "Exit status: 0 done, 1 refused or failed (the reason on stderr), 2 usage error.\n";
 
 constexpr const char* kName = "backup";
-constexpr int kLongestName = 24;
-constexpr int kShortestName = 4;
 constexpr int kIdlePollMs = 250;
 
 void PrintLine(const QString& text) {
@@ -163,17 +161,14 @@ int AddProfile(THost& host, TProfiles& list, const QStringList& args) {
         }
     }
 
-    if (name.size() < kShortestName) {
-        return Fail(QStringLiteral("Name too short"));
-    }
-    if (name.size() > kLongestName) {
-        return Fail(QStringLiteral("Name too long (at most %1 characters)").arg(kLongestName));
-    }
-    if (!list.IsNameFree(nullptr, name)) {
-        return Fail(QStringLiteral("A profile named %1 exists already").arg(name));
-    }
-    if (list.Count() >= TProfiles::kMostProfiles) {
-        return Fail(QStringLiteral("Only 10 profiles allowed"));
+    try {
+        TProfiles::CheckName(name);
+        if (!list.IsNameFree(nullptr, name)) {
+            RaiseError(QStringLiteral("A profile named %1 exists already").arg(name));
+        }
+        list.CheckRoomForProfile();
+    } catch (const EQuiva& error) {
+        return Fail(error.Message());
     }
     if (selected.isEmpty()) {
         return Fail(
@@ -196,6 +191,12 @@ int AddProfile(THost& host, TProfiles& list, const QStringList& args) {
     profile->SetBit(kBitRecurse, !parsed.Has("--no-recurse"));
     profile->SetSizeLimit(sizeIndex);
     profile->SetDiscardRule(rule);
+    try {
+        profile->CheckBlobFits();
+    } catch (const EQuiva& error) {
+        (void)list.DeleteProfile(profile);
+        return Fail(error.Message());
+    }
     list.SaveAll(false);
     PrintLine(QStringLiteral("Added profile %1 (number %2)").arg(name).arg(profile->Number()));
     return kExitOk;
