@@ -17,6 +17,22 @@ constexpr int kKeepCounts[] = {2, 10, 20};
 constexpr int kDiscardDays[] = {1, 7, 30, 90};
 constexpr int kFirstAgeRule = 3;
 
+// Why a file could not be read, in words.
+QString ReadFailureText(int readResult) {
+    switch (readResult) {
+        case kReadMissing:
+            return QStringLiteral("the file is gone");
+        case kReadNotRegular:
+            return QStringLiteral("not a regular file");
+        case kReadTooLarge:
+            return QStringLiteral("larger than the profile's size limit");
+        case kReadChanged:
+            return QStringLiteral("the file kept changing while it was read");
+        default:
+            return QStringLiteral("the file could not be read");
+    }
+}
+
 }  // namespace
 
 // ---- TMeow ---------------------------------------------------------------------------
@@ -127,16 +143,35 @@ void TMeow::TakeOneBatch() {
         }
         batch = m_queue.takeFirst();
     }
+    if (const std::function<void()>& gate = m_profile.List().BatchGate()) {
+        gate();
+    }
     for (const TFolderChange& change : std::as_const(batch)) {
         if ((change.action & 1) == 0) {
             continue;  // removals and old names of renames
         }
         const QString fullName = m_target + change.name;
-        if (m_profile.ShouldBackup(fullName)) {
+        const TProfile::TSelection selection = m_profile.Select(fullName);
+        if (selection == TProfile::kSelectEmpty && IsBeingRewritten(change)) {
+            continue;  // opened for writing again: taken when its writer closes it
+        }
+        m_profile.LogRefusal(fullName, selection);
+        if (selection == TProfile::kSelectYes) {
             m_pendingFiles.append(fullName);
             m_pendingNames.append(change.name);
         }
     }
+}
+
+bool TMeow::IsBeingRewritten(const TFolderChange& change) {
+    TFolderWatcher* watcher = m_profile.m_watcher.get();
+    if (watcher == nullptr) {
+        return false;
+    }
+    // The file was measured just now. A writer that truncated it before that made an
+    // event before it too: once the reader has taken what is queued, the watcher knows.
+    watcher->CatchUp();
+    return watcher->ContentChangedSince(change.name, change.serial);
 }
 
 bool TMeow::StorePending(TEncodePool& pool) {
@@ -165,12 +200,17 @@ bool TMeow::StorePending(TEncodePool& pool) {
         }
         const TEncodedFile encoded = pool.Take(k);
         if (!encoded.ok) {
+            m_profile.NoteFailure(QStringLiteral("%1: %2").arg(
+                m_pendingFiles[i], ReadFailureText(encoded.readResult)));
             FailFile(i, QStringLiteral("1"));
             continue;
         }
         int pathId = 0;
         if (!list.Store().StoreVersion(list, m_profileNumber, encoded.size, encoded.blob,
                                        m_pendingFiles[i], pathId)) {
+            m_profile.NoteFailure(
+                QStringLiteral("%1: the version could not be stored in backups.db")
+                    .arg(m_pendingFiles[i]));
             FailFile(i, QStringLiteral("2"));
             continue;
         }

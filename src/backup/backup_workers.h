@@ -55,6 +55,9 @@ private:
     // because the data folder is short of space.
     bool StorePending(TEncodePool& pool);
     void FailFile(int index, const QString& reason);
+    // True when the file of a change record was written again after the record's event
+    // (it is then taken when that writer closes it). Monitoring runs only.
+    bool IsBeingRewritten(const TFolderChange& change);
     void ApplyDiscardRule();
     void WaitForWork();
 

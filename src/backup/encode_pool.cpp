@@ -7,7 +7,8 @@
 TEncodedFile EncodeFile(const QString& path, qint64 maxBytes, const TBlobKeys& keys) {
     TEncodedFile encoded;
     QByteArray content;
-    if (ReadRegularFile(path, maxBytes, content) != kReadOk) {
+    encoded.readResult = ReadRegularFile(path, maxBytes, content);
+    if (encoded.readResult != kReadOk) {
         return encoded;
     }
     encoded.size = content.size();

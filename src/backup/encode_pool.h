@@ -14,11 +14,13 @@
 #include <thread>
 #include <vector>
 
-// One encoded file: its version blob and the size of the content it holds.
+// One encoded file: its version blob and the size of the content it holds, or why it
+// could not be read.
 struct TEncodedFile {
     bool ok = false;
     QByteArray blob;
     qint64 size = 0;
+    int readResult = 0;  // a TReadResult
 };
 
 // Reads a regular file (at most maxBytes, unchanged while read) and encodes it as a

@@ -360,6 +360,20 @@ QStringList TProfile::ListSubfolders() const {
 // ---- selection ---------------------------------------------------------------------
 
 bool TProfile::ShouldBackup(const QString& fullName) const {
+    const TSelection selection = Select(fullName);
+    LogRefusal(fullName, selection);
+    return selection == kSelectYes;
+}
+
+void TProfile::LogRefusal(const QString& fullName, TSelection selection) const {
+    if (selection == kSelectEmpty) {
+        m_list.Log().AppendLogLine(fullName.toUpper(), QStringLiteral("-1"));
+    } else if (selection == kSelectTooLarge) {
+        m_list.Log().AppendLogLine(fullName.toUpper(), QStringLiteral("-2"));
+    }
+}
+
+TProfile::TSelection TProfile::Select(const QString& fullName) const {
     // Sizes are read in full width: a file of 4 GiB or more must not pass as a small one.
     const qint64 size = FileSize64(fullName);
     const TSplitName name = SplitName(fullName);
@@ -394,14 +408,12 @@ bool TProfile::ShouldBackup(const QString& fullName) const {
         score = m_extensions.contains(name.extension, Qt::CaseInsensitive) ? 1 : 0;
     }
     if (score > 0 && size == 0 && TestBit(kBitNoEmptyFiles)) {
-        m_list.Log().AppendLogLine(upperName, QStringLiteral("-1"));
-        return false;
+        return kSelectEmpty;
     }
     if (size / 1024 <= SizeLimitKb()) {
-        return score > 0;
+        return score > 0 ? kSelectYes : kSelectNo;
     }
-    m_list.Log().AppendLogLine(upperName, QStringLiteral("-2"));
-    return false;
+    return kSelectTooLarge;
 }
 
 bool TProfile::MayDiscard(const QString& fileName) const {
@@ -488,12 +500,24 @@ void TProfile::ResetCounts() {
     m_discarded = 0;
     m_pending = 0;
     m_blocked = false;
+    {
+        QMutexLocker locker(&m_failureLock);
+        m_firstFailure.clear();
+    }
     m_runSerial = NextRunSerial();
 }
 
 TProfile::TRunCounts TProfile::RunCounts() const {
-    return {m_stored.load(), m_failed.load(), m_discarded.load(), m_pending.load(),
-            m_blocked.load()};
+    QMutexLocker locker(&m_failureLock);
+    return {m_stored.load(),  m_failed.load(),  m_discarded.load(),
+            m_pending.load(), m_blocked.load(), m_firstFailure};
+}
+
+void TProfile::NoteFailure(const QString& text) {
+    QMutexLocker locker(&m_failureLock);
+    if (m_firstFailure.isEmpty()) {
+        m_firstFailure = text;
+    }
 }
 
 void TProfile::StartWorker(int mode) {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QMutex>
 #include <QString>
 #include <QStringList>
 
@@ -149,10 +150,20 @@ public:
     QStringList ListSubfolders() const;
 
     // ---- selection --------------------------------------------------------------------
+    enum TSelection : int {
+        kSelectNo = 0,        // the rules leave the file out
+        kSelectYes = 1,       // backed up
+        kSelectEmpty = 2,     // chosen by the rules, but empty while empty files are excluded
+        kSelectTooLarge = 3,  // chosen by the rules, but larger than the size limit
+    };
     // Whether the file is backed up: the override lists and ignored subfolders score it
-    // by the priority order, else its extension decides; an empty file is refused with
-    // the log line (upper-cased name, "-1") when empty files are excluded, and a file
-    // larger than the size limit with (upper-cased name, "-2"). Worker thread.
+    // by the priority order, else its extension decides; then its size. Logs nothing.
+    // Worker thread.
+    TSelection Select(const QString& fullName) const;
+    // Writes the log line of a file refused for its size: (upper-cased name, "-1") for an
+    // empty one, (upper-cased name, "-2") for one too large. Worker thread.
+    void LogRefusal(const QString& fullName, TSelection selection) const;
+    // Select and LogRefusal: true when the file is backed up. Worker thread.
     bool ShouldBackup(const QString& fullName) const;
     // True when the name matches no Never Discard mask. Any thread.
     bool MayDiscard(const QString& fileName) const;
@@ -190,6 +201,7 @@ public:
         int discarded = 0;     // versions deleted by the discard rule
         int pending = 0;       // files waiting after the last pass (failed ones that are retried)
         bool blocked = false;  // the run stopped because the data folder was short of space
+        QString firstFailure;  // the first file that failed in the run, and why
     };
     TRunCounts RunCounts() const;
 
@@ -203,6 +215,8 @@ private:
 
     TProfile(TProfiles& list);
     void SetFlagBit(int bit, bool value);
+    // Keeps the first failure of the run. Worker thread.
+    void NoteFailure(const QString& text);
     void StartWorker(int mode);
     void ResetCounts();
 
@@ -229,4 +243,6 @@ private:
     std::atomic<int> m_discarded{0};
     std::atomic<int> m_pending{0};
     std::atomic<bool> m_blocked{false};
+    mutable QMutex m_failureLock;  // guards m_firstFailure; taken with no other lock held
+    QString m_firstFailure;
 };

@@ -11,6 +11,7 @@
 #include <QString>
 
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -113,6 +114,12 @@ public:
     void SetWatchLimit(int folders) { m_watchLimit = folders; }
     int WatchLimit() const { return m_watchLimit; }
 
+    // Called by a monitoring worker on its thread after it takes a batch of changes and
+    // before it looks at the files, so that a test can order its own writes against the
+    // worker's. Set while no profile is active.
+    void SetBatchGate(std::function<void()> gate) { m_batchGate = std::move(gate); }
+    const std::function<void()>& BatchGate() const { return m_batchGate; }
+
 signals:
     // A run ended by itself (a full backup or pruning finished, a blocked or failed
     // monitoring run) and its profile has been stopped. Main thread.
@@ -132,5 +139,6 @@ private:
     std::atomic<int> m_nextVersionId{1};
     int m_nextProfileId = 1;
     int m_watchLimit = 0;
+    std::function<void()> m_batchGate;
     bool m_stateUnreadable = false;
 };

@@ -3,7 +3,7 @@
 #include "platform/file_access.h"
 #include "platform/native_name.h"
 
-#include <QFile>
+#include <QScopeGuard>
 
 #include <cerrno>
 #include <cstring>
@@ -11,6 +11,7 @@
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <sys/inotify.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 namespace {
@@ -18,6 +19,8 @@ namespace {
 constexpr size_t kEventBufferSize = 64 * 1024;
 // New files whose writer never closes them (FIFOs, hard links) are forgotten past this.
 constexpr qsizetype kCreatedMemory = 16384;
+// Files whose last content event is remembered; past this the memory starts again.
+constexpr qsizetype kContentMemory = 16384;
 
 QString SystemText(int error) {
     return QString::fromLocal8Bit(std::strerror(error));
@@ -57,8 +60,10 @@ quint32 TFolderWatcher::WatchMask() const {
     }
     if ((filter & (kNotifySize | kNotifyLastWrite)) != 0) {
         // The kernel merges a close with the close before it while that one is unread;
-        // the opens between them keep two writes of a file two records.
-        mask |= m_options.whenWriterDone ? (IN_CREATE | IN_OPEN | IN_CLOSE_WRITE) : IN_MODIFY;
+        // the opens between them keep two writes of a file two records. Writes (and the
+        // truncation of a file opened for writing again) are noted, not reported.
+        mask |= m_options.whenWriterDone ? (IN_CREATE | IN_OPEN | IN_CLOSE_WRITE | IN_MODIFY)
+                                         : IN_MODIFY;
     }
     if ((filter & (kNotifyAttributes | kNotifySecurity)) != 0) {
         mask |= IN_ATTRIB;
@@ -105,6 +110,9 @@ bool TFolderWatcher::Open(const QString& folder, const TOptions& options) {
 }
 
 void TFolderWatcher::Close() {
+    const std::lock_guard<std::mutex> locker(m_stateLock);
+    m_contentEvents.clear();
+    m_passDone.notify_all();
     if (m_inotifyFd >= 0) {
         close(m_inotifyFd);
         m_inotifyFd = -1;
@@ -116,6 +124,32 @@ void TFolderWatcher::Close() {
     m_rootWatch = -1;
     m_watches.clear();
     m_created.clear();
+}
+
+void TFolderWatcher::CatchUp(int timeoutMs) {
+    std::unique_lock<std::mutex> locker(m_stateLock);
+    int waiting = 0;
+    if (m_inotifyFd < 0 || ioctl(m_inotifyFd, FIONREAD, &waiting) != 0 || waiting <= 0) {
+        return;
+    }
+    // The reader reads until the queue is empty in one pass, so the next pass that ends
+    // has taken what is queued now.
+    const quint64 target = m_passes + 1;
+    m_passDone.wait_for(locker, std::chrono::milliseconds(timeoutMs),
+                        [&] { return m_passes >= target || m_inotifyFd < 0; });
+}
+
+bool TFolderWatcher::ContentChangedSince(const QString& name, quint64 serial) const {
+    const std::lock_guard<std::mutex> locker(m_stateLock);
+    const auto found = m_contentEvents.constFind(name);
+    return found != m_contentEvents.cend() && found.value() > serial;
+}
+
+void TFolderWatcher::NoteContentEvent(const QString& name) {
+    if (m_contentEvents.size() >= kContentMemory) {
+        m_contentEvents.clear();
+    }
+    m_contentEvents.insert(name, m_serial);
 }
 
 void TFolderWatcher::RequestStop() {
@@ -224,6 +258,14 @@ bool TFolderWatcher::ReadEvents(QList<TFolderChange>& batch, bool& lost) {
             const auto* event = reinterpret_cast<const struct inotify_event*>(buffer + offset);
             offset += static_cast<ssize_t>(sizeof(struct inotify_event) + event->len);
             const quint32 mask = event->mask;
+            ++m_serial;
+            // Every record this event makes carries its serial.
+            const qsizetype firstNew = batch.size();
+            const auto stamp = qScopeGuard([&] {
+                for (qsizetype i = firstNew; i < batch.size(); ++i) {
+                    batch[i].serial = m_serial;
+                }
+            });
             if ((mask & IN_Q_OVERFLOW) != 0) {
                 lost = true;
                 continue;
@@ -291,6 +333,7 @@ bool TFolderWatcher::ReadEvents(QList<TFolderChange>& batch, bool& lost) {
                 continue;
             }
             if ((mask & IN_CREATE) != 0) {
+                NoteContentEvent(name);
                 if (m_options.whenWriterDone) {
                     if (m_created.size() >= kCreatedMemory) {
                         m_created.clear();
@@ -300,10 +343,15 @@ bool TFolderWatcher::ReadEvents(QList<TFolderChange>& batch, bool& lost) {
                     batch.append({kChangeAdded, name});
                 }
             } else if ((mask & IN_CLOSE_WRITE) != 0) {
+                NoteContentEvent(name);
                 const bool isNew = m_created.remove(name);
                 batch.append({isNew && fileNames ? kChangeAdded : kChangeModified, name});
             } else if ((mask & IN_MODIFY) != 0) {
-                batch.append({kChangeModified, name});
+                if (m_options.whenWriterDone) {
+                    NoteContentEvent(name);  // taken when its writer closes it
+                } else {
+                    batch.append({kChangeModified, name});
+                }
             } else if ((mask & IN_DELETE) != 0) {
                 m_created.remove(name);
                 if (fileNames) {
@@ -315,6 +363,7 @@ bool TFolderWatcher::ReadEvents(QList<TFolderChange>& batch, bool& lost) {
                     batch.append({kChangeRenamedFrom, name});
                 }
             } else if ((mask & IN_MOVED_TO) != 0) {
+                NoteContentEvent(name);
                 if (fileNames) {
                     batch.append({kChangeRenamedTo, name});
                 }
@@ -348,7 +397,13 @@ TFolderWatcher::TWaitResult TFolderWatcher::Wait(QList<TFolderChange>& batch) {
             continue;
         }
         bool lost = false;
-        const bool alive = ReadEvents(batch, lost);
+        bool alive = true;
+        {
+            const std::lock_guard<std::mutex> locker(m_stateLock);
+            alive = ReadEvents(batch, lost);
+            ++m_passes;
+        }
+        m_passDone.notify_all();
         if (!alive) {
             return kWaitFailed;
         }

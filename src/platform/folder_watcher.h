@@ -9,6 +9,8 @@
 #include <QString>
 
 #include <atomic>
+#include <condition_variable>
+#include <mutex>
 
 // What happened to a name, numbered as the change records of the original design.
 enum TChangeAction : int {
@@ -35,10 +37,15 @@ enum TChangeFilter : quint32 {
 struct TFolderChange {
     int action = kChangeNone;
     QString name;  // relative to the watched folder, "/" between parts
+    // The watcher's count of events when the record was made; 0 for files found by a
+    // scan of a new folder.
+    quint64 serial = 0;
 };
 
 // Thread safety: Open, Wait and Close belong to one thread at a time (the reader);
-// RequestStop may be called from any thread at any moment after Open.
+// RequestStop, CatchUp and ContentChangedSince may be called from any thread at any
+// moment after Open. The state lock guards the event passes of Wait against CatchUp and
+// ContentChangedSince; it is never held while another lock is taken.
 class TFolderWatcher {
 public:
     struct TOptions {
@@ -80,6 +87,17 @@ public:
     // Makes the current or next Wait return kWaitStopped. Any thread.
     void RequestStop();
 
+    // Waits (at most timeoutMs) until the reader has taken every event that the system
+    // holds for this watcher at the moment of the call, so that ContentChangedSince knows
+    // of everything that happened before it. Returns at once when none is waiting. Any
+    // thread but the reader's.
+    void CatchUp(int timeoutMs = 1000);
+
+    // True when the content of the file `name` (relative to the watched folder) changed
+    // after the event `serial`: written, truncated, closed after writing, or replaced by a
+    // rename. With whenWriterDone only. Any thread.
+    bool ContentChangedSince(const QString& name, quint64 serial) const;
+
     // Stops watching and frees the descriptors. Reader thread, or any thread once the
     // reader has ended.
     void Close();
@@ -99,6 +117,7 @@ private:
     void DropTree(const QString& relative);
     void RenameTree(const QString& from, const QString& to);
     bool ReadEvents(QList<TFolderChange>& batch, bool& lost);
+    void NoteContentEvent(const QString& name);
 
     int m_inotifyFd = -1;
     int m_stopFd = -1;
@@ -108,4 +127,10 @@ private:
     QHash<int, QString> m_watches;  // watch -> folder relative to the root, "" or "a/b/"
     QSet<QString> m_created;        // new files whose writer has not closed them yet
     QString m_error;
+
+    mutable std::mutex m_stateLock;
+    std::condition_variable m_passDone;       // a pass of ReadEvents ended
+    quint64 m_passes = 0;                     // guarded by m_stateLock
+    quint64 m_serial = 0;                     // events seen; guarded by m_stateLock
+    QHash<QString, quint64> m_contentEvents;  // file -> serial of its last content event
 };

@@ -23,6 +23,9 @@
 
 #include <sys/stat.h>
 
+#include <condition_variable>
+#include <mutex>
+
 #include <gtest/gtest.h>
 
 namespace {
@@ -37,6 +40,42 @@ QByteArray RandomBytes(qsizetype size, quint32 seed) {
     }
     return bytes;
 }
+
+// Holds a monitoring worker after it takes each batch of changes until the test opens
+// the gate, so that a test orders its writes against what the worker sees.
+class TBatchGate {
+public:
+    explicit TBatchGate(TProfiles& list) : m_list(list) {
+        list.SetBatchGate([this] {
+            std::unique_lock<std::mutex> locker(m_lock);
+            ++m_batches;
+            m_changed.notify_all();
+            m_changed.wait(locker, [this] { return m_open; });
+        });
+    }
+    ~TBatchGate() {
+        Open();
+        m_list.SetBatchGate(nullptr);
+    }
+    // Waits until the worker holds its n-th batch.
+    bool WaitForBatch(int n) {
+        std::unique_lock<std::mutex> locker(m_lock);
+        return m_changed.wait_for(locker, std::chrono::milliseconds(kWaitMs),
+                                  [&] { return m_batches >= n; });
+    }
+    void Open() {
+        std::lock_guard<std::mutex> locker(m_lock);
+        m_open = true;
+        m_changed.notify_all();
+    }
+
+private:
+    TProfiles& m_list;
+    std::mutex m_lock;
+    std::condition_variable m_changed;
+    int m_batches = 0;
+    bool m_open = false;
+};
 
 class BackupWorkers : public ::testing::Test {
 protected:
@@ -222,17 +261,68 @@ TEST_F(BackupWorkers, MonitoringStoresCreatedModifiedAndRenamedFiles) {
 
 TEST_F(BackupWorkers, AFileWrittenTwiceBeforeItIsStoredGivesTwoVersions) {
     // The store is held, so both writes are pending before either is stored; without
-    // skip on failure they wait (a read that meets the second write is tried again).
+    // skip on failure they wait. The worker looks at its first batch only once both
+    // writes are done, so neither is measured half-written.
     m_profile->SetBit(kBitSkipOnFailure, false);
+    TBatchGate gate(List());
     ASSERT_TRUE(m_profile->StartMonitoring());
     auto raw = Raw();
     raw->ExecScript("BEGIN EXCLUSIVE");
     Write("twice.txt", "one");
+    ASSERT_TRUE(gate.WaitForBatch(1));
     Write("twice.txt", "two");
+    gate.Open();
     ASSERT_TRUE(WaitUntil([&] { return m_profile->RunCounts().pending == 2; }));
     raw->ExecScript("COMMIT");
     ASSERT_TRUE(WaitUntil([&] { return VersionsOf("twice.txt") == 2; }));
     m_profile->Stop();
+}
+
+TEST_F(BackupWorkers, AFileOpenedForWritingAgainIsTakenAtItsNextClose) {
+    // The worker takes the first close of the file only after another writer opened it
+    // again and emptied it: it is not measured half-written and logged as empty, but
+    // taken when that writer closes it.
+    ASSERT_TRUE(m_profile->TestBit(kBitNoEmptyFiles));
+    TBatchGate gate(List());
+    ASSERT_TRUE(m_profile->StartMonitoring());
+    const QString path = Write("grow.txt", "one");
+    ASSERT_TRUE(gate.WaitForBatch(1));
+    QFile rewriter(path);
+    ASSERT_TRUE(rewriter.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    gate.Open();
+    rewriter.write("two, longer");
+    rewriter.close();
+    // The worker may look at the first close before or after this writer is done; either
+    // way every version it stores is the finished file.
+    ASSERT_TRUE(WaitUntil([&] { return VersionsOf("grow.txt") >= 1; }));
+    m_profile->Stop();
+    for (const TLogEntry& entry : Log()) {
+        EXPECT_NE(entry.reason, "-1") << qPrintable(entry.event);
+    }
+    for (const TVersionRow& version : Versions()) {
+        TestDir out;
+        WriteVersionFile(Store(), version, out.Path(), "grow.txt", "vompa7", false);
+        EXPECT_EQ(out.Read("grow.txt"), "two, longer");
+    }
+
+    // A file that is empty when its writer is done is still refused and logged.
+    ASSERT_TRUE(m_profile->StartMonitoring());
+    Write("empty.txt", "");
+    ASSERT_TRUE(WaitUntil([&] { return Logged((m_target + "empty.txt").toUpper(), "-1"); }));
+    m_profile->Stop();
+}
+
+TEST_F(BackupWorkers, ARunWhoseFilesAllFailKeepsTheFirstReason) {
+    Write("a.txt", "a");
+    auto raw = Raw();
+    raw->ExecScript("BEGIN EXCLUSIVE");  // every store fails
+    RunToEnd(&TProfile::StartFullBackup);
+    raw->ExecScript("COMMIT");
+    const TProfile::TRunCounts counts = m_profile->RunCounts();
+    EXPECT_EQ(counts.stored, 0);
+    EXPECT_EQ(counts.failed, 1);
+    EXPECT_EQ(counts.firstFailure,
+              m_target + "a.txt: the version could not be stored in backups.db");
 }
 
 TEST_F(BackupWorkers, KeepTwoDuringMonitoringAndNeverDiscard) {

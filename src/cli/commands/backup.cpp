@@ -10,6 +10,7 @@
 #include "cli/command.h"
 #include "platform/file_system.h"
 #include "platform/folders.h"
+#include "platform/native_name.h"
 #include "shell/day_number.h"
 #include "shell/errors.h"
 #include "shell/utilities.h"
@@ -265,6 +266,11 @@ int RunOneShot(THost& host, TProfiles& list, const QStringList& args, bool prune
                    : QString()));
     if (counts.blocked) {
         return Fail(QStringLiteral("the run stopped: the data folder has less than 16 MiB free"));
+    }
+    if (counts.stored == 0 && counts.failed > 0 && !counts.firstFailure.isEmpty()) {
+        // Nothing was stored: the first reason usually explains them all.
+        return Fail(QStringLiteral("no file was stored; the first failure: %1")
+                        .arg(PrintableName(counts.firstFailure)));
     }
     return counts.failed == 0 ? kExitOk : kExitFailed;
 }
