@@ -7,6 +7,9 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <cerrno>
+
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/statfs.h>
 #include <sys/statvfs.h>
@@ -56,6 +59,65 @@ qint64 FileSize64(const QString& path) {
         return 0;
     }
     return st.st_size;
+}
+
+bool IsRegularFile(const QString& path) {
+    struct stat st;
+    return !path.isEmpty() && stat(Native(path).constData(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+bool IsFolder(const QString& path) {
+    struct stat st;
+    return !path.isEmpty() && stat(Native(path).constData(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+int OpenRegularFile(const QString& path) {
+    if (path.isEmpty()) {
+        errno = ENOENT;
+        return -1;
+    }
+    // Non-blocking, so that opening a FIFO without a writer cannot hang; the flag is taken
+    // off again for the regular file.
+    const int fd = open(Native(path).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) {
+        return -1;
+    }
+    struct stat st;
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        close(fd);
+        errno = EINVAL;
+        return -1;
+    }
+    const int flags = fcntl(fd, F_GETFL);
+    if (flags >= 0) {
+        fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+    }
+    return fd;
+}
+
+QString FollowLinks(const QString& path) {
+    constexpr int kMaxLinks = 40;  // the kernel's own limit on links in one lookup
+    QByteArray current = Native(path);
+    for (int depth = 0; depth < kMaxLinks; ++depth) {
+        struct stat st;
+        if (lstat(current.constData(), &st) != 0 || !S_ISLNK(st.st_mode)) {
+            return DecodeNativeName(current);
+        }
+        QByteArray target(st.st_size > 0 ? st.st_size + 1 : 4096, Qt::Uninitialized);
+        const ssize_t length = readlink(current.constData(), target.data(), target.size());
+        if (length <= 0 || length >= target.size()) {
+            return path;  // the link changed while it was read
+        }
+        target.truncate(length);
+        if (!target.startsWith('/')) {
+            const qsizetype slash = current.lastIndexOf('/');
+            if (slash >= 0) {
+                target.prepend(current.left(slash + 1));
+            }
+        }
+        current = target;
+    }
+    return path;
 }
 
 bool IsSameFile(const QString& a, const QString& b) {

@@ -4,10 +4,28 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <cstdio>
+
 #include <fcntl.h>
+#include <ftw.h>
 #include <sys/stat.h>
 
+namespace {
+
+int RemoveEntry(const char* path, const struct stat*, int, FTW*) {
+    remove(path);
+    return 0;  // go on with the rest whatever happened
+}
+
+}  // namespace
+
 TestDir::TestDir() : m_dir(QDir::tempPath() + "/quiva-test-XXXXXX") {}
+
+TestDir::~TestDir() {
+    if (m_dir.isValid()) {
+        nftw(QFile::encodeName(m_dir.path()).constData(), RemoveEntry, 16, FTW_DEPTH | FTW_PHYS);
+    }
+}
 
 QString TestDir::Sub(const QString& relative) const { return m_dir.filePath(relative); }
 

@@ -10,6 +10,11 @@
 class TestDir {
 public:
     TestDir();
+    // Removes the folder and everything in it by the bytes of the names, so that names
+    // that are not UTF-8 (which Qt's own removal cannot reach) go too.
+    ~TestDir();
+    TestDir(const TestDir&) = delete;
+    TestDir& operator=(const TestDir&) = delete;
 
     // The folder, without a trailing "/".
     QString Path() const { return m_dir.path(); }

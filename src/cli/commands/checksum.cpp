@@ -2,6 +2,7 @@
 #include "cli/cli_args.h"
 #include "cli/cli_host.h"
 #include "cli/command.h"
+#include "platform/native_name.h"
 #include "shell/errors.h"
 #include "tools/security/hash/checksummer.h"
 
@@ -25,10 +26,45 @@ constexpr const char* kChecksumUsage =
     "Options:\n"
     "  --algo NAMES   only these digests, comma-separated: crc32, md5, sha1, sha256,\n"
     "                 quivash; printed as \"HEX  FILE\" lines, per file in the order given\n"
+    "                 (FILE as its name's bytes; a name holding a backslash or a line\n"
+    "                 break is escaped the way sha256sum escapes it)\n"
     "  --help         show this text\n"
     "\n"
     "Exit status: 0 done, 1 some file could not be read (the reason on stderr),\n"
     "2 usage error.\n";
+
+// A "HEX  FILE" line as GNU sha256sum writes it: the name's own bytes, except that a name
+// holding a backslash, a line feed or a carriage return puts a backslash at the start of
+// the line and is written with "\\", "\n" and "\r" for them, so that one line stays
+// one name.
+QByteArray DigestLine(const QByteArray& hex, const QString& path) {
+    const QByteArray name = EncodeNativeName(path);
+    const bool escape = name.contains('\\') || name.contains('\n') || name.contains('\r');
+    QByteArray line;
+    line.reserve(hex.size() + name.size() + 8);
+    if (escape) {
+        line += '\\';
+    }
+    line += hex;
+    line += "  ";
+    if (!escape) {
+        line += name;
+    } else {
+        for (const char c : name) {
+            if (c == '\\') {
+                line += "\\\\";
+            } else if (c == '\n') {
+                line += "\\n";
+            } else if (c == '\r') {
+                line += "\\r";
+            } else {
+                line += c;
+            }
+        }
+    }
+    line += '\n';
+    return line;
+}
 
 // The digests named in a --algo value, in order and without repeats; none on a bad name.
 std::optional<std::vector<TDigestKind>> ParseAlgorithms(const QString& value, QString& error) {
@@ -103,9 +139,9 @@ int RunChecksum(TCliHost& host, const QStringList& args) {
         }
         printedBlock = printedBlock || startedBlock;
         if (algo) {
-            const QByteArray name = path.toLocal8Bit();
             for (const TDigestKind kind : chosen) {
-                std::printf("%s  %s\n", results[kind].constData(), name.constData());
+                const QByteArray line = DigestLine(results[kind], path);
+                std::fwrite(line.constData(), 1, line.size(), stdout);
             }
             std::fflush(stdout);
         }

@@ -1,5 +1,6 @@
 // `quiva splice`: joins files in order into one destination with the Splice engine.
 #include "cli/commands/file_tool_support.h"
+#include "platform/native_name.h"
 #include "tools/file/splice/splicer.h"
 
 namespace {
@@ -38,7 +39,7 @@ int RunSplice(TCliHost& host, const QStringList& args) {
     return RunAction(host, [&] {
         Splice(destination, sources, overwrite, [&](const QString& source) {
             if (progress) {
-                host.ShowStatus(source, false, kStatusInfo);
+                host.ShowStatus(PrintableName(source), false, kStatusInfo);
             }
         });
         host.ShowStatus(QString::fromUtf8(kSplicingCompleteText), false, kStatusCompletion);

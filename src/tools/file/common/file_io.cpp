@@ -1,9 +1,8 @@
 #include "tools/file/common/file_io.h"
 
+#include "platform/file_system.h"
 #include "platform/native_name.h"
 
-#include <QFile>
-#include <QFileInfo>
 #include <QRandomGenerator>
 
 #include <algorithm>
@@ -95,17 +94,25 @@ std::optional<TCopyFault> CopyRange(int from, qint64 offset, int to, qint64 leng
     return CopyThroughBuffer(from, in, to, toEnd ? -1 : left, copied);
 }
 
-// The path with its symbolic links followed, also to a file that does not exist yet; the
-// path itself when the links loop.
-QString FollowLinks(const QString& path) {
-    QFileInfo info(path);
-    for (int depth = 0; depth < 40; ++depth) {
-        if (!info.isSymLink()) {
-            return info.filePath();
-        }
-        info.setFile(info.symLinkTarget());
+// Why an existing file at the final path may not be replaced, as the system's text; empty
+// when it may (or when nothing is there). Only a regular file that the user may write is
+// replaced: renaming needs no more than the folder's permission, so a read-only file or a
+// FIFO, socket or device would otherwise be swapped for a new regular file.
+QString ReplaceRefusal(const QByteArray& path) {
+    struct stat st;
+    if (lstat(path.constData(), &st) != 0) {
+        return {};
     }
-    return path;
+    if (S_ISDIR(st.st_mode)) {
+        return ErrnoText(EISDIR);
+    }
+    if (!S_ISREG(st.st_mode)) {
+        return QStringLiteral("Not a regular file");
+    }
+    if (access(path.constData(), W_OK) != 0) {
+        return ErrnoText(errno);
+    }
+    return {};
 }
 
 }  // namespace
@@ -118,17 +125,12 @@ TSourceFile::~TSourceFile() {
 
 bool TSourceFile::Open(const QString& path) {
     Close();
-    if (path.isEmpty()) {
-        return false;
-    }
-    // Non-blocking, so that opening a FIFO cannot hang; the flag means nothing to a
-    // regular file.
-    const int fd = open(Native(path).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    const int fd = OpenRegularFile(path);
     if (fd < 0) {
         return false;
     }
     struct stat st;
-    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    if (fstat(fd, &st) != 0) {
         close(fd);
         return false;
     }
@@ -162,9 +164,8 @@ bool TReplacementFile::Open() {
         m_error = ErrnoText(EISDIR);
         return false;
     }
-    struct stat st;
-    if (stat(Native(m_final).constData(), &st) == 0 && S_ISDIR(st.st_mode)) {
-        m_error = ErrnoText(EISDIR);
+    m_error = ReplaceRefusal(Native(m_final));
+    if (!m_error.isEmpty()) {
         return false;
     }
     // Where the file system allows it the new content has no name until Commit, so that
@@ -239,6 +240,10 @@ bool TReplacementFile::Commit() {
         if (end >= 0 && end < m_reserved && ftruncate(m_fd, end) != 0) {
             m_error = ErrnoText(errno);
         }
+    }
+    if (m_error.isEmpty()) {
+        // Again at the last moment: something else may have been put there meanwhile.
+        m_error = ReplaceRefusal(Native(m_final));
     }
     struct stat old;
     const bool replacing = lstat(Native(m_final).constData(), &old) == 0;

@@ -42,9 +42,12 @@ private:
 // Writes a file's new content beside it (in the same folder: an unnamed file where the
 // file system allows it, else a hidden temporary) and puts it in place only when it is
 // complete, so that the old file, if any, stays as it was until Commit succeeds. A symbolic link is
-// followed: the file it points at is replaced and the link stays. The new file keeps the permission
-// bits of the file it replaces (a private file stays private); a file that did not exist gets 0666
-// less the umask. Not copyable; an uncommitted temporary is removed on destruction.
+// followed: the file it points at is replaced and the link stays. Only a regular file that the
+// user may write (access W_OK) is replaced: a folder, FIFO, socket or device, or a read-only file,
+// at the final path is refused by Open and again by Commit, and stays as it is. The new file keeps
+// the permission bits of the file it replaces (a private file stays private); a file that did not
+// exist gets 0666 less the umask. Names are kept byte for byte. Not copyable; an uncommitted
+// temporary is removed on destruction.
 class TReplacementFile {
 public:
     explicit TReplacementFile(QString target);
@@ -52,8 +55,8 @@ public:
     TReplacementFile(const TReplacementFile&) = delete;
     TReplacementFile& operator=(const TReplacementFile&) = delete;
 
-    // Creates the temporary. False (see ErrorText) when the target names a folder or the
-    // temporary cannot be created in the target's folder.
+    // Creates the temporary. False (see ErrorText) when the final path holds something that
+    // may not be replaced (see above) or the temporary cannot be created in its folder.
     [[nodiscard]] bool Open();
 
     // The temporary's descriptor, positioned where the next write goes. Writes go in
@@ -67,7 +70,8 @@ public:
 
     // Closes the temporary and renames it over the target. When an old file is replaced
     // its new content is first flushed to the disk. False (see ErrorText) when a step
-    // fails; the temporary is then removed and the old file is untouched.
+    // fails or the final path now holds something that may not be replaced; the temporary
+    // is then removed and the old file is untouched.
     [[nodiscard]] bool Commit();
 
     // Removes the temporary; the target is untouched. Safe to call twice.

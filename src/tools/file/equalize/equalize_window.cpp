@@ -2,6 +2,7 @@
 
 #include "controls/ell_path.h"
 #include "platform/file_system.h"
+#include "platform/native_name.h"
 #include "shell/errors.h"
 #include "shell/master_window.h"
 #include "shell/window_parts.h"
@@ -146,6 +147,10 @@ void TfrmEqualizer::DoBrowse(int index) {
         return;
     }
     try {
+        // A FIFO, socket or device has no size to equalize: said now, and not taken.
+        if (!IsRegularFile(path)) {
+            RaiseError(QString::fromUtf8(kEqualizeOpenMessage).arg(PrintableName(NamePart(path))));
+        }
         const qint64 size = FileSize64(path);
         SetFile(index, path, size, BrowsedSizeLabel(size));
         if (index == 0) {

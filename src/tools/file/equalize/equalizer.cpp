@@ -2,14 +2,12 @@
 
 #include "controls/bar_list.h"
 #include "platform/file_system.h"
-#include "platform/folders.h"
+#include "platform/native_name.h"
 #include "shell/errors.h"
 #include "shell/host.h"
 #include "shell/settings_codec.h"
 #include "shell/utilities.h"
 #include "tools/file/common/file_io.h"
-
-#include <QFileInfo>
 
 #include <algorithm>
 #include <cstdlib>
@@ -17,7 +15,7 @@
 namespace {
 
 [[noreturn]] void RaiseNamed(const char* message, const QString& path) {
-    RaiseError(QString::fromUtf8(message).arg(NamePart(path)));
+    RaiseError(QString::fromUtf8(message).arg(PrintableName(NamePart(path))));
 }
 
 }  // namespace
@@ -32,7 +30,7 @@ TEqualizeCheck CheckEqualize(const QString& fileA, const QString& fileB) {
     // A missing name or a folder would otherwise count as an empty file, and "truncate"
     // would then empty the other one.
     for (const QString& path : {fileA, fileB}) {
-        if (!QFileInfo(path).isFile()) {
+        if (!IsRegularFile(path)) {
             RaiseNamed(kEqualizeOpenMessage, path);
         }
     }
@@ -105,8 +103,8 @@ QString LoadedSizeLabel(qint64 size) {
 
 QByteArray EqualizeSettingsText(const TEqualizeSettings& settings) {
     return TBarList::Join({
-        settings.fileA.toUtf8(),
-        settings.fileB.toUtf8(),
+        EncodeNativeName(settings.fileA),
+        EncodeNativeName(settings.fileB),
         QByteArray::number(settings.route),
     });
 }
@@ -119,16 +117,15 @@ std::optional<TEqualizeSettings> ParseEqualizeSettings(const QByteArray& text) {
     TEqualizeSettings settings;
     const int route = fields.Int(2, kDefaultRoute);
     settings.route = route >= 0 && route < static_cast<int>(kRouteNames.size()) ? route : 0;
-    if (const QString file = fields.Text(0); QFileInfo(file).isFile()) {
+    if (const QString file = DecodeNativeName(fields[0]); IsRegularFile(file)) {
         settings.fileA = file;
         settings.sizeA = FileSize64(file);
     }
-    if (const QString file = fields.Text(1); QFileInfo(file).isFile()) {
+    if (const QString file = DecodeNativeName(fields[1]); IsRegularFile(file)) {
         settings.fileB = file;
         settings.sizeB = FileSize64(file);
     }
-    if (const QString folder = FolderPart(fields.Text(0));
-        !folder.isEmpty() && FolderExists(folder)) {
+    if (const QString folder = FolderPart(DecodeNativeName(fields[0])); IsFolder(folder)) {
         settings.folder = folder;
     }
     return settings;

@@ -10,6 +10,7 @@
 #include <optional>
 
 // ---- texts ------------------------------------------------------------------------------
+// A file name in a message is shown with PrintableName: one readable line whatever its bytes.
 inline constexpr const char* kEqualizerTitle = "Size Equalizer";
 inline constexpr const char* kEqualizeDoneText = "Done!";
 
@@ -61,8 +62,8 @@ struct TEqualizeResult {
 // measured, never opened. The new target has default permissions and current times.
 // Raises EQuiva: the check messages; kEqualizeOpenMessage (the target cannot be read);
 // kEqualizeReplaceMessage (the new content cannot be created beside the target or put in
-// its place); the system's own text when reading or writing fails meanwhile. Any route
-// number other than 0 and 2 counts as postfix. Any thread.
+// its place, or the user may not write the target); the system's own text when reading or writing
+// fails meanwhile. Any route number other than 0 and 2 counts as postfix. Any thread.
 TEqualizeResult Equalize(const QString& fileA, const QString& fileB, int route);
 
 // ---- size labels (lblSizeA, lblSizeB) ---------------------------------------------------
@@ -87,6 +88,8 @@ struct TEqualizeSettings {
 };
 
 // The stored text (before scrambling): fileA|fileB|route|.
+// Paths are stored as the bytes of their names: UTF-8 for every name that is UTF-8, and
+// exactly the name's own bytes for one that is not, so that reading back loses nothing.
 QByteArray EqualizeSettingsText(const TEqualizeSettings& settings);
 
 // Reads a stored text (already unscrambled). None unless it has exactly 3 fields. The

@@ -1,7 +1,8 @@
 #include "tools/file/fill/filler.h"
 
 #include "controls/bar_list.h"
-#include "platform/folders.h"
+#include "platform/file_system.h"
+#include "platform/native_name.h"
 #include "shell/errors.h"
 #include "shell/host.h"
 #include "shell/random.h"
@@ -176,13 +177,14 @@ TFillPlan CheckFill(const TFillRequest& request) {
 qint64 Fill(const TFillPlan& plan, const TPercentProgress& progress) {
     TReplacementFile output(plan.destination);
     if (!output.Open()) {
-        RaiseError(QString::fromUtf8(kFillCannotWriteMessage).arg(plan.destination));
+        RaiseError(QString::fromUtf8(kFillCannotWriteMessage).arg(PrintableName(plan.destination)));
     }
     output.Reserve(plan.pattern == kPatternSequence || plan.pattern == kPatternRange ? plan.size
                                                                                      : 256);
     const auto put = [&](const char* data, qint64 length) {
         if (WriteAll(output.Handle(), data, length)) {
-            RaiseError(QString::fromUtf8(kFillUnableToWriteMessage).arg(plan.destination));
+            RaiseError(
+                QString::fromUtf8(kFillUnableToWriteMessage).arg(PrintableName(plan.destination)));
         }
     };
     qint64 written = 0;
@@ -231,7 +233,7 @@ qint64 Fill(const TFillPlan& plan, const TPercentProgress& progress) {
         written = sizeof all;
     }
     if (!output.Commit()) {
-        RaiseError(QString::fromUtf8(kFillCannotWriteMessage).arg(plan.destination));
+        RaiseError(QString::fromUtf8(kFillCannotWriteMessage).arg(PrintableName(plan.destination)));
     }
     return written;
 }
@@ -242,7 +244,7 @@ qint64 Fill(const TFillRequest& request, const TPercentProgress& progress) {
 
 QByteArray FillSettingsText(const TFillSettings& settings) {
     return TBarList::Join({
-        settings.destination.toUtf8(),
+        EncodeNativeName(settings.destination),
         settings.sequence.toUtf8(),
         settings.from.toUtf8(),
         settings.to.toUtf8(),
@@ -262,8 +264,8 @@ std::optional<TFillSettings> ParseFillSettings(const QByteArray& text) {
     }
     TFillSettings settings;
     settings.overwrite = fields.Flag(4);
-    const QString destination = fields.Text(0);
-    if (const QString folder = FolderPart(destination); !folder.isEmpty() && FolderExists(folder)) {
+    const QString destination = DecodeNativeName(fields[0]);
+    if (const QString folder = FolderPart(destination); IsFolder(folder)) {
         settings.destFolder = folder;
         settings.destination = destination;
     }

@@ -12,6 +12,7 @@
 #include <optional>
 
 // ---- texts ------------------------------------------------------------------------------
+// A path in a message is shown with PrintableName: one readable line whatever its bytes.
 inline constexpr const char* kFillerTitle = "File Filler";
 inline constexpr const char* kFillingText = "Filling...";
 inline constexpr const char* kFillingCompleteText = "Filling complete";
@@ -119,8 +120,9 @@ TFillPlan CheckFill(const TFillRequest& request);
 // 00..FF whatever the size. `progress` gets written * (100 / size) rounded (halves to
 // even) after each chunk of patterns 0 and 1. Returns the bytes written.
 // Raises EQuiva: kFillCannotWriteMessage (the new file cannot be created or put in
-// place), kFillShorterThanSequenceMessage (size below the sequence length),
-// kFillUnableToWriteMessage (writing failed). Any thread; `progress` on the caller's.
+// place; also for a FIFO, socket or device, or a file the user may not write, there),
+// kFillShorterThanSequenceMessage (size below the sequence length), kFillUnableToWriteMessage
+// (writing failed). Any thread; `progress` on the caller's.
 qint64 Fill(const TFillPlan& plan, const TPercentProgress& progress = {});
 
 // CheckFill and then Fill.
@@ -144,6 +146,8 @@ struct TFillSettings {
 };
 
 // The stored text (before scrambling).
+// Paths are stored as the bytes of their names: UTF-8 for every name that is UTF-8, and
+// exactly the name's own bytes for one that is not, so that reading back loses nothing.
 QByteArray FillSettingsText(const TFillSettings& settings);
 
 // Reads a stored text (already unscrambled). None unless it has exactly 10 fields.

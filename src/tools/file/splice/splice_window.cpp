@@ -1,6 +1,8 @@
 #include "tools/file/splice/splice_window.h"
 
 #include "controls/ell_path.h"
+#include "platform/file_system.h"
+#include "platform/native_name.h"
 #include "shell/errors.h"
 #include "shell/master_window.h"
 #include "shell/utilities.h"
@@ -184,10 +186,21 @@ void TfrmSplice::DoAdd() {
         return;
     }
     QStringList rows = Sources();
+    QString refused;
     for (const QString& path : chosen) {
+        // A FIFO, socket or device cannot be read as a source: it is not listed, and said.
+        if (!IsRegularFile(path)) {
+            if (refused.isEmpty()) {
+                refused = path;
+            }
+            continue;
+        }
         AddSource(rows, path, cbxMulti->isChecked());
     }
     SetSources(rows, SelectedRow());
+    if (!refused.isEmpty()) {
+        ShowStickyError(QString::fromUtf8(kSpliceAccessMessage).arg(PrintableName(refused)));
+    }
     PathSlots[0] = FolderPart(chosen.last());
 }
 
@@ -241,8 +254,10 @@ void TfrmSplice::DoConcat() {
         return;
     }
 
-    RunBusy(QString::fromLatin1(kSplicingText), QString::fromLatin1(kSplicingCompleteText),
-            [&] { Splice(destination, sources, overwrite, &TFormBase::ShowProgress); });
+    RunBusy(QString::fromLatin1(kSplicingText), QString::fromLatin1(kSplicingCompleteText), [&] {
+        Splice(destination, sources, overwrite,
+               [](const QString& source) { ShowProgress(PrintableName(source)); });
+    });
 }
 
 void TfrmSplice::SaveSettings() {

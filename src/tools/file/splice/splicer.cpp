@@ -2,14 +2,11 @@
 
 #include "controls/bar_list.h"
 #include "platform/file_system.h"
-#include "platform/folders.h"
+#include "platform/native_name.h"
 #include "shell/errors.h"
 #include "shell/host.h"
 #include "shell/settings_codec.h"
 #include "tools/file/common/file_io.h"
-
-#include <QFileInfo>
-#include <QRegularExpression>
 
 #include <algorithm>
 
@@ -34,7 +31,7 @@ qint64 Splice(const QString& destination, const QStringList& sources, bool overw
     CheckSplice(destination, sources, overwrite);
     TReplacementFile output(destination);
     if (!output.Open()) {
-        RaiseError(QString::fromUtf8(kSpliceCannotWriteMessage).arg(destination));
+        RaiseError(QString::fromUtf8(kSpliceCannotWriteMessage).arg(PrintableName(destination)));
     }
     qint64 expected = 0;
     for (const QString& path : sources) {
@@ -45,11 +42,12 @@ qint64 Splice(const QString& destination, const QStringList& sources, bool overw
     for (const QString& path : sources) {
         TSourceFile source;
         if (!source.Open(path)) {
-            RaiseError(QString::fromUtf8(kSpliceAccessMessage).arg(path));
+            RaiseError(QString::fromUtf8(kSpliceAccessMessage).arg(PrintableName(path)));
         }
         qint64 copied = 0;
         if (const auto fault = CopyToEnd(source.Handle(), output.Handle(), copied)) {
-            RaiseError(QString::fromUtf8(kSpliceOtherMessage).arg(fault->text, destination));
+            RaiseError(QString::fromUtf8(kSpliceOtherMessage)
+                           .arg(fault->text, PrintableName(destination)));
         }
         total += copied;
         source.Close();
@@ -58,7 +56,7 @@ qint64 Splice(const QString& destination, const QStringList& sources, bool overw
         }
     }
     if (!output.Commit()) {
-        RaiseError(QString::fromUtf8(kSpliceCannotWriteMessage).arg(destination));
+        RaiseError(QString::fromUtf8(kSpliceCannotWriteMessage).arg(PrintableName(destination)));
     }
     return total;
 }
@@ -93,14 +91,14 @@ int MoveRow(QStringList& list, int row, int direction) {
 QByteArray SpliceSettingsText(const TSpliceSettings& settings) {
     QByteArray rows;
     for (const QString& source : settings.sources) {
-        rows += source.toUtf8();
+        rows += EncodeNativeName(source);
         rows += "\r\n";
     }
     return TBarList::Join({
-        settings.sourceFolder.toUtf8(),
-        settings.destFolder.toUtf8(),
+        EncodeNativeName(settings.sourceFolder),
+        EncodeNativeName(settings.destFolder),
         rows,
-        settings.destination.toLocal8Bit(),
+        EncodeNativeName(settings.destination),
         settings.multiples ? "1" : "0",
         settings.overwrite ? "1" : "0",
     });
@@ -112,24 +110,25 @@ std::optional<TSpliceSettings> ParseSpliceSettings(const QByteArray& text) {
         return std::nullopt;
     }
     TSpliceSettings settings;
-    if (const QString folder = fields.Text(0); !folder.isEmpty() && FolderExists(folder)) {
+    if (const QString folder = DecodeNativeName(fields[0]); IsFolder(folder)) {
         settings.sourceFolder = folder;
     }
-    if (const QString folder = fields.Text(1); !folder.isEmpty() && FolderExists(folder)) {
+    if (const QString folder = DecodeNativeName(fields[1]); IsFolder(folder)) {
         settings.destFolder = folder;
     }
-    static const QRegularExpression lineBreak(QStringLiteral("\r\n|\r|\n"));
-    const QStringList rows = fields.Text(2).split(lineBreak, Qt::SkipEmptyParts);
-    for (const QString& row : rows) {
-        if (QFileInfo(row).isFile()) {
+    // Cut into lines as bytes: the text form of a name that is not UTF-8 holds lone
+    // surrogates, which a regular expression does not take.
+    QByteArray rows = fields[2];
+    rows.replace("\r\n", "\n").replace('\r', '\n');
+    for (const QByteArray& line : rows.split('\n')) {
+        if (const QString row = DecodeNativeName(line); IsRegularFile(row)) {
             settings.sources.append(row);
         }
     }
     settings.multiples = fields.Flag(4);
     settings.overwrite = fields.Flag(5);
-    const QString destination = QString::fromLocal8Bit(fields[3]);
-    const QString folder = FolderPart(destination);
-    if (!folder.isEmpty() && FolderExists(folder) &&
+    const QString destination = DecodeNativeName(fields[3]);
+    if (IsFolder(FolderPart(destination)) &&
         (settings.overwrite || !ExistsAsNonFolder(destination))) {
         settings.destination = destination;
     }

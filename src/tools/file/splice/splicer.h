@@ -10,6 +10,7 @@
 #include <optional>
 
 // ---- texts ------------------------------------------------------------------------------
+// A path in a message is shown with PrintableName: one readable line whatever its bytes.
 inline constexpr const char* kSplicerTitle = "File Splicer";
 inline constexpr const char* kSplicingText = "Splicing...";
 inline constexpr const char* kSplicingCompleteText = "Splicing Complete";
@@ -41,7 +42,8 @@ void CheckSplice(const QString& destination, const QStringList& sources, bool ov
 // every source was copied: until then an existing destination keeps its content, and on
 // any failure nothing is left behind. Returns the destination's size.
 // Raises EQuiva: the check messages; kSpliceCannotWriteMessage (the new file cannot be
-// created, or cannot be put in place); kSpliceAccessMessage (a source cannot be opened or
+// created, or cannot be put in place: also for a FIFO, socket or device, or a file the
+// user may not write, at the destination); kSpliceAccessMessage (a source cannot be opened or
 // is not a regular file); kSpliceOtherMessage (reading or writing failed meanwhile).
 // Any thread; `progress` runs on the caller's thread.
 qint64 Splice(const QString& destination, const QStringList& sources, bool overwrite,
@@ -75,15 +77,18 @@ inline constexpr int kSpliceSettingsFields = 6;
 // The window's stored state. Paths read back are only those that pass the load rules; an
 // empty folder means "keep what the window has".
 struct TSpliceSettings {
-    QString sourceFolder;    // field 0: kept only when the folder exists
-    QString destFolder;      // field 1: kept only when the folder exists
-    QStringList sources;     // field 2: each row followed by CR LF; rows of missing files dropped
-    QString destination;     // field 3, in the local 8-bit encoding: see ParseSpliceSettings
+    QString sourceFolder;  // field 0: kept only when the folder exists
+    QString destFolder;    // field 1: kept only when the folder exists
+    QStringList sources;   // field 2: each row followed by CR LF; rows of missing files dropped
+    QString
+        destination;  // field 3, in the local 8-bit encoding (UTF-8 here): see ParseSpliceSettings
     bool multiples = false;  // field 4
     bool overwrite = false;  // field 5
 };
 
 // The stored text (before scrambling).
+// Paths are stored as the bytes of their names: UTF-8 for every name that is UTF-8, and
+// exactly the name's own bytes for one that is not, so that reading back loses nothing.
 QByteArray SpliceSettingsText(const TSpliceSettings& settings);
 
 // Reads a stored text (already unscrambled). None unless it has exactly 6 fields. The

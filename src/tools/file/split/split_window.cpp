@@ -1,6 +1,7 @@
 #include "tools/file/split/split_window.h"
 
 #include "controls/ell_path.h"
+#include "platform/file_system.h"
 #include "shell/errors.h"
 #include "shell/master_window.h"
 #include "shell/utilities.h"
@@ -12,7 +13,6 @@
 
 #include <QCheckBox>
 #include <QComboBox>
-#include <QFileInfo>
 #include <QFrame>
 #include <QGridLayout>
 #include <QHBoxLayout>
@@ -146,13 +146,18 @@ void TfrmSplit::DoSourceBrowse() {
     if (path.isEmpty()) {
         return;
     }
+    // A FIFO, socket or device cannot be split: said now rather than at the split.
+    if (!IsRegularFile(path)) {
+        ShowStickyError(QString::fromUtf8(kSplitNoSourceMessage));
+        return;
+    }
     ShowSource(path);
     PathSlots[0] = FolderPart(path);
 }
 
 void TfrmSplit::DoDestBrowse() {
     const std::optional<QString> folder = AskDestFolder ? AskDestFolder() : std::nullopt;
-    if (!folder || folder->isEmpty() || !QFileInfo(*folder).isDir()) {
+    if (!folder || folder->isEmpty() || !IsFolder(*folder)) {
         return;
     }
     PathSlots[1] = *folder;

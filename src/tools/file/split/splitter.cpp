@@ -1,14 +1,13 @@
 #include "tools/file/split/splitter.h"
 
 #include "controls/bar_list.h"
-#include "platform/folders.h"
+#include "platform/file_system.h"
+#include "platform/native_name.h"
 #include "shell/errors.h"
 #include "shell/host.h"
 #include "shell/settings_codec.h"
 #include "shell/utilities.h"
 #include "tools/file/common/file_io.h"
-
-#include <QFileInfo>
 
 #include <algorithm>
 
@@ -49,23 +48,25 @@ int Split(const TSplitRequest& request, const TPercentProgress& progress) {
     qint64 offset = 0;
     for (int number = 1; offset < size; ++number) {
         const QString piece = PieceName(request.destFolder, request.source, number);
+        // The piece's name as a message shows it: one readable line whatever its bytes.
+        const QString shown = PrintableName(piece);
         if (!request.overwrite && ExistsAsNonFolder(piece)) {
-            RaiseError(QString::fromUtf8(kSplitExistsMessage).arg(piece));
+            RaiseError(QString::fromUtf8(kSplitExistsMessage).arg(shown));
         }
         const qint64 length = std::min(size - offset, request.pieceSize);
         TReplacementFile output(piece);
         if (!output.Open()) {
-            RaiseError(QString::fromUtf8(kSplitWriteMessage).arg(piece));
+            RaiseError(QString::fromUtf8(kSplitWriteMessage).arg(shown));
         }
         output.Reserve(length);
         if (const auto fault = CopyBytes(source.Handle(), offset, output.Handle(), length)) {
             if (fault->side == TCopyFault::kRead) {
-                RaiseError(QString::fromUtf8(kSplitOtherMessage).arg(fault->text, piece));
+                RaiseError(QString::fromUtf8(kSplitOtherMessage).arg(fault->text, shown));
             }
-            RaiseError(QString::fromUtf8(kSplitWriteMessage).arg(piece));
+            RaiseError(QString::fromUtf8(kSplitWriteMessage).arg(shown));
         }
         if (!output.Commit()) {
-            RaiseError(QString::fromUtf8(kSplitWriteMessage).arg(piece));
+            RaiseError(QString::fromUtf8(kSplitWriteMessage).arg(shown));
         }
         offset += length;
         const int percent = RoundHalfEven(number * 100.0 / static_cast<double>(count));
@@ -79,8 +80,8 @@ int Split(const TSplitRequest& request, const TPercentProgress& progress) {
 
 QByteArray SplitSettingsText(const TSplitSettings& settings) {
     return TBarList::Join({
-        settings.source.toUtf8(),
-        settings.destFolder.toUtf8(),
+        EncodeNativeName(settings.source),
+        EncodeNativeName(settings.destFolder),
         settings.overwrite ? "1" : "0",
         QByteArray::number(settings.parts.bytes),
         QByteArray::number(settings.parts.kilobytes),
@@ -96,14 +97,14 @@ std::optional<TSplitSettings> ParseSplitSettings(const QByteArray& text) {
         return std::nullopt;
     }
     TSplitSettings settings;
-    const QString source = fields.Text(0);
-    if (QFileInfo(source).isFile()) {
+    const QString source = DecodeNativeName(fields[0]);
+    if (IsRegularFile(source)) {
         settings.source = source;
     }
-    if (const QString folder = FolderPart(source); !folder.isEmpty() && FolderExists(folder)) {
+    if (const QString folder = FolderPart(source); IsFolder(folder)) {
         settings.sourceFolder = folder;
     }
-    if (const QString dest = fields.Text(1); !dest.isEmpty() && FolderExists(dest)) {
+    if (const QString dest = DecodeNativeName(fields[1]); IsFolder(dest)) {
         settings.destFolder = dest;
     }
     settings.overwrite = fields.Flag(2);

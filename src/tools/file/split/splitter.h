@@ -11,6 +11,7 @@
 #include <optional>
 
 // ---- texts ------------------------------------------------------------------------------
+// A path in a message is shown with PrintableName: one readable line whatever its bytes.
 inline constexpr const char* kSplitterTitle = "File Splitter";
 inline constexpr const char* kSplittingText = "Splitting...";
 inline constexpr const char* kSplittingCompleteText = "Splitting Complete";
@@ -68,7 +69,8 @@ qint64 PieceCount(qint64 sourceSize, qint64 pieceSize);
 // Raises EQuiva, checked in this order: kSplitNoSourceMessage (no source, or not a regular
 // readable file), kSplitZeroPieceMessage, kSplitTooManyMessage, kSplitTooSmallMessage
 // (nothing written for any of these); then per piece kSplitExistsMessage (overwrite off),
-// kSplitWriteMessage (the piece cannot be created, written or put in place) or
+// kSplitWriteMessage (the piece cannot be created, written or put in place; also when a
+// FIFO, socket or device, or a file the user may not write, is in the piece's place) or
 // kSplitOtherMessage (reading the source failed). Pieces written before a failure stay.
 // Any thread; `progress` runs on the caller's thread.
 int Split(const TSplitRequest& request, const TPercentProgress& progress = {});
@@ -90,6 +92,8 @@ struct TSplitSettings {
 };
 
 // The stored text (before scrambling): source|destFolder|overwrite|B|KB|MB|pick|count|.
+// Paths are stored as the bytes of their names: UTF-8 for every name that is UTF-8, and
+// exactly the name's own bytes for one that is not, so that reading back loses nothing.
 QByteArray SplitSettingsText(const TSplitSettings& settings);
 
 // Reads a stored text (already unscrambled). None unless it has exactly 8 fields.

@@ -1,16 +1,21 @@
 #include "tools/security/hash/checksummer.h"
 
+#include "platform/file_system.h"
+#include "platform/native_name.h"
 #include "shell/errors.h"
 
 #include <QFile>
-#include <QFileInfo>
 
 #include <algorithm>
+#include <cerrno>
 #include <condition_variable>
+#include <cstring>
 #include <memory>
 #include <mutex>
 #include <thread>
 #include <vector>
+
+#include <unistd.h>
 
 namespace {
 
@@ -204,8 +209,8 @@ void CheckSourceFile(const QString& path) {
     if (path.isEmpty()) {
         RaiseError(QStringLiteral("Please select a source file"));
     }
-    if (!QFileInfo(path).isFile()) {
-        RaiseError(QStringLiteral("%1 not accessible").arg(path));
+    if (!IsRegularFile(path)) {
+        RaiseError(QStringLiteral("%1 not accessible").arg(PrintableName(path)));
     }
 }
 
@@ -221,8 +226,18 @@ bool ComputeDigests(QIODevice& stream, TDigestSet digests, const TDigestReport& 
 bool ComputeFileDigests(const QString& path, TDigestSet digests, const TDigestReport& report,
                         const std::atomic<bool>* stop) {
     CheckSourceFile(path);
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered)) {
+    // Opened by the bytes of its name: Qt's own encoding of a file name would lose bytes
+    // that are not UTF-8.
+    const int fd = OpenRegularFile(path);
+    if (fd < 0) {
+        if (errno == EINVAL) {
+            RaiseError(QStringLiteral("%1 not accessible").arg(PrintableName(path)));
+        }
+        RaiseError(QString::fromLocal8Bit(std::strerror(errno)));
+    }
+    QFile file;
+    if (!file.open(fd, QIODevice::ReadOnly | QIODevice::Unbuffered, QFileDevice::AutoCloseHandle)) {
+        close(fd);
         RaiseError(file.errorString());
     }
     return ComputeDigests(file, digests, report, stop);

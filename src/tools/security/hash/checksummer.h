@@ -17,7 +17,8 @@ class QIODevice;
 using TDigestReport = std::function<void(TDigestKind kind, const QByteArray& hex)>;
 
 // Raises "Please select a source file" for an empty path and "%s not accessible" (with the
-// path) when it does not name an existing regular file. Thread safety: any thread.
+// path as PrintableName shows it) when it does not name an existing regular file. Thread
+// safety: any thread.
 void CheckSourceFile(const QString& path);
 
 // Computes the chosen digests of the open stream from position 0 to its size, reading it
@@ -33,7 +34,7 @@ void CheckSourceFile(const QString& path);
 bool ComputeDigests(QIODevice& stream, TDigestSet digests, const TDigestReport& report,
                     const std::atomic<bool>* stop = nullptr);
 
-// CheckSourceFile, then opens the file for reading (raising the system's reason when it
-// cannot) and runs ComputeDigests on it.
+// CheckSourceFile, then opens the file by the bytes of its name for reading (raising the
+// system's reason when it cannot) and runs ComputeDigests on it.
 bool ComputeFileDigests(const QString& path, TDigestSet digests, const TDigestReport& report,
                         const std::atomic<bool>* stop = nullptr);

@@ -1,6 +1,8 @@
 #include "tools/security/hash/hash_window.h"
 
 #include "controls/ell_path.h"
+#include "platform/file_system.h"
+#include "platform/native_name.h"
 #include "shell/errors.h"
 #include "shell/master_window.h"
 #include "shell/settings_codec.h"
@@ -9,7 +11,6 @@
 
 #include <QEvent>
 #include <QFileDialog>
-#include <QFileInfo>
 #include <QHeaderView>
 #include <QLabel>
 #include <QPainter>
@@ -190,13 +191,13 @@ void TfrmHash::LoadSettings() {
     }
     // One field, the path, ended by "|". The whole text up to that last bar is the path,
     // so that a file name holding "|" comes back as it was saved.
-    const QString text = QString::fromUtf8(DecodeSettings(*stored));
+    const QString text = DecodeNativeName(DecodeSettings(*stored));
     const qsizetype bar = text.lastIndexOf('|');
     if (bar < 0) {
         return;
     }
     const QString path = text.left(bar);
-    if (!path.isEmpty() && QFileInfo(path).isFile()) {
+    if (IsRegularFile(path)) {
         m_loading = true;
         TakeSourceFile(path);
         m_loading = false;
@@ -204,23 +205,33 @@ void TfrmHash::LoadSettings() {
 }
 
 void TfrmHash::SaveSettings() {
-    SaveFields(kToolKey, {PathSlots[2].toUtf8()});
+    // The name's own bytes: the UTF-8 of every name that is UTF-8, and exact for the rest.
+    SaveFields(kToolKey, {EncodeNativeName(PathSlots[2])});
 }
 
 void TfrmHash::DoBrowse() {
     const QString path = AskSourceFile(QStringLiteral("Select Source File"),
                                        QStringLiteral("*.* (*)"), PathSlots[0]);
-    if (!path.isEmpty()) {
-        TakeSourceFile(path);
+    if (path.isEmpty()) {
+        return;
     }
+    try {
+        CheckSourceFile(path);  // a FIFO, socket or device is said at once, and not taken
+    } catch (const EQuiva& error) {
+        ShowStickyError(error.Message());
+        return;
+    }
+    TakeSourceFile(path);
 }
 
 void TfrmHash::TakeSourceFile(const QString& path) {
     stSource->SetCaption(path);
     PathSlots[2] = path;
-    QString folder = QFileInfo(path).absolutePath();
-    IncludeTrailingBackslash(folder);
-    PathSlots[0] = folder;
+    // The folder with its trailing "/", cut from the text so that the name's bytes stay.
+    const qsizetype slash = path.lastIndexOf('/');
+    if (slash >= 0) {
+        PathSlots[0] = path.left(slash + 1);
+    }
 }
 
 void TfrmHash::DoClear() {

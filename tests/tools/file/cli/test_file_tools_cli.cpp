@@ -1,9 +1,19 @@
 // The `quiva` command line's split, splice, fill and equalize: success, refusals with the
-// engines' messages and exit code 1, usage errors with exit code 2, help and progress.
+// engines' messages and exit code 1, usage errors with exit code 2, help and progress; file
+// names that are not UTF-8, and destinations the user may not write.
+#include "support/run_program.h"
 #include "support/test_dir.h"
+#include "tools/file/common/file_tool_test_support.h"
 
 #include <QProcess>
 #include <QProcessEnvironment>
+
+#include <optional>
+
+#include <grp.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -145,6 +155,140 @@ TEST(FileToolsCli, HelpPerCommand) {
     for (const char* command : {"split", "splice", "fill", "equalize"}) {
         EXPECT_TRUE(run.out.contains(QStringLiteral("  %1 ").arg(command))) << command;
     }
+}
+
+// Runs the program in the test folder with arguments given as bytes.
+TProgramRun RunQuivaBytes(const TestDir& dir, const QList<QByteArray>& args) {
+    QList<QByteArray> argv{QByteArrayLiteral(QUIVA_CLI_PATH)};
+    argv += args;
+    return RunProgram(argv, file_tool_test::Native(dir.Path()),
+                      {"XDG_DATA_HOME=" + file_tool_test::Native(dir.Sub("xdg"))});
+}
+
+TEST(FileToolsCli, NamesThatAreNotUtf8) {
+    using namespace file_tool_test;
+    TestDir dir;
+    QByteArray content;
+    for (int i = 0; i < 3000; ++i) {
+        content += static_cast<char>(i * 7);
+    }
+    ASSERT_TRUE(WriteNative(dir.Sub(Latin1Name()), content));
+    dir.MakeDir("out");
+
+    TProgramRun run = RunQuivaBytes(dir, {"split", "caf\xE9.bin", "out", "--size", "1K"});
+    EXPECT_EQ(run.exitCode, 0) << run.err.constData();
+    EXPECT_EQ(NativeNames(dir.Sub("out")),
+              QList<QByteArray>({"caf\xE9.bin.001", "caf\xE9.bin.002", "caf\xE9.bin.003"}));
+
+    // Spliced back byte for byte; the progress lines show each name readably.
+    run = RunQuivaBytes(dir, {"splice", "joined\xE9", "out/caf\xE9.bin.001", "out/caf\xE9.bin.002",
+                              "out/caf\xE9.bin.003", "--progress"});
+    EXPECT_EQ(run.exitCode, 0) << run.err.constData();
+    EXPECT_EQ(run.err,
+              "out/caf\\xE9.bin.001\nout/caf\\xE9.bin.002\nout/caf\\xE9.bin.003\n"
+              "Splicing Complete\n");
+    EXPECT_EQ(ReadNative(dir.Sub(Latin1Name("joined", ""))), content);
+
+    run = RunQuivaBytes(dir, {"fill", "f\xE9", "--size", "10", "--sequence", "CAFEBABE"});
+    EXPECT_EQ(run.exitCode, 0) << run.err.constData();
+    EXPECT_EQ(ReadNative(dir.Sub(Latin1Name("f", ""))),
+              QByteArray::fromHex("CAFEBABECAFEBABECAFE"));
+
+    run = RunQuivaBytes(dir, {"equalize", "caf\xE9.bin", "f\xE9", "--route", "postfix"});
+    EXPECT_EQ(run.exitCode, 0) << run.err.constData();
+    EXPECT_EQ(ReadNative(dir.Sub(Latin1Name("f", ""))),
+              QByteArray::fromHex("CAFEBABECAFEBABECAFE") + QByteArray(2990, '\0'));
+    EXPECT_EQ(ReadNative(dir.Sub(Latin1Name())), content);
+
+    // Refusals find the files by their bytes and name them readably.
+    run = RunQuivaBytes(dir, {"fill", "f\xE9", "--size", "10", "--all-bytes"});
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_EQ(run.err, "Destination file already exists\n");
+    run = RunQuivaBytes(dir, {"splice", "new", "caf\xE9.bin", "gone\xE9"});
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_EQ(run.err, "Access to gone\\xE9 failed\n");
+    run = RunQuivaBytes(dir, {"equalize", "caf\xE9.bin", "gone\xE9", "--route", "prefix"});
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_EQ(run.err, "Could not open gone\\xE9\n");
+    EXPECT_EQ(NativeNames(dir.Path()),
+              QList<QByteArray>({"caf\xE9.bin", "f\xE9", "joined\xE9", "out"}));
+}
+
+// The user `nobody` and the group `nogroup`, when the system has them.
+std::optional<std::pair<uid_t, gid_t>> Nobody() {
+    const passwd* user = getpwnam("nobody");
+    const group* group = getgrnam("nogroup");
+    if (user == nullptr || group == nullptr) {
+        return std::nullopt;
+    }
+    return std::make_pair(user->pw_uid, group->gr_gid);
+}
+
+TEST(FileToolsCli, ReadOnlyDestinationsAreRefused) {
+    using namespace file_tool_test;
+    // Root may write any file, so the program runs as `nobody` in a folder that nobody
+    // owns (renaming over a file there needs only the folder's permission), over files
+    // of root's that nobody may read but not write.
+    if (geteuid() != 0) {
+        GTEST_SKIP() << "needs root to run the program as another user";
+    }
+    const auto nobody = Nobody();
+    if (!nobody) {
+        GTEST_SKIP() << "the system has no user nobody or group nogroup";
+    }
+    TestDir dir;
+    const QString work = dir.MakeDir("work");
+    ASSERT_EQ(chmod(Native(dir.Path()).constData(), 0755), 0);
+    ASSERT_EQ(chown(Native(work).constData(), nobody->first, nobody->second), 0);
+    ASSERT_EQ(chmod(Native(work).constData(), 0755), 0);
+    const QList<QByteArray> asNobody = {"setpriv", "--reuid=nobody", "--regid=nogroup",
+                                        "--clear-groups", QUIVA_CLI_PATH};
+    const QList<QByteArray> environment = {"HOME=" + Native(work),
+                                           "XDG_DATA_HOME=" + Native(work) + "/xdg"};
+    const auto runAsNobody = [&](const QList<QByteArray>& args) {
+        return RunProgram(asNobody + args, Native(work), environment);
+    };
+    const TProgramRun probe = runAsNobody({"--version"});
+    if (probe.exitCode != 0) {
+        GTEST_SKIP() << "the user nobody cannot run " << QUIVA_CLI_PATH
+                     << " (are its folders open to others?): " << probe.err.constData();
+    }
+
+    ASSERT_TRUE(WriteNative(work + "/dest", "old"));
+    ASSERT_TRUE(WriteNative(work + "/src", QByteArray(100, 's')));
+    ASSERT_TRUE(WriteNative(work + "/src.002", "old"));
+    ASSERT_TRUE(WriteNative(work + "/a", "0123456789"));
+    ASSERT_TRUE(WriteNative(work + "/b", "ABCD"));
+    struct Case {
+        QList<QByteArray> args;
+        const char* message;
+        const char* kept;  // the file that keeps its content
+    };
+    const Case cases[] = {
+        {{"fill", "dest", "--size", "10", "--sequence", "CAFEBABE", "--overwrite"},
+         "Cannot write dest",
+         "dest"},
+        {{"splice", "dest", "a", "b", "--overwrite"}, "Cannot write dest", "dest"},
+        {{"split", "src", ".", "--size", "30", "--overwrite"},
+         "Could not write ./src.002",
+         "src.002"},
+        {{"equalize", "a", "b", "--route", "postfix"}, "Could not replace b", "b"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.args.first().constData());
+        const QByteArray before = ReadNative(work + '/' + c.kept);
+        const TProgramRun run = runAsNobody(c.args);
+        EXPECT_EQ(run.exitCode, 1) << run.err.constData();
+        EXPECT_TRUE(run.err.contains(QByteArray(c.message) + '\n')) << run.err.constData();
+        EXPECT_EQ(ReadNative(work + '/' + c.kept), before);
+        struct stat st;
+        ASSERT_EQ(stat(Native(work + '/' + c.kept).constData(), &st), 0);
+        EXPECT_EQ(st.st_uid, 0u);
+    }
+    // The folder itself is open to nobody: a new file is written there.
+    const TProgramRun fresh = runAsNobody({"fill", "fresh", "--size", "4", "--sequence", "AB"});
+    EXPECT_EQ(fresh.exitCode, 0) << fresh.err.constData();
+    EXPECT_EQ(ReadNative(work + "/fresh"), "\xAB\xAB\xAB\xAB");
 }
 
 }  // namespace

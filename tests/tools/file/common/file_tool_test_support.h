@@ -1,7 +1,9 @@
 // Helpers for the file-tool tests: catching an action's message, a write limit that makes
-// writes fail part-way, FIFOs, links, sparse files and listing a folder's temporaries.
+// writes fail part-way, FIFOs, sockets, links, sparse files, files reached by the bytes of
+// their names, and listing a folder's temporaries.
 #pragma once
 
+#include "platform/native_name.h"
 #include "shell/errors.h"
 
 #include <QDir>
@@ -12,9 +14,14 @@
 #include <csignal>
 #include <functional>
 
+#include <cstring>
+
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 namespace file_tool_test {
@@ -53,12 +60,69 @@ private:
     void (*m_oldHandler)(int) = nullptr;
 };
 
+// The bytes of a path, raw bytes of names that are not UTF-8 included.
 inline QByteArray Native(const QString& path) {
-    return QFile::encodeName(path);
+    return EncodeNativeName(path);
+}
+
+// A name that is not UTF-8 ("caf" + 0xE9 + ".bin", as a Latin-1 system writes "café.bin"),
+// in the text form the program uses.
+inline QString Latin1Name(const char* stem = "caf", const char* rest = ".bin") {
+    return DecodeNativeName(QByteArray(stem) + '\xE9' + rest);
+}
+
+// Writes a file by the bytes of its name (Qt's file classes would lose raw bytes).
+inline bool WriteNative(const QString& path, const QByteArray& content) {
+    const int fd = open(Native(path).constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0) {
+        return false;
+    }
+    const bool ok = write(fd, content.constData(), content.size()) == content.size();
+    return close(fd) == 0 && ok;
+}
+
+// Reads a whole file by the bytes of its name; empty when it cannot be read.
+inline QByteArray ReadNative(const QString& path) {
+    const int fd = open(Native(path).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) {
+        return {};
+    }
+    QByteArray content;
+    char buffer[65536];
+    for (ssize_t got; (got = read(fd, buffer, sizeof buffer)) > 0;) {
+        content.append(buffer, got);
+    }
+    close(fd);
+    return content;
+}
+
+// The kind of what is at the path, links not followed: S_IFREG, S_IFIFO, S_IFSOCK,
+// S_IFLNK, ...; 0 when nothing is there.
+inline int KindOf(const QString& path) {
+    struct stat st;
+    return lstat(Native(path).constData(), &st) == 0 ? static_cast<int>(st.st_mode & S_IFMT) : 0;
 }
 
 inline bool MakeFifo(const QString& path) {
     return mkfifo(Native(path).constData(), 0600) == 0;
+}
+
+// Binds a UNIX socket at the path (the socket file stays after the descriptor is closed).
+inline bool MakeSocket(const QString& path) {
+    const QByteArray name = Native(path);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    if (name.size() >= static_cast<qsizetype>(sizeof address.sun_path)) {
+        return false;
+    }
+    std::memcpy(address.sun_path, name.constData(), name.size());
+    const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) {
+        return false;
+    }
+    const bool bound = bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
+    close(fd);
+    return bound;
 }
 
 inline bool MakeHardLink(const QString& existing, const QString& link) {
@@ -85,6 +149,22 @@ inline bool MakeSparse(const QString& path, qint64 size, const QByteArray& tail)
 inline QStringList Names(const QString& folder) {
     return QDir(folder).entryList(
         QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
+}
+
+// The names in the folder as the directory holds them (raw bytes kept), sorted by bytes.
+inline QList<QByteArray> NativeNames(const QString& folder) {
+    QList<QByteArray> names;
+    if (DIR* dir = opendir(Native(folder).constData())) {
+        while (const dirent* entry = readdir(dir)) {
+            const QByteArray name(entry->d_name);
+            if (name != "." && name != "..") {
+                names.append(name);
+            }
+        }
+        closedir(dir);
+    }
+    std::sort(names.begin(), names.end());
+    return names;
 }
 
 // The file's permission bits.

@@ -6,7 +6,10 @@
 
 #include <QFileInfo>
 
+#include <vector>
+
 #include <fcntl.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -233,6 +236,81 @@ TEST(ReplacementFile, RefusesWhatCannotBeReplaced) {
     TReplacementFile notOpened(dir.Sub("file"));
     EXPECT_FALSE(notOpened.Commit());
     EXPECT_EQ(Names(dir.Path()), QStringList({"folder"}));
+}
+
+TEST(ReplacementFile, NeverReplacesASpecialFile) {
+    TestDir dir;
+    ASSERT_TRUE(MakeFifo(dir.Sub("fifo")));
+    ASSERT_TRUE(MakeSocket(dir.Sub("socket")));
+    dir.MakeDir("data");
+    ASSERT_TRUE(MakeFifo(dir.Sub("data/fifo")));
+    ASSERT_TRUE(MakeSymLink(dir.Sub("data/fifo"), dir.Sub("link-to-fifo")));
+    ASSERT_TRUE(MakeSymLink(dir.Sub("loop"), dir.Sub("loop")));
+    struct Case {
+        const char* name;
+        const char* checked;  // what stays as it was
+        int kind;
+    };
+    std::vector<Case> cases = {
+        {"fifo", "fifo", S_IFIFO},
+        {"socket", "socket", S_IFSOCK},
+        {"link-to-fifo", "data/fifo", S_IFIFO},
+        {"loop", "loop", S_IFLNK},
+    };
+    // A device node too, where this process may make one (the null device's numbers).
+    if (mknod(Native(dir.Sub("device")).constData(), S_IFCHR | 0600, makedev(1, 3)) == 0) {
+        cases.push_back({"device", "device", S_IFCHR});
+    }
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TReplacementFile output(dir.Sub(c.name));
+        EXPECT_FALSE(output.Open());
+        EXPECT_FALSE(output.ErrorText().isEmpty());
+        EXPECT_FALSE(output.Commit());
+        EXPECT_EQ(KindOf(dir.Sub(c.checked)), c.kind);
+    }
+    EXPECT_EQ(KindOf(dir.Sub("link-to-fifo")), S_IFLNK);
+    EXPECT_EQ(NativeNames(dir.Sub("data")), QList<QByteArray>({"fifo"}));
+}
+
+TEST(ReplacementFile, CommitRefusesASpecialFilePutThereMeanwhile) {
+    TestDir dir;
+    const QString target = dir.Sub("target");
+    TReplacementFile output(target);
+    ASSERT_TRUE(output.Open());
+    ASSERT_TRUE(WriteAll(output.Handle(), "new", 3) == std::nullopt);
+    ASSERT_TRUE(MakeFifo(target));
+    EXPECT_FALSE(output.Commit());
+    EXPECT_FALSE(output.ErrorText().isEmpty());
+    EXPECT_EQ(KindOf(target), S_IFIFO);
+    EXPECT_EQ(Names(dir.Path()), QStringList({"target"}));
+}
+
+TEST(ReplacementFile, NamesThatAreNotUtf8) {
+    TestDir dir;
+    // A link whose name and (relative) target are not UTF-8: the file it names is
+    // replaced and the link stays.
+    const QString real = dir.Sub(Latin1Name("real"));
+    const QString link = dir.Sub(Latin1Name("link"));
+    ASSERT_TRUE(WriteNative(real, "old"));
+    ASSERT_EQ(symlink(Native(Latin1Name("real")).constData(), Native(link).constData()), 0);
+    const QString plain = dir.Sub(Latin1Name());
+    for (const QString& target : {link, plain}) {
+        TReplacementFile output(target);
+        ASSERT_TRUE(output.Open()) << output.ErrorText().toStdString();
+        EXPECT_EQ(output.FinalPath(), target == link ? real : plain);
+        ASSERT_TRUE(WriteAll(output.Handle(), "new", 3) == std::nullopt);
+        ASSERT_TRUE(output.Commit()) << output.ErrorText().toStdString();
+    }
+    EXPECT_EQ(ReadNative(real), "new");
+    EXPECT_EQ(ReadNative(plain), "new");
+    EXPECT_EQ(KindOf(link), S_IFLNK);
+    EXPECT_EQ(NativeNames(dir.Path()),
+              QList<QByteArray>({"caf\xE9.bin", "link\xE9.bin", "real\xE9.bin"}));
+
+    TSourceFile source;
+    ASSERT_TRUE(source.Open(link));
+    EXPECT_EQ(source.Size(), 3);
 }
 
 TEST(Paths, FolderAndNameParts) {

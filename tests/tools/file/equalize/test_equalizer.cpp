@@ -9,6 +9,8 @@
 #include <QDir>
 #include <QLocale>
 
+#include <sys/stat.h>
+
 #include <gtest/gtest.h>
 
 namespace {
@@ -148,6 +150,40 @@ TEST(Equalize, TargetKeptWhenItCannotBeReplaced) {
     EXPECT_TRUE(Names(dir.Sub("tmp")).isEmpty());
 }
 
+TEST(Equalize, NamesThatAreNotUtf8) {
+    TestDir dir;
+    const QString a = dir.Sub(Latin1Name("a"));
+    const QString b = dir.Sub(Latin1Name("b"));
+    ASSERT_TRUE(WriteNative(a, "0123456789"));
+    ASSERT_TRUE(WriteNative(b, "ABCD"));
+    const TEqualizeResult result = Equalize(a, b, kRoutePostfix);
+    EXPECT_TRUE(result.changed);
+    EXPECT_EQ(result.target, 1);
+    EXPECT_EQ(ReadNative(b), "ABCD" + QByteArray(6, '\0'));
+    EXPECT_EQ(ReadNative(a), "0123456789");
+    EXPECT_EQ(NativeNames(dir.Path()), QList<QByteArray>({"a\xE9.bin", "b\xE9.bin"}));
+    // A missing file is named readably.
+    EXPECT_EQ(ErrorOf([&] { Equalize(a, dir.Sub(Latin1Name("gone")), kRoutePrefix); }),
+              "Could not open gone\\xE9.bin");
+}
+
+TEST(Equalize, SpecialFilesAreNeitherReadNorReplaced) {
+    TestDir dir;
+    const QString a = dir.Write("a", "0123456789");
+    ASSERT_TRUE(MakeFifo(dir.Sub("fifo")));
+    ASSERT_TRUE(MakeSocket(dir.Sub("socket")));
+    ASSERT_TRUE(MakeSymLink(dir.Sub("fifo"), dir.Sub("link-to-fifo")));
+    for (const char* name : {"fifo", "socket", "link-to-fifo"}) {
+        for (const int route : {kRoutePrefix, kRouteTruncate}) {
+            EXPECT_EQ(ErrorOf([&] { Equalize(a, dir.Sub(name), route); }),
+                      QStringLiteral("Could not open %1").arg(name));
+        }
+    }
+    EXPECT_EQ(dir.Read("a"), "0123456789");
+    EXPECT_EQ(KindOf(dir.Sub("fifo")), S_IFIFO);
+    EXPECT_EQ(KindOf(dir.Sub("socket")), S_IFSOCK);
+}
+
 TEST(EqualizeLabels, BrowsedAndLoaded) {
     const QLocale old;
     QLocale::setDefault(QLocale::c());
@@ -189,6 +225,23 @@ TEST(EqualizeSettings, TextAndLoadRules) {
     }
     EXPECT_FALSE(ParseEqualizeSettings("a|b|").has_value());
     EXPECT_FALSE(ParseEqualizeSettings("a|b|1|2|").has_value());
+}
+
+TEST(EqualizeSettings, NamesThatAreNotUtf8ComeBack) {
+    TestDir dir;
+    TEqualizeSettings settings;
+    settings.fileA = dir.Sub(Latin1Name("a"));
+    settings.fileB = dir.Sub(Latin1Name("b"));
+    ASSERT_TRUE(WriteNative(settings.fileA, "12345"));
+    ASSERT_TRUE(WriteNative(settings.fileB, "12"));
+    const std::optional<TEqualizeSettings> back =
+        ParseEqualizeSettings(EqualizeSettingsText(settings));
+    ASSERT_TRUE(back.has_value());
+    EXPECT_EQ(back->fileA, settings.fileA);
+    EXPECT_EQ(back->fileB, settings.fileB);
+    EXPECT_EQ(back->sizeA, 5);
+    EXPECT_EQ(back->sizeB, 2);
+    EXPECT_EQ(back->folder, dir.Path());
 }
 
 TEST(EqualizeSettings, StoredThroughTheHost) {

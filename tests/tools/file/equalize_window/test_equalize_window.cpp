@@ -195,6 +195,21 @@ TEST_F(EqualizeWindow, RefusalsAndAFailedRewriteKeepBothFiles) {
     }
 }
 
+TEST_F(EqualizeWindow, ASpecialFileChosenIsSaidAndNotTaken) {
+    using namespace file_tool_test;
+    const QString a = m_dir.Write("a", "0123456789");
+    ASSERT_TRUE(MakeSocket(m_dir.Sub("socket")));
+    TfrmEqualizer* window = Show();
+    ASSERT_NE(window, nullptr);
+    Choose(window, a, m_dir.Sub("socket"));
+    EXPECT_EQ(StatusText(), "Could not open socket");
+    EXPECT_EQ(StatusKind(), kStatusError);
+    EXPECT_EQ(window->lblSizeA->text(), "[10 Bytes]");
+    EXPECT_EQ(window->lblSizeB->text(), "");
+    EXPECT_EQ(window->stSrcB->Caption(), "");
+    EXPECT_EQ(window->File(1), "");
+}
+
 TEST(EqualizeWindowRules, ResetClearsBothFilesAndTheRoute) {
     TestDir dir;
     const QString a = dir.Write("a", "1");

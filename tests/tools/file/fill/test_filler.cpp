@@ -8,6 +8,8 @@
 
 #include <array>
 
+#include <sys/stat.h>
+
 #include <gtest/gtest.h>
 
 namespace {
@@ -248,6 +250,46 @@ TEST(Fill, ReplacesOnlyWhenComplete) {
               QStringLiteral("Cannot write %1").arg(request.destination));
 }
 
+TEST(Fill, NamesThatAreNotUtf8) {
+    TestDir dir;
+    TFillRequest request;
+    request.destination = dir.Sub(Latin1Name());
+    request.size = 10;
+    EXPECT_EQ(Fill(request), 10);
+    EXPECT_EQ(ReadNative(request.destination), QByteArray::fromHex("CAFEBABECAFEBABECAFE"));
+    EXPECT_EQ(NativeNames(dir.Path()), QList<QByteArray>({"caf\xE9.bin"}));
+    EXPECT_EQ(ErrorOf([&] { Fill(request); }), kFillDestExistsMessage);
+    request.overwrite = true;
+    request.pattern = kPatternAllBytes;
+    EXPECT_EQ(Fill(request), 256);
+    EXPECT_EQ(ReadNative(request.destination).size(), 256);
+    // Messages show the name readably.
+    request.destination = dir.Sub(Latin1Name("nowhere", "/dest"));
+    EXPECT_EQ(ErrorOf([&] { Fill(request); }),
+              QStringLiteral("Cannot write %1/nowhere\\xE9/dest").arg(dir.Path()));
+}
+
+TEST(Fill, NeverReplacesASpecialFile) {
+    TestDir dir;
+    ASSERT_TRUE(MakeFifo(dir.Sub("fifo")));
+    ASSERT_TRUE(MakeSocket(dir.Sub("socket")));
+    ASSERT_TRUE(MakeSymLink(dir.Sub("socket"), dir.Sub("link-to-socket")));
+    for (const char* name : {"fifo", "socket", "link-to-socket"}) {
+        SCOPED_TRACE(name);
+        TFillRequest request;
+        request.destination = dir.Sub(name);
+        request.size = 10;
+        EXPECT_EQ(ErrorOf([&] { Fill(request); }), kFillDestExistsMessage);
+        request.overwrite = true;
+        EXPECT_EQ(ErrorOf([&] { Fill(request); }),
+                  QStringLiteral("Cannot write %1").arg(request.destination));
+    }
+    EXPECT_EQ(KindOf(dir.Sub("fifo")), S_IFIFO);
+    EXPECT_EQ(KindOf(dir.Sub("socket")), S_IFSOCK);
+    EXPECT_EQ(KindOf(dir.Sub("link-to-socket")), S_IFLNK);
+    EXPECT_EQ(Names(dir.Path()), QStringList({"fifo", "link-to-socket", "socket"}));
+}
+
 TEST(Fill, QuickPicks) {
     struct Case {
         int index;
@@ -323,6 +365,20 @@ TEST(FillSettings, TextAndLoadRules) {
         EXPECT_TRUE(back->destination.isEmpty());
     }
     EXPECT_FALSE(ParseFillSettings(text + "|").has_value());
+}
+
+TEST(FillSettings, NameThatIsNotUtf8ComesBack) {
+    TestDir dir;
+    const QString folder = dir.Sub(Latin1Name("out", ""));
+    ASSERT_EQ(mkdir(Native(folder).constData(), 0700), 0);
+    TFillSettings settings;
+    settings.destination = folder + '/' + Latin1Name();
+    const QByteArray text = FillSettingsText(settings);
+    EXPECT_TRUE(text.startsWith(Native(settings.destination) + '|'));
+    const std::optional<TFillSettings> back = ParseFillSettings(text);
+    ASSERT_TRUE(back.has_value());
+    EXPECT_EQ(back->destination, settings.destination);
+    EXPECT_EQ(back->destFolder, folder);
 }
 
 TEST(FillSettings, StoredThroughTheHost) {

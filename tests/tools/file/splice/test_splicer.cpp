@@ -7,6 +7,8 @@
 
 #include <QFile>
 
+#include <sys/stat.h>
+
 #include <gtest/gtest.h>
 
 namespace {
@@ -126,6 +128,56 @@ TEST(Splice, FailureKeepsTheOldDestination) {
               QStringLiteral("Cannot write %1").arg(dir.Sub("src/folder")));
 }
 
+TEST(Splice, NamesThatAreNotUtf8) {
+    TestDir dir;
+    const QString a = dir.Sub(Latin1Name("a"));
+    const QString b = dir.Sub(Latin1Name("b"));
+    const QString dest = dir.Sub(Latin1Name());
+    ASSERT_TRUE(WriteNative(a, "abc"));
+    ASSERT_TRUE(WriteNative(b, "12345"));
+    QStringList shown;
+    EXPECT_EQ(Splice(dest, {a, b, a}, false, [&](const QString& path) { shown << path; }), 11);
+    EXPECT_EQ(ReadNative(dest), "abc12345abc");
+    EXPECT_EQ(shown, QStringList({a, b, a}));
+    EXPECT_EQ(NativeNames(dir.Path()),
+              QList<QByteArray>({"a\xE9.bin", "b\xE9.bin", "caf\xE9.bin"}));
+    // The checks find the files by their bytes; messages show the names readably.
+    EXPECT_EQ(ErrorOf([&] { Splice(dest, {a, b}, false); }), kSpliceDestExistsMessage);
+    EXPECT_EQ(ErrorOf([&] { Splice(a, {b, a}, true); }), kSpliceDestInListMessage);
+    EXPECT_EQ(ErrorOf([&] {
+                  Splice(dest, {a, dir.Sub(Latin1Name("gone"))}, true);
+              }),
+              QStringLiteral("Access to %1/gone\\xE9.bin failed").arg(dir.Path()));
+    EXPECT_EQ(ReadNative(dest), "abc12345abc");
+}
+
+TEST(Splice, NeverReplacesASpecialFile) {
+    TestDir dir;
+    const QString a = dir.Write("a", "aaa");
+    const QString b = dir.Write("b", "bbb");
+    ASSERT_TRUE(MakeFifo(dir.Sub("fifo")));
+    ASSERT_TRUE(MakeSocket(dir.Sub("socket")));
+    ASSERT_TRUE(MakeSymLink(dir.Sub("fifo"), dir.Sub("link-to-fifo")));
+    for (const char* name : {"fifo", "socket", "link-to-fifo"}) {
+        SCOPED_TRACE(name);
+        // Without overwrite it exists; with overwrite it cannot be replaced.
+        EXPECT_EQ(ErrorOf([&] { Splice(dir.Sub(name), {a, b}, false); }), kSpliceDestExistsMessage);
+        EXPECT_EQ(ErrorOf([&] {
+                      Splice(dir.Sub(name), {a, b}, true);
+                  }),
+                  QStringLiteral("Cannot write %1").arg(dir.Sub(name)));
+    }
+    EXPECT_EQ(KindOf(dir.Sub("fifo")), S_IFIFO);
+    EXPECT_EQ(KindOf(dir.Sub("socket")), S_IFSOCK);
+    EXPECT_EQ(KindOf(dir.Sub("link-to-fifo")), S_IFLNK);
+    // A socket as a source is refused like a FIFO, without blocking.
+    EXPECT_EQ(ErrorOf([&] {
+                  Splice(dir.Sub("out"), {a, dir.Sub("socket")}, false);
+              }),
+              QStringLiteral("Access to %1 failed").arg(dir.Sub("socket")));
+    EXPECT_EQ(Names(dir.Path()), QStringList({"a", "b", "fifo", "link-to-fifo", "socket"}));
+}
+
 TEST(SpliceList, AddingWithAndWithoutMultiples) {
     QStringList list;
     EXPECT_TRUE(AddSource(list, "/d/A", false));
@@ -211,6 +263,29 @@ TEST(SpliceSettings, TextAndLoadRules) {
 
     EXPECT_FALSE(ParseSpliceSettings(text + "x|").has_value());
     EXPECT_FALSE(ParseSpliceSettings(text.left(text.size() - 2)).has_value());
+}
+
+TEST(SpliceSettings, NamesThatAreNotUtf8ComeBack) {
+    TestDir dir;
+    const QString folder = dir.Sub(Latin1Name("in", ""));
+    ASSERT_EQ(mkdir(Native(folder).constData(), 0700), 0);
+    TSpliceSettings settings;
+    settings.sourceFolder = folder;
+    settings.destFolder = folder;
+    settings.sources = {folder + '/' + Latin1Name("a"), folder + '/' + Latin1Name("b")};
+    settings.destination = folder + '/' + Latin1Name();
+    for (const QString& source : settings.sources) {
+        ASSERT_TRUE(WriteNative(source, "x"));
+    }
+    const QByteArray text = SpliceSettingsText(settings);
+    // Field 3 too: the name's bytes, which the local 8-bit encoding would have replaced.
+    EXPECT_TRUE(text.contains('|' + Native(settings.destination) + '|'));
+    const std::optional<TSpliceSettings> back = ParseSpliceSettings(text);
+    ASSERT_TRUE(back.has_value());
+    EXPECT_EQ(back->sourceFolder, folder);
+    EXPECT_EQ(back->destFolder, folder);
+    EXPECT_EQ(back->sources, settings.sources);
+    EXPECT_EQ(back->destination, settings.destination);
 }
 
 TEST(SpliceSettings, StoredThroughTheHost) {

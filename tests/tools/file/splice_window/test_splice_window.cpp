@@ -21,6 +21,7 @@
 #include <functional>
 #include <memory>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -177,6 +178,19 @@ TEST_F(SpliceWindow, RefusalsAndAFailingSourceKeepTheOldDestination) {
 }
 
 // The list rules need no main window.
+TEST_F(SpliceWindow, SpecialFilesChosenAsSourcesAreSaidAndNotListed) {
+    const QString a = m_dir.Write("a", "abc");
+    const QString b = m_dir.Write("b", "12345");
+    const QString fifo = m_dir.Sub("fifo");
+    ASSERT_EQ(mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    TfrmSplice* window = Show();
+    ASSERT_NE(window, nullptr);
+    Add(window, {a, fifo, b});
+    EXPECT_EQ(window->Sources(), QStringList({a, b}));
+    EXPECT_EQ(StatusText(), QStringLiteral("Access to %1 failed").arg(fifo));
+    EXPECT_EQ(StatusKind(), kStatusError);
+}
+
 TEST(SpliceWindowRules, ListButtonsReorderRemoveAndMultiples) {
     TestDir dir;
     const QString A = dir.Write("A", "1");

@@ -8,6 +8,8 @@
 
 #include <QFile>
 
+#include <sys/stat.h>
+
 #include <gtest/gtest.h>
 
 namespace {
@@ -195,6 +197,44 @@ TEST(Split, FailedPieceLeavesNoPartialFile) {
     EXPECT_EQ(Names(dir.Sub("out")), QStringList({"movie.avi.001"}));
 }
 
+TEST(Split, NamesThatAreNotUtf8) {
+    TestDir dir;
+    const QString folder = dir.Sub(Latin1Name("out", ""));
+    ASSERT_EQ(mkdir(Native(folder).constData(), 0700), 0);
+    TSplitRequest request;
+    request.source = dir.Sub(Latin1Name());
+    request.destFolder = folder;
+    request.pieceSize = 30;
+    ASSERT_TRUE(WriteNative(request.source, Content(100)));
+
+    EXPECT_EQ(Split(request), 4);
+    // The pieces carry the source name's own bytes.
+    EXPECT_EQ(NativeNames(folder), QList<QByteArray>({"caf\xE9.bin.001", "caf\xE9.bin.002",
+                                                      "caf\xE9.bin.003", "caf\xE9.bin.004"}));
+    EXPECT_EQ(ReadNative(PieceName(folder, request.source, 2)), Content(100).mid(30, 30));
+    EXPECT_EQ(ReadNative(PieceName(folder, request.source, 4)), Content(100).mid(90));
+    // A message shows the name readably, its raw byte as \xE9.
+    EXPECT_EQ(ErrorOf([&] { Split(request); }),
+              QStringLiteral("%1/out\\xE9/caf\\xE9.bin.001 already exists").arg(dir.Path()));
+}
+
+TEST(Split, NeverReplacesASpecialFileInThePlaceOfAPiece) {
+    for (const bool fifo : {true, false}) {
+        SCOPED_TRACE(fifo ? "fifo" : "socket");
+        TestDir dir;
+        dir.Write("src/movie.avi", Content(100));
+        dir.MakeDir("out");
+        const QString piece = dir.Sub("out/movie.avi.002");
+        ASSERT_TRUE(fifo ? MakeFifo(piece) : MakeSocket(piece));
+        TSplitRequest request = Request(dir, 30);
+        request.overwrite = true;
+        EXPECT_EQ(ErrorOf([&] { Split(request); }),
+                  QStringLiteral("Could not write %1").arg(piece));
+        EXPECT_EQ(KindOf(piece), fifo ? S_IFIFO : S_IFSOCK);
+        EXPECT_EQ(Names(dir.Sub("out")), QStringList({"movie.avi.001", "movie.avi.002"}));
+    }
+}
+
 TEST(Split, QuickPicks) {
     struct Case {
         int index;
@@ -245,6 +285,23 @@ TEST(SplitSettings, TextAndLoadRules) {
     EXPECT_FALSE(ParseSplitSettings(text.left(text.size() - 4)).has_value());
     EXPECT_FALSE(ParseSplitSettings(text + "x|").has_value());
     EXPECT_FALSE(ParseSplitSettings("").has_value());
+}
+
+TEST(SplitSettings, NamesThatAreNotUtf8ComeBack) {
+    TestDir dir;
+    TSplitSettings settings;
+    settings.source = dir.Sub(Latin1Name());
+    settings.destFolder = dir.Sub(Latin1Name("out", ""));
+    ASSERT_TRUE(WriteNative(settings.source, "x"));
+    ASSERT_EQ(mkdir(Native(settings.destFolder).constData(), 0700), 0);
+    const QByteArray text = SplitSettingsText(settings);
+    // An ordinary name is stored as UTF-8; this one as its own bytes.
+    EXPECT_TRUE(text.startsWith(Native(settings.source) + '|' + Native(settings.destFolder) + '|'));
+    const std::optional<TSplitSettings> back = ParseSplitSettings(text);
+    ASSERT_TRUE(back.has_value());
+    EXPECT_EQ(back->source, settings.source);
+    EXPECT_EQ(back->sourceFolder, dir.Path());
+    EXPECT_EQ(back->destFolder, settings.destFolder);
 }
 
 TEST(SplitSettings, FieldRules) {

@@ -24,6 +24,8 @@
 #include <functional>
 #include <memory>
 
+#include <sys/stat.h>
+
 namespace {
 
 constexpr int kSplitIndex = 9;
@@ -211,6 +213,21 @@ TEST_F(SplitWindow, RefusalsStayInTheStatusPanelAsErrors) {
 }
 
 // The slider, label and list rules need no main window.
+TEST_F(SplitWindow, ASpecialFileChosenAsTheSourceIsSaidAndNotTaken) {
+    const QString source = m_dir.Write("movie.avi", Content(100));
+    const QString fifo = m_dir.Sub("fifo");
+    ASSERT_EQ(mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    TfrmSplit* window = Show();
+    ASSERT_NE(window, nullptr);
+    Choose(window, source, m_dir.Path());
+    window->AskSourceFile = [fifo] { return fifo; };
+    window->sbnSBrowse->click();
+    EXPECT_EQ(StatusText(), "Could not open source file");
+    EXPECT_EQ(StatusKind(), kStatusError);
+    EXPECT_EQ(window->PathSlots[2], source);
+    EXPECT_EQ(window->stSource->Caption(), source);
+}
+
 TEST(SplitWindowRules, SizeLabelFollowsTheSliderMovedAndQuickPicksReturnToCustom) {
     struct Step {
         std::function<void(TfrmSplit&)> act;

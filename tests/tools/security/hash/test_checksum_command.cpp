@@ -1,5 +1,8 @@
-// `quiva checksum` end to end: the row format, --algo's lines and order, and failures.
+// `quiva checksum` end to end: the row format, --algo's lines and order, failures, and
+// file names that are not UTF-8 or hold line breaks, printed as sha256sum prints them.
+#include "support/run_program.h"
 #include "support/test_dir.h"
+#include "tools/file/common/file_tool_test_support.h"
 
 #include <QProcess>
 
@@ -91,6 +94,41 @@ TEST(ChecksumCommand, UsageErrors) {
     const Outcome help = RunQuiva({"checksum", "--help"});
     EXPECT_EQ(help.exitCode, 0);
     EXPECT_TRUE(help.out.startsWith("Usage: quiva checksum"));
+}
+
+TEST(ChecksumCommand, NamesAreWrittenWithTheirBytesAsSha256sumWritesThem) {
+    using namespace file_tool_test;
+    TestDir dir;
+    // A plain name, one that is not UTF-8, and the names sha256sum escapes: a backslash,
+    // a line feed, a carriage return.
+    const QList<QByteArray> names = {"plain name", "caf\xE9.bin", "back\\slash", "two\nlines",
+                                     "car\rriage"};
+    QList<QByteArray> args{QUIVA_CLI_PATH, "checksum", "--algo", "sha256"};
+    QList<QByteArray> reference{"sha256sum"};
+    for (const QByteArray& name : names) {
+        ASSERT_TRUE(WriteNative(dir.Sub(DecodeNativeName(name)), "abc" + name));
+        args.append(name);
+        reference.append(name);
+    }
+    const TProgramRun run = RunProgram(args, Native(dir.Path()));
+    EXPECT_EQ(run.exitCode, 0) << run.err.constData();
+    EXPECT_TRUE(run.err.isEmpty()) << run.err.constData();
+
+    const TProgramRun gnu = RunProgram(reference, Native(dir.Path()));
+    if (gnu.exitCode != 0) {
+        GTEST_SKIP() << "sha256sum is not available: " << gnu.err.constData();
+    }
+    // The same lines but for the case of the hexadecimal digits.
+    EXPECT_EQ(run.out.toLower(), gnu.out.toLower());
+    EXPECT_EQ(run.out.count('\n'), names.size());
+    EXPECT_TRUE(run.out.contains("  caf\xE9.bin\n")) << run.out.constData();
+    EXPECT_TRUE(run.out.contains("  two\\nlines\n")) << run.out.constData();
+
+    // A missing name that is not UTF-8 is reported readably.
+    const TProgramRun missing =
+        RunProgram({QUIVA_CLI_PATH, "checksum", "--algo", "crc32", "gone\xE9"}, Native(dir.Path()));
+    EXPECT_EQ(missing.exitCode, 1);
+    EXPECT_EQ(missing.err, "gone\\xE9 not accessible\n");
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 // on the calling thread, the source checks, stopping, and a stream that fails mid-way.
 #include "shell/errors.h"
 #include "support/test_dir.h"
+#include "tools/file/common/file_tool_test_support.h"
 #include "tools/security/hash/checksummer.h"
 
 #include <QBuffer>
@@ -168,6 +169,33 @@ TEST_F(Checksummer, SourceChecks) {
                                    }));
     ASSERT_EQ(reports.size(), 1u);
     EXPECT_EQ(reports[0].hex, "B74A41E9E0AF052824210D54B874D2E9515F1CC0F8148390837CF920F7A08D1B");
+}
+
+TEST_F(Checksummer, NamesThatAreNotUtf8) {
+    using namespace file_tool_test;
+    TestDir dir;
+    const QString file = dir.Sub(Latin1Name());
+    ASSERT_TRUE(WriteNative(file, "abc"));
+    ASSERT_NO_THROW(CheckSourceFile(file));
+    ASSERT_TRUE(ComputeFileDigests(file, DigestBit(kDigestSha256),
+                                   [&](TDigestKind kind, const QByteArray& hex) {
+                                       reports.push_back({kind, hex, std::this_thread::get_id()});
+                                   }));
+    ASSERT_EQ(reports.size(), 1u);
+    EXPECT_EQ(reports[0].hex, "BA7816BF8F01CFEA414140DE5DAE2223B00361A396177A9CB410FF61F20015AD");
+
+    // A missing one and a socket are named readably, the raw byte as \xE9.
+    const QString socket = dir.Sub(Latin1Name("sock", ""));
+    ASSERT_TRUE(MakeSocket(socket));
+    for (const QString& path : {dir.Sub(Latin1Name("gone")), socket}) {
+        try {
+            CheckSourceFile(path);
+            ADD_FAILURE() << "no failure for " << PrintableName(path).toStdString();
+        } catch (const EQuiva& error) {
+            EXPECT_EQ(error.Message(), PrintableName(path) + " not accessible");
+            EXPECT_TRUE(error.Message().contains("\\xE9"));
+        }
+    }
 }
 
 }  // namespace

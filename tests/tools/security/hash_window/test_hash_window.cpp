@@ -5,6 +5,7 @@
 #include "shell/settings_codec.h"
 #include "shell/status_panel.h"
 #include "support/test_dir.h"
+#include "tools/file/common/file_tool_test_support.h"
 #include "tools/security/hash/digests.h"
 #include "tools/security/hash/hash_window.h"
 
@@ -26,6 +27,8 @@
 
 #include <memory>
 #include <ostream>
+
+#include <sys/stat.h>
 
 // Readable QString values in failure messages.
 void PrintTo(const QString& text, std::ostream* out) {
@@ -348,6 +351,34 @@ TEST_F(HashWindow, TheSourceFileIsStoredAndTakenBackWhileItExists) {
     EXPECT_TRUE(Window()->PathSlots[2].isEmpty());
     EXPECT_TRUE(Window()->stSource->Caption().isEmpty());
     EXPECT_EQ(Window()->PathSlots[0], QDir::homePath() + "/");
+}
+
+TEST_F(HashWindow, ANameThatIsNotUtf8IsCalculatedStoredAndTakenBack) {
+    using namespace file_tool_test;
+    m_dir.MakeDir("raw");
+    const QString path = m_dir.Sub("raw/" + Latin1Name());
+    ASSERT_TRUE(WriteNative(path, "abc"));
+    Choose(path);
+    EXPECT_EQ(Window()->PathSlots[0], m_dir.Sub("raw") + "/");
+    Calculate();
+    EXPECT_EQ(Status(), "Done!");
+    EXPECT_EQ(Results()[3], "BA7816BF8F01CFEA414140DE5DAE2223B00361A396177A9CB410FF61F20015AD");
+
+    m_master->SelectTool(kHashIndex);
+    EXPECT_EQ(Window()->PathSlots[2], path);
+    EXPECT_EQ(Window()->stSource->Caption(), path);
+}
+
+TEST_F(HashWindow, ASpecialFileChosenIsSaidAndNotTaken) {
+    const QString file = m_dir.Write("file.bin", "abc");
+    const QString fifo = m_dir.Sub("fifo");
+    ASSERT_EQ(mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    Choose(file);
+    Choose(fifo);
+    EXPECT_EQ(Status(), fifo + " not accessible");
+    EXPECT_EQ(Kind(), kStatusError);
+    EXPECT_EQ(Window()->PathSlots[2], file);
+    EXPECT_EQ(Window()->stSource->Caption(), file);
 }
 
 // A sparse file large enough (256 MiB) that its digests take a while.
