@@ -7,11 +7,13 @@
 TEncodedFile EncodeFile(const QString& path, qint64 maxBytes, const TBlobKeys& keys) {
     TEncodedFile encoded;
     QByteArray content;
-    if (ReadRegularFile(path, maxBytes, content) != kReadOk) {
+    quint32 mode = 0;
+    if (ReadRegularFile(path, maxBytes, content, &mode) != kReadOk) {
         return encoded;
     }
     encoded.size = content.size();
-    encoded.blob = EncodeVersion(content, ShouldTryCompress(path, encoded.size), keys);
+    encoded.blob = TVersionBlob(EncodeVersion(content, ShouldTryCompress(path, encoded.size), keys),
+                                static_cast<int>(mode & 0777));
     encoded.ok = true;
     return encoded;
 }
