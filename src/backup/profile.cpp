@@ -394,13 +394,13 @@ bool TProfile::ShouldBackup(const QString& fullName) const {
         score = m_extensions.contains(name.extension, Qt::CaseInsensitive) ? 1 : 0;
     }
     if (score > 0 && size == 0 && TestBit(kBitNoEmptyFiles)) {
-        m_list.Log().AppendLogLine(upperName, QStringLiteral("-1"));
+        m_list.Log().AppendLogLine(fullName, QStringLiteral("-1"));
         return false;
     }
     if (size / 1024 <= SizeLimitKb()) {
         return score > 0;
     }
-    m_list.Log().AppendLogLine(upperName, QStringLiteral("-2"));
+    m_list.Log().AppendLogLine(fullName, QStringLiteral("-2"));
     return false;
 }
 

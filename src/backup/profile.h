@@ -149,8 +149,8 @@ public:
     // ---- selection --------------------------------------------------------------------
     // Whether the file is backed up: the override lists and ignored subfolders score it
     // by the priority order, else its extension decides; an empty file is refused with
-    // the log line (upper-cased name, "-1") when empty files are excluded, and a file
-    // larger than the size limit with (upper-cased name, "-2"). Worker thread.
+    // the log line (full name, "-1") when empty files are excluded, and a file larger
+    // than the size limit with (full name, "-2"). Worker thread.
     bool ShouldBackup(const QString& fullName) const;
     // True when the name matches no Never Discard mask. Any thread.
     bool MayDiscard(const QString& fileName) const;
