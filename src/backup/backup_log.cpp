@@ -1,8 +1,19 @@
 #include "backup/backup_log.h"
 
+#include "platform/native_name.h"
+
 #include <QMutexLocker>
 
+#include <algorithm>
+#include <cerrno>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 namespace {
+
+constexpr mode_t kLogMode = 0600;
 
 constexpr char16_t kNoBreakSpace = u'\u00A0';
 const QString kLineEnd = QStringLiteral("\r\n");
@@ -26,10 +37,25 @@ QString FromUtf16Le(const QByteArray& bytes) {
     return text;
 }
 
-QString OneLine(QString text) {
-    text.replace('\r', ' ');
-    text.replace('\n', ' ');
-    return text;
+bool WriteAll(int fd, const QByteArray& bytes) {
+    qsizetype done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n =
+            write(fd, bytes.constData() + done, static_cast<size_t>(bytes.size() - done));
+        if (n < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return false;
+        }
+        done += n;
+    }
+    return true;
+}
+
+qint64 SizeOf(int fd) {
+    struct stat st;
+    return fstat(fd, &st) == 0 ? static_cast<qint64>(st.st_size) : -1;
 }
 
 }  // namespace
@@ -59,11 +85,23 @@ void TBackupLog::SetClock(std::function<QDateTime()> clock) {
 void TBackupLog::OpenNewLog() {
     QMutexLocker locker(&m_lock);
     CloseLocked();
-    m_file.setFileName(LogFileName(m_logsFolder, m_clock()));
-    // Unbuffered, so that every line is in the file at once for readers and a crash.
-    if (m_file.open(QIODevice::ReadWrite | QIODevice::Unbuffered)) {
-        m_file.seek(m_file.size());
+    const QString name = LogFileName(m_logsFolder, m_clock());
+    // Private whatever the umask, never through a link; a log continued within the same
+    // second is tightened too. Every line is written straight to the file (appended), so
+    // that readers and a crash see it at once.
+    const int fd = open(
+        EncodeNativeName(name).constData(),
+        O_RDWR | O_CREAT | O_APPEND | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK | O_NOCTTY, kLogMode);
+    if (fd < 0) {
+        return;
     }
+    struct stat st;
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || fchmod(fd, kLogMode) != 0) {
+        close(fd);
+        return;
+    }
+    m_fd = fd;
+    m_fileName = name;
 }
 
 void TBackupLog::CloseLog() {
@@ -72,43 +110,58 @@ void TBackupLog::CloseLog() {
 }
 
 void TBackupLog::CloseLocked() {
-    if (!m_file.isOpen()) {
+    if (m_fd < 0) {
         return;
     }
-    const qint64 size = m_file.size();
-    m_file.close();
+    const qint64 size = SizeOf(m_fd);
+    close(m_fd);
+    m_fd = -1;
     if (size == 0) {
-        m_file.remove();
+        unlink(EncodeNativeName(m_fileName).constData());
     }
+    m_fileName.clear();
 }
 
 void TBackupLog::AppendLogLine(const QString& event, const QString& reason) {
     QMutexLocker locker(&m_lock);
-    if (!m_file.isOpen()) {
+    if (m_fd < 0) {
         return;
     }
-    QString safeReason = OneLine(reason);
+    // Names go in their one-line printable form (raw bytes as \xHH, line breaks
+    // escaped), so that every event is one line and the log stays valid UTF-16.
+    QString safeReason = PrintableName(reason);
     safeReason.replace(',', ';');
     const QString line =
-        FormatLogTime(m_clock()) + ',' + OneLine(event) + ',' + safeReason + kLineEnd;
-    m_file.seek(m_file.size());
-    m_file.write(Utf16Le(line));
+        FormatLogTime(m_clock()) + ',' + PrintableName(event) + ',' + safeReason + kLineEnd;
+    (void)WriteAll(m_fd, Utf16Le(line));
 }
 
 QString TBackupLog::ReadLog() {
     QMutexLocker locker(&m_lock);
-    if (!m_file.isOpen()) {
+    if (m_fd < 0) {
         return {};
     }
-    m_file.seek(0);
-    const QByteArray bytes = m_file.readAll();
-    m_file.seek(m_file.size());
+    const qint64 size = SizeOf(m_fd);
+    QByteArray bytes(std::max<qint64>(size, 0), Qt::Uninitialized);
+    qint64 got = 0;
+    while (got < bytes.size()) {
+        const ssize_t n =
+            pread(m_fd, bytes.data() + got, static_cast<size_t>(bytes.size() - got), got);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            break;
+        }
+        got += n;
+    }
+    bytes.truncate(got);
     return FromUtf16Le(bytes);
 }
 
 QString TBackupLog::FileName() const {
     QMutexLocker locker(&m_lock);
-    return m_file.isOpen() ? m_file.fileName() : QString();
+    return m_fileName;
 }
 
 QList<TLogEntry> TBackupLog::ParseLog(const QString& text) {

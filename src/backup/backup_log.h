@@ -4,7 +4,6 @@
 #pragma once
 
 #include <QDateTime>
-#include <QFile>
 #include <QList>
 #include <QMutex>
 #include <QString>
@@ -28,18 +27,21 @@ public:
     TBackupLog(const TBackupLog&) = delete;
     TBackupLog& operator=(const TBackupLog&) = delete;
 
-    // Closes the current log and opens a new one named after the current local time. A
-    // file of that name that already holds lines (a log opened within the same second) is
-    // continued rather than replaced, so that no logged line is lost. Main thread.
+    // Closes the current log and opens a new one named after the current local time,
+    // mode 0600 whatever the umask. A file of that name that already holds lines (a log
+    // opened within the same second) is continued rather than replaced, so that no logged
+    // line is lost, and is made 0600 as well; a symbolic link or anything but a regular
+    // file of that name is never opened (no log then). Main thread.
     void OpenNewLog();
 
     // Closes the log; a log without lines is deleted. Main thread.
     void CloseLog();
 
-    // Appends one line built from the current local time, the event and the reason. Line
-    // breaks in the event and commas or line breaks in the reason are replaced, so that
-    // every event stays one line of three fields. Does nothing without an open log. Any
-    // thread.
+    // Appends one line built from the current local time, the event and the reason. The
+    // event and the reason are written in their one-line printable form (PrintableName:
+    // raw name bytes as "\xHH", line breaks and tabs as "\n", "\r", "\t"), and commas in
+    // the reason become ";", so that every event stays one line of three fields whatever
+    // a file name holds. Does nothing without an open log. Any thread.
     void AppendLogLine(const QString& event, const QString& reason);
 
     // The whole text of the current log; empty without one. Main thread.
@@ -68,6 +70,7 @@ private:
 
     mutable QMutex m_lock;
     QString m_logsFolder;
-    QFile m_file;
+    int m_fd = -1;  // the open log, appended to
+    QString m_fileName;
     std::function<QDateTime()> m_clock;
 };

@@ -3,6 +3,7 @@
 #include "backup/backup_log.h"
 #include "shell/day_number.h"
 #include "shell/errors.h"
+#include "platform/native_name.h"
 #include "shell/host.h"
 #include "storage/sqlite_layer.h"
 
@@ -39,8 +40,13 @@ const char* const kSchema[] = {
     "CREATE TABLE [Paths] ([pID] INTEGER NOT NULL PRIMARY KEY, [pPath] TEXT NULL, "
     "[pFile] TEXT NULL)",
     "CREATE TABLE [Data] ([bID] INTEGER PRIMARY KEY NOT NULL, [bPath] INTEGER NULL, "
-    "[bPro] INTEGER NULL, [bSize] INTEGER NULL, [bDate] FLOAT NULL, [bData] BLOB NULL)",
+    "[bPro] INTEGER NULL, [bSize] INTEGER NULL, [bDate] FLOAT NULL, [bData] BLOB NULL, "
+    "[bMode] INTEGER NULL)",
 };
+
+// The column older stores get when they are opened for writing.
+const char kAddModeColumn[] = "ALTER TABLE Data ADD COLUMN bMode INTEGER NULL";
+constexpr int kPermissionBits = 0777;
 
 // Look-ups by name and by profile and path would otherwise read every row (and the
 // Data rows carry the blobs). Made in older files too when they are opened.
@@ -68,6 +74,39 @@ constexpr TMessage kStoreMessages[] = {
 };
 
 constexpr int kCantOpen = 14;
+
+// A folder or file name as Paths keeps it: UTF-8 text, or the exact bytes as a BLOB value
+// when the name is not UTF-8.
+TSQLValue NameValue(const QString& name) {
+    if (HasRawBytes(name)) {
+        return TSQLBlob{EncodeNativeName(name)};
+    }
+    return name;
+}
+
+// A name read back by the stored type of its value.
+QString ReadName(TSQLTable& table, int column) {
+    if (const std::optional<QByteArray> bytes = table.GetBlobValue(column)) {
+        return DecodeNativeName(*bytes);
+    }
+    return table.GetText(column);
+}
+
+// True when the store gives the name back exactly. Every name a folder listing or a
+// watch yields is; only a text form that no bytes decode to (a lone surrogate other
+// than a raw byte's) is not.
+bool IsStorableName(const QString& name) {
+    return DecodeNativeName(EncodeNativeName(name)) == name;
+}
+
+// A stored mode as permission bits, or -1 for none.
+int ReadMode(TSQLTable& table, int column) {
+    if (table.StoredType(column) != kStoredInteger) {
+        return -1;
+    }
+    const qint64 mode = table.GetInt64(column);
+    return mode < 0 ? -1 : static_cast<int>(mode & kPermissionBits);
+}
 
 }  // namespace
 
@@ -146,6 +185,7 @@ bool TBackupStore::Open(const QString& dataFolder) {
         }
     } catch (const ESQLite&) {
     }
+    AddModeColumnLocked();
     m_host.SetFlag(kFlagBackupsDatabase, true);
     return true;
 }
@@ -200,6 +240,34 @@ void TBackupStore::RequireOpenLocked() const {
     }
 }
 
+void TBackupStore::AddModeColumnLocked() {
+    m_modeColumnAsked = nullptr;
+    if (!m_db || HasModeColumnLocked()) {
+        return;
+    }
+    try {
+        m_db->ExecScript(QString::fromLatin1(kAddModeColumn));
+    } catch (const ESQLite&) {
+        // Read-only, busy or damaged: its versions are restored without their modes.
+    }
+    m_modeColumnAsked = nullptr;
+}
+
+bool TBackupStore::HasModeColumnLocked() {
+    if (m_modeColumnAsked != m_db.get()) {
+        m_modeColumnAsked = m_db.get();
+        m_hasModeColumn = false;
+        if (m_db) {
+            try {
+                m_hasModeColumn = m_db->HasColumn(QStringLiteral("Data"), QStringLiteral("bMode"));
+            } catch (const ESQLite&) {
+                m_modeColumnAsked = nullptr;  // asked again next time
+            }
+        }
+    }
+    return m_hasModeColumn;
+}
+
 void TBackupStore::AppendLog(const QString& event, const QString& reason) {
     if (TBackupLog* log = m_log.load()) {
         log->AppendLogLine(event, reason);
@@ -213,7 +281,7 @@ int TBackupStore::GetPathIdLocked(TBackupIdSource& ids, const QString& fullName,
     std::unique_ptr<TSQLTable> found;
     try {
         found = m_db->Query(QStringLiteral("SELECT pID FROM Paths WHERE pPath = ? AND pFile = ?"),
-                            kPathIdBudgetKb, 1, {folder, file});
+                            kPathIdBudgetKb, 1, {NameValue(folder), NameValue(file)});
     } catch (const ESQLite& error) {
         RaiseStoreError(error.Code());
     }
@@ -225,7 +293,7 @@ int TBackupStore::GetPathIdLocked(TBackupIdSource& ids, const QString& fullName,
     const int pathId = ids.TakePathIds(versionId);
     try {
         m_db->Exec(QStringLiteral("INSERT INTO Paths (pID,pPath,pFile) VALUES (?,?,?)"),
-                   {qint64(pathId), folder, file});
+                   {qint64(pathId), NameValue(folder), NameValue(file)});
     } catch (const ESQLite& error) {
         AppendLog(fullName, QStringLiteral("PathID"));
         RaiseStoreError(error.Code());
@@ -238,20 +306,38 @@ int TBackupStore::GetPathIdLocked(TBackupIdSource& ids, const QString& fullName,
 }
 
 bool TBackupStore::StoreVersion(TBackupIdSource& ids, int profileNumber, qint64 size,
-                                const QByteArray& blob, const QString& fullName, int& pathId) {
+                                const TVersionBlob& blob, const QString& fullName, int& pathId) {
     QMutexLocker locker(&m_lock);
     if (!m_db) {
+        return false;
+    }
+    if (!IsStorableName(fullName)) {
+        AppendLog(fullName, QStringLiteral("Name"));
         return false;
     }
     try {
         TSQLTransaction transaction(*m_db);
         int versionId = 0;
         pathId = GetPathIdLocked(ids, fullName, versionId);
-        m_db->Exec(
-            QStringLiteral("INSERT INTO Data (bID,bPath,bPro,bSize,bDate,bData) "
-                           "VALUES (?,?,?,?,?,?)"),
-            {qint64(versionId), qint64(pathId), qint64(profileNumber),
-             qint64(static_cast<quint32>(size)), DayNumberFromDateTime(m_clock()), TSQLBlob{blob}});
+        TSQLParams values{qint64(versionId),
+                          qint64(pathId),
+                          qint64(profileNumber),
+                          qint64(static_cast<quint32>(size)),
+                          DayNumberFromDateTime(m_clock()),
+                          TSQLBlob{blob.bytes}};
+        QString statement = QStringLiteral(
+            "INSERT INTO Data (bID,bPath,bPro,bSize,bDate,bData) VALUES (?,?,?,?,?,?)");
+        if (HasModeColumnLocked()) {
+            statement = QStringLiteral(
+                "INSERT INTO Data (bID,bPath,bPro,bSize,bDate,bData,bMode) "
+                "VALUES (?,?,?,?,?,?,?)");
+            if (blob.mode >= 0) {
+                values.emplace_back(qint64(blob.mode & kPermissionBits));
+            } else {
+                values.emplace_back(std::monostate());
+            }
+        }
+        m_db->Exec(statement, values);
         if (m_db->LastCode() != kSQLDone) {
             return false;
         }
@@ -274,11 +360,13 @@ bool TBackupStore::SearchVersions(int profileNumber, int firstDay, const QString
     };
     QList<TName> names;
     try {
-        const auto found =
-            m_db->Query(QStringLiteral("SELECT pID,pFile,pPath FROM Paths WHERE pFile LIKE ?"),
-                        kNamesBudgetKb, kNamesRows, {mask});
+        // A name kept as a blob is compared as the text of its bytes (SQLite's LIKE may be
+        // built to refuse blobs); the mask's bytes go as text too.
+        const auto found = m_db->Query(
+            QStringLiteral("SELECT pID,pFile,pPath FROM Paths WHERE CAST(pFile AS TEXT) LIKE ?"),
+            kNamesBudgetKb, kNamesRows, {EncodeNativeName(mask)});
         for (; !found->AtEnd(); found->Next()) {
-            names.append({found->GetInt(0), found->GetText(1), found->GetText(2)});
+            names.append({found->GetInt(0), ReadName(*found, 1), ReadName(*found, 2)});
         }
         if (names.isEmpty()) {
             return false;
@@ -291,10 +379,11 @@ bool TBackupStore::SearchVersions(int profileNumber, int firstDay, const QString
         }
         params.push_back(qint64(firstDay));
         params.push_back(qint64(dayAfterLast));
+        const bool withModes = HasModeColumnLocked();
         const auto versions = m_db->Query(
-            QStringLiteral("SELECT bPath,bID,bSize,bDate FROM Data WHERE (bPro = ?) AND "
-                           "(bPath IN (%1)) AND (bDate >= ?) AND (bDate <= ?) ORDER BY bID")
-                .arg(marks),
+            QStringLiteral("SELECT bPath,bID,bSize,bDate%1 FROM Data WHERE (bPro = ?) AND "
+                           "(bPath IN (%2)) AND (bDate >= ?) AND (bDate <= ?) ORDER BY bID")
+                .arg(withModes ? QStringLiteral(",bMode") : QString(), marks),
             kVersionsBudgetKb, kVersionsRows, params);
         for (; !versions->AtEnd(); versions->Next()) {
             const int pathId = versions->GetInt(0);
@@ -309,6 +398,7 @@ bool TBackupStore::SearchVersions(int profileNumber, int firstDay, const QString
             row.profileNumber = profileNumber;
             row.size = versions->GetInt64(2);
             row.date = versions->GetReal(3);
+            row.mode = withModes ? ReadMode(*versions, 4) : -1;
             row.file = name->file;
             row.folder = name->folder;
             rows.append(row);
@@ -350,9 +440,11 @@ std::optional<TVersionRow> TBackupStore::FindVersion(int versionId) {
     QMutexLocker locker(&m_lock);
     RequireOpenLocked();
     try {
+        const bool withModes = HasModeColumnLocked();
         const auto found =
-            m_db->Query(QStringLiteral("SELECT bID,bPath,bPro,bSize,bDate,pFile,pPath FROM Data "
-                                       "JOIN Paths ON pID = bPath WHERE bID = ?"),
+            m_db->Query(QStringLiteral("SELECT bID,bPath,bPro,bSize,bDate,pFile,pPath%1 FROM Data "
+                                       "JOIN Paths ON pID = bPath WHERE bID = ?")
+                            .arg(withModes ? QStringLiteral(",bMode") : QString()),
                         kNameBudgetKb, 1, {qint64(versionId)});
         if (found->RowCount() != 1) {
             return std::nullopt;
@@ -363,8 +455,9 @@ std::optional<TVersionRow> TBackupStore::FindVersion(int versionId) {
         row.profileNumber = found->GetInt(2);
         row.size = found->GetInt64(3);
         row.date = found->GetReal(4);
-        row.file = found->GetText(5);
-        row.folder = found->GetText(6);
+        row.file = ReadName(*found, 5);
+        row.folder = ReadName(*found, 6);
+        row.mode = withModes ? ReadMode(*found, 7) : -1;
         return row;
     } catch (const ESQLite& error) {
         RaiseStoreError(error.Code());
@@ -392,7 +485,7 @@ QList<int> TBackupStore::BuildDiscardList(int profileNumber,
         try {
             const auto name = m_db->Query(QStringLiteral("SELECT pFile FROM Paths WHERE pID = ?"),
                                           kNameBudgetKb, 1, {qint64(pathId)});
-            if (name->RowCount() == 1 && mayDiscard(name->GetText(0))) {
+            if (name->RowCount() == 1 && mayDiscard(ReadName(*name, 0))) {
                 list.append(pathId);
             }
         } catch (const ESQLite&) {

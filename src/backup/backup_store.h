@@ -1,8 +1,23 @@
 // The backup store: the SQLite file backups.db in the data folder with its two tables
 // (Paths: one row per folder and file name; Data: one row per stored version with its
 // blob), and every operation the workers and the backup window run on it.
+//
+// Names are kept byte for byte. Paths.pPath (the folder, with a trailing "/") and
+// Paths.pFile (the file name) are TEXT columns holding UTF-8; a name that is not UTF-8
+// (one whose text form holds raw bytes, see platform/native_name.h) is kept in the same
+// column as a BLOB value of its exact bytes. SQLite keeps a BLOB value in a TEXT column
+// unchanged and a text never equals a blob, so every UTF-8 name is stored, found and
+// indexed exactly as before, and stores written before this rule read unchanged. Names
+// are read back by the stored type of each value (text as UTF-8, a blob through
+// DecodeNativeName). A search by mask compares CAST(pFile AS TEXT), the same bytes as
+// text, so that it finds both kinds (SQLite's LIKE may be built to refuse blobs).
+//
+// Data.bMode (INTEGER NULL, added to older stores when they are opened) holds the
+// permission bits (mode & 0777) that the file had when its version was read; NULL, or a
+// store without the column, means unknown. The version blob has no room for them.
 #pragma once
 
+#include <QByteArray>
 #include <QDateTime>
 #include <QList>
 #include <QMutex>
@@ -12,6 +27,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <utility>
 
 class THost;
 class TBackupLog;
@@ -26,11 +42,23 @@ struct TVersionRow {
     QString folder;         // its folder, with a trailing "/"
     qint64 size = 0;        // bytes when stored
     double date = 0.0;      // local day number of storing
+    int mode = -1;          // bMode: the file's permission bits when stored; -1 unknown
 
     // The extension in lower case with its dot; empty when the name has none.
     QString Extension() const;
     // The date as "yyyy/MM/dd hh:mm:ss".
     QString DateText() const;
+};
+
+// A version as it is stored: the version blob and the permission bits of the file it
+// was read from (mode & 0777; -1 when unknown), which the blob format cannot hold. A
+// blob alone converts to one with an unknown mode.
+struct TVersionBlob {
+    TVersionBlob() = default;
+    TVersionBlob(QByteArray blobBytes, int fileMode = -1)  // NOLINT: implicit on purpose
+        : bytes(std::move(blobBytes)), mode(fileMode) {}
+    QByteArray bytes;
+    int mode = -1;
 };
 
 // Hands out the ids of new rows. The profile list implements it; the store calls it only
@@ -81,10 +109,12 @@ public:
     static void RaiseStoreError(int code);
 
     // Stores one version of a file as one transaction: the path row when the file is new
-    // and the version row with its blob, or nothing at all. `pathId` receives the file's
-    // path id. False on any failure (never raises). Any thread (a worker).
+    // and the version row with its blob and mode, or nothing at all. `pathId` receives
+    // the file's path id. False on any failure (never raises), also for a name that the
+    // store could not give back exactly (a text form that no file system name decodes
+    // to), which is logged. Any thread (a worker).
     [[nodiscard]] bool StoreVersion(TBackupIdSource& ids, int profileNumber, qint64 size,
-                                    const QByteArray& blob, const QString& fullName, int& pathId);
+                                    const TVersionBlob& blob, const QString& fullName, int& pathId);
 
     // Finds the versions of a profile whose file name matches the LIKE mask ("%" and "_"
     // wildcards) and whose date d satisfies firstDay <= d <= dayAfterLast: at most 128 file
@@ -142,6 +172,11 @@ public:
 private:
     int GetPathIdLocked(TBackupIdSource& ids, const QString& fullName, int& versionId);
     void RequireOpenLocked() const;
+    // Adds the bMode column to a store that lacks it (errors ignored: a store that cannot
+    // take it reads every mode as unknown).
+    void AddModeColumnLocked();
+    // Whether the open store has the bMode column; asked once per connection.
+    bool HasModeColumnLocked();
     void AppendLog(const QString& event, const QString& reason);
 
     THost& m_host;
@@ -150,6 +185,9 @@ private:
     QString m_path;
     std::atomic<TBackupLog*> m_log{nullptr};
     std::function<QDateTime()> m_clock;
+    // Under the backups lock: the connection HasModeColumnLocked asked, and its answer.
+    const TSQLTables* m_modeColumnAsked = nullptr;
+    bool m_hasModeColumn = false;
 };
 
 // Creates a new backups database at `path` (which must not exist) with the two tables

@@ -7,12 +7,14 @@
 TEncodedFile EncodeFile(const QString& path, qint64 maxBytes, const TBlobKeys& keys) {
     TEncodedFile encoded;
     QByteArray content;
-    encoded.readResult = ReadRegularFile(path, maxBytes, content);
+    quint32 mode = 0;
+    encoded.readResult = ReadRegularFile(path, maxBytes, content, &mode);
     if (encoded.readResult != kReadOk) {
         return encoded;
     }
     encoded.size = content.size();
-    encoded.blob = EncodeVersion(content, ShouldTryCompress(path, encoded.size), keys);
+    encoded.blob = TVersionBlob(EncodeVersion(content, ShouldTryCompress(path, encoded.size), keys),
+                                static_cast<int>(mode & 0777));
     encoded.ok = true;
     return encoded;
 }

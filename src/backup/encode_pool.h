@@ -3,6 +3,7 @@
 // current one, and the worker takes the results strictly in the list's order.
 #pragma once
 
+#include "backup/backup_store.h"
 #include "backup/version_blob.h"
 
 #include <QByteArray>
@@ -14,17 +15,18 @@
 #include <thread>
 #include <vector>
 
-// One encoded file: its version blob and the size of the content it holds, or why it
-// could not be read.
+// One encoded file: its version blob with the file's permission bits and the size of the
+// content it holds, or why it could not be read.
 struct TEncodedFile {
     bool ok = false;
-    QByteArray blob;
+    TVersionBlob blob;
     qint64 size = 0;
     int readResult = 0;  // a TReadResult
 };
 
 // Reads a regular file (at most maxBytes, unchanged while read) and encodes it as a
-// version blob. ok is false when it cannot be read whole. Any thread.
+// version blob, with the permission bits the file had when it was read. ok is false when
+// it cannot be read whole. Any thread.
 TEncodedFile EncodeFile(const QString& path, qint64 maxBytes, const TBlobKeys& keys);
 
 // Thread safety: Begin, Take and Cancel belong to one thread (the worker); the helper

@@ -367,9 +367,9 @@ bool TProfile::ShouldBackup(const QString& fullName) const {
 
 void TProfile::LogRefusal(const QString& fullName, TSelection selection) const {
     if (selection == kSelectEmpty) {
-        m_list.Log().AppendLogLine(fullName.toUpper(), QStringLiteral("-1"));
+        m_list.Log().AppendLogLine(fullName, QStringLiteral("-1"));
     } else if (selection == kSelectTooLarge) {
-        m_list.Log().AppendLogLine(fullName.toUpper(), QStringLiteral("-2"));
+        m_list.Log().AppendLogLine(fullName, QStringLiteral("-2"));
     }
 }
 

@@ -160,8 +160,8 @@ public:
     // by the priority order, else its extension decides; then its size. Logs nothing.
     // Worker thread.
     TSelection Select(const QString& fullName) const;
-    // Writes the log line of a file refused for its size: (upper-cased name, "-1") for an
-    // empty one, (upper-cased name, "-2") for one too large. Worker thread.
+    // Writes the log line of a file refused for its size: (full name, "-1") for an empty
+    // one, (full name, "-2") for one too large. Worker thread.
     void LogRefusal(const QString& fullName, TSelection selection) const;
     // Select and LogRefusal: true when the file is backed up. Worker thread.
     bool ShouldBackup(const QString& fullName) const;

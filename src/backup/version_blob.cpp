@@ -14,9 +14,12 @@
 namespace {
 
 constexpr int kZlibLevel = 1;
-// Without a known size, inflating stops here: no stored version is anywhere near it.
+// No version inflates to more than this: the profiles store files of at most 4 MiB.
 constexpr qint64 kInflateCap = 64LL * 1024 * 1024;
+// The first piece of room for the inflated content; it doubles as the stream fills it.
 constexpr qint64 kInflateStep = 32 * 1024;
+// Deflate cannot compress better than 1032:1, whatever the input.
+constexpr qint64 kMostInflateRatio = 1032;
 
 const char kCompressedTypes[] = ".zip:.png:.cab:.7z:.lzh:.gz";
 
@@ -189,35 +192,44 @@ QByteArray DecodeVersion(const QByteArray& blob, const TBlobKeys& keys, qint64 e
     if (field != (static_cast<quint32>(length) ^ keys.lengthKey)) {
         RaiseError(QStringLiteral("Invalid encryption password"));
     }
-    QByteArray payload = blob.mid(kBlobHeaderSize);
-    ScramblePayload(payload.data(), length, keys.dataKey);
     const int method = BlobMethod(blob);
-    if (method == kMethodStored) {
-        if (expectedSize >= 0 && payload.size() != expectedSize) {
-            InvalidData();
-        }
-        return payload;
-    }
-    if (method != kMethodZlib) {
+    if (method != kMethodStored && method != kMethodZlib) {
         InvalidData();
     }
+    if (method == kMethodStored && expectedSize >= 0 && length != expectedSize) {
+        InvalidData();
+    }
+    // No stream of `length` bytes inflates to more than kMostInflateRatio times as much:
+    // a stated size beyond that (or beyond any version's) is damage, found before any
+    // room is taken for it.
+    if (method == kMethodZlib && expectedSize >= 0 &&
+        (expectedSize > kInflateCap || expectedSize > kMostInflateRatio * length)) {
+        InvalidData();
+    }
+    QByteArray payload = blob.mid(kBlobHeaderSize);
+    ScramblePayload(payload.data(), length, keys.dataKey);
+    if (method == kMethodStored) {
+        return payload;
+    }
 
-    const qint64 cap = expectedSize >= 0 ? expectedSize : kInflateCap;
+    // The output grows with what the stream actually yields, never beyond the cap: one
+    // byte more than the stated size shows a stream that holds more than it should.
+    const qint64 cap =
+        std::min(expectedSize >= 0 ? expectedSize : kInflateCap, kMostInflateRatio * length);
     z_stream stream;
     std::memset(&stream, 0, sizeof stream);
     if (inflateInit(&stream) != Z_OK) {
         InvalidData();
     }
-    QByteArray out(expectedSize >= 0 ? expectedSize : std::min(cap, 4 * length + kInflateStep),
-                   Qt::Uninitialized);
+    QByteArray out(std::min(cap, kInflateStep), Qt::Uninitialized);
     stream.next_in = reinterpret_cast<Bytef*>(payload.data());
     stream.avail_in = static_cast<uInt>(payload.size());
     int rc = Z_OK;
     while (rc == Z_OK) {
         if (static_cast<qint64>(stream.total_out) == out.size()) {
             if (out.size() >= cap) {
-                // Room for one more byte shows whether the stream holds more than allowed.
                 if (stream.avail_in == 0) {
+                    rc = Z_DATA_ERROR;  // the input ended before the stream did
                     break;
                 }
                 char probe;
@@ -225,11 +237,11 @@ QByteArray DecodeVersion(const QByteArray& blob, const TBlobKeys& keys, qint64 e
                 stream.avail_out = 1;
                 rc = inflate(&stream, Z_NO_FLUSH);
                 if (stream.avail_out == 0) {
-                    rc = Z_DATA_ERROR;
+                    rc = Z_DATA_ERROR;  // more than the cap
                 }
                 break;
             }
-            out.resize(std::min(cap, 2 * out.size() + kInflateStep));
+            out.resize(std::min(cap, 2 * out.size()));
         }
         stream.next_out = reinterpret_cast<Bytef*>(out.data() + stream.total_out);
         stream.avail_out = static_cast<uInt>(out.size() - static_cast<qint64>(stream.total_out));

@@ -51,7 +51,10 @@ int BlobMethod(const QByteArray& blob);
 
 // Decodes a version blob back into the file's bytes. Raises "Invalid backup data" for a
 // blob without payload (an empty file's 5-byte blob included), an unknown method, a
-// damaged zlib stream or, when expectedSize is not negative, content of another size;
-// "Invalid encryption password" when the length field does not match the keys. Any
-// thread.
+// damaged or cut zlib stream or, when expectedSize is not negative, content of another
+// size; a stated size that the payload cannot hold (a stream inflates to at most 1032
+// times its length, and no version to more than 64 MiB) is refused before any room is
+// taken for it, and the room for the inflated content grows only with what the stream
+// yields. "Invalid encryption password" when the length field does not match the keys.
+// Any thread.
 QByteArray DecodeVersion(const QByteArray& blob, const TBlobKeys& keys, qint64 expectedSize = -1);

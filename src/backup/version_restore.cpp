@@ -2,47 +2,99 @@
 
 #include "backup/version_blob.h"
 #include "platform/file_access.h"
-#include "platform/folders.h"
+#include "platform/native_name.h"
 #include "shell/day_number.h"
 #include "shell/errors.h"
 
-#include <QSaveFile>
+#include <QStringList>
+
+#include <algorithm>
+#include <optional>
+
+namespace {
+
+[[noreturn]] void InvalidData() {
+    RaiseError(QStringLiteral("Invalid backup data"));
+}
+
+QString WithSlash(const QString& folder) {
+    return folder.endsWith('/') ? folder : folder + '/';
+}
+
+// The version's date as a file time, to the second; none when it names no valid moment.
+std::optional<TFileTime> VersionTime(const TVersionRow& version) {
+    QDateTime when = DateTimeFromDayNumber(version.date);
+    if (!when.isValid()) {
+        return std::nullopt;
+    }
+    const QTime time = when.time();
+    when.setTime(QTime(time.hour(), time.minute(), time.second()));
+    if (!when.isValid()) {
+        return std::nullopt;
+    }
+    return TFileTime{when.toSecsSinceEpoch(), 0};
+}
+
+}  // namespace
+
+bool IsPlainStoredFolder(const QString& folder) {
+    if (!folder.startsWith('/')) {
+        return false;
+    }
+    const QStringList parts = folder.split('/', Qt::SkipEmptyParts);
+    return std::none_of(parts.cbegin(), parts.cend(), [](const QString& part) {
+        return part == QLatin1String(".") || part == QLatin1String("..") || part.contains(QChar(0));
+    });
+}
 
 void WriteVersionFile(TBackupStore& store, const TVersionRow& version, const QString& folder,
                       const QString& name, const QByteArray& password, bool assignDate) {
     if (password.isEmpty()) {
         RaiseError(QStringLiteral("The password at the time the backup was created is required!"));
     }
+    if (!IsPlainName(name)) {
+        InvalidData();
+    }
     const std::optional<QByteArray> blob = store.LoadVersionData(version.versionId);
     if (!blob) {
         RaiseError(QStringLiteral("No valid backup data available!"));
     }
+    // Decoded and checked whole before the destination is touched.
     const QByteArray content =
         DecodeVersion(*blob, TBlobKeys::FromPassword(password), version.size);
 
-    QString destination = folder;
-    if (!destination.endsWith('/')) {
-        destination += '/';
+    if (folder.isEmpty()) {
+        RaiseError(QStringLiteral("Unable to access path \"\""));
     }
-    if (!MakeFolderPath(destination)) {
-        RaiseError(QStringLiteral("Unable to access path \"%1\"").arg(destination));
-    }
+    const QString destination = WithSlash(folder);
     const QString target = destination + name;
-    if (EntryKind(target) == kEntryFolder || EntryKind(target) == kEntrySpecial) {
-        RaiseError(QStringLiteral("Unable to overwrite \"%1\"").arg(target));
+    const std::optional<TFileTime> when = assignDate ? VersionTime(version) : std::nullopt;
+    switch (WriteFileInFolder(destination, name, content, version.mode, when ? &*when : nullptr)) {
+        case kWriteFileOk:
+            break;
+        case kWriteFileOkWithoutTimes:
+            RaiseError(QStringLiteral("Could not set the date of %1").arg(PrintableName(target)));
+        case kWriteFileBadName:
+            InvalidData();
+        case kWriteFileNoFolder:
+            RaiseError(
+                QStringLiteral("Unable to access path \"%1\"").arg(PrintableName(destination)));
+        case kWriteFileRefused:
+        case kWriteFileFailed:
+            RaiseError(QStringLiteral("Unable to overwrite \"%1\"").arg(PrintableName(target)));
     }
-    QSaveFile file(target);
-    if (!file.open(QIODevice::WriteOnly) || file.write(content) != content.size() ||
-        !file.commit()) {
-        RaiseError(QStringLiteral("Unable to overwrite \"%1\"").arg(target));
+    if (assignDate && !when) {
+        RaiseError(QStringLiteral("Could not set the date of %1").arg(PrintableName(target)));
     }
-    if (assignDate) {
-        QDateTime when = DateTimeFromDayNumber(version.date);
-        const QTime time = when.time();
-        when.setTime(QTime(time.hour(), time.minute(), time.second()));
-        const qint64 seconds = when.toSecsSinceEpoch();
-        if (!when.isValid() || !ApplyFileTimes(target, TFileTime{seconds, 0})) {
-            RaiseError(QStringLiteral("Could not set the date of %1").arg(target));
-        }
+}
+
+void RestoreVersionFile(TBackupStore& store, const TVersionRow& version, const QByteArray& password,
+                        bool assignDate) {
+    if (password.isEmpty()) {
+        RaiseError(QStringLiteral("The password at the time the backup was created is required!"));
     }
+    if (!IsPlainStoredFolder(version.folder)) {
+        InvalidData();
+    }
+    WriteVersionFile(store, version, version.folder, version.file, password, assignDate);
 }

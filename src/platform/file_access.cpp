@@ -2,10 +2,12 @@
 
 #include "platform/native_name.h"
 
-#include <QFile>
+#include <QRandomGenerator>
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
+#include <utility>
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -54,7 +56,80 @@ struct TFdGuard {
             close(fd);
         }
     }
+    int Release() { return std::exchange(fd, -1); }
 };
+
+constexpr int kFolderFlags = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
+constexpr mode_t kNewFolderMode = 0700;
+constexpr mode_t kPrivateFileMode = 0600;
+constexpr int kTemporaryAttempts = 100;
+
+// Opens a folder, making it and its missing parents (0700, whatever the umask) when it
+// does not exist. -1 on failure. A dangling link in the path is never made into a folder.
+int OpenOrMakeFolder(const QByteArray& path) {
+    const int fd = open(path.constData(), kFolderFlags);
+    if (fd >= 0 || errno != ENOENT) {
+        return fd;
+    }
+    TFdGuard current{open(path.startsWith('/') ? "/" : ".", kFolderFlags)};
+    if (current.fd < 0) {
+        return -1;
+    }
+    for (const QByteArray& part : path.split('/')) {
+        if (part.isEmpty()) {
+            continue;
+        }
+        int next = openat(current.fd, part.constData(), kFolderFlags);
+        if (next < 0 && errno == ENOENT) {
+            if (mkdirat(current.fd, part.constData(), kNewFolderMode) == 0) {
+                // Made here: it cannot be a link unless swapped since, which O_NOFOLLOW
+                // refuses.
+                next = openat(current.fd, part.constData(), kFolderFlags | O_NOFOLLOW);
+                if (next >= 0) {
+                    fchmod(next, kNewFolderMode);
+                }
+            } else if (errno == EEXIST) {
+                next = openat(current.fd, part.constData(), kFolderFlags);
+            }
+        }
+        if (next < 0) {
+            return -1;
+        }
+        close(current.fd);
+        current.fd = next;
+    }
+    return current.Release();
+}
+
+bool WriteAll(int fd, const char* data, qint64 size) {
+    qint64 done = 0;
+    while (done < size) {
+        const ssize_t n = write(fd, data + done, static_cast<size_t>(size - done));
+        if (n < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return false;
+        }
+        done += n;
+    }
+    return true;
+}
+
+// Creates a new hidden file with a random name in the folder, exclusively and never
+// through a link. Returns its descriptor (and its name), or -1.
+int CreateTemporaryIn(int folderFd, QByteArray& name) {
+    for (int attempt = 0; attempt < kTemporaryAttempts; ++attempt) {
+        name = ".qvr" + QByteArray::number(QRandomGenerator::global()->generate(), 16) + ".tmp";
+        const int fd = openat(folderFd, name.constData(),
+                              O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY,
+                              kPrivateFileMode);
+        if (fd >= 0 || errno != EEXIST) {
+            return fd;
+        }
+    }
+    return -1;
+}
 
 }  // namespace
 
@@ -96,7 +171,8 @@ bool ListFolder(const QString& folder, QList<TFolderEntry>& entries) {
     return true;
 }
 
-TReadResult ReadRegularFile(const QString& path, qint64 maxBytes, QByteArray& content) {
+TReadResult ReadRegularFile(const QString& path, qint64 maxBytes, QByteArray& content,
+                            quint32* mode) {
     content.clear();
     const QByteArray native = Native(path);
     struct stat before;
@@ -153,6 +229,9 @@ TReadResult ReadRegularFile(const QString& path, qint64 maxBytes, QByteArray& co
         return kReadChanged;
     }
     content = std::move(buffer);
+    if (mode != nullptr) {
+        *mode = after.st_mode;
+    }
     return kReadOk;
 }
 
@@ -161,4 +240,75 @@ bool ApplyFileTimes(const QString& path, const TFileTime& when) {
     times[0].tv_sec = times[1].tv_sec = when.seconds;
     times[0].tv_nsec = times[1].tv_nsec = when.nanoseconds;
     return utimensat(AT_FDCWD, Native(path).constData(), times, 0) == 0;
+}
+
+QString AbsolutePath(const QString& path) {
+    if (path.startsWith('/')) {
+        return path;
+    }
+    char* working = getcwd(nullptr, 0);
+    if (working == nullptr) {
+        return path;
+    }
+    QString absolute = DecodeNativeName(working);
+    free(working);
+    if (!absolute.endsWith('/')) {
+        absolute += '/';
+    }
+    return path.isEmpty() || path == QLatin1String(".") ? absolute : absolute + path;
+}
+
+bool IsPlainName(const QString& name) {
+    return !name.isEmpty() && name != QLatin1String(".") && name != QLatin1String("..") &&
+           !name.contains('/') && !name.contains(QChar(0));
+}
+
+TWriteFileResult WriteFileInFolder(const QString& folder, const QString& name,
+                                   const QByteArray& content, int mode, const TFileTime* times) {
+    if (!IsPlainName(name)) {
+        return kWriteFileBadName;
+    }
+    if (folder.isEmpty()) {
+        return kWriteFileNoFolder;
+    }
+    const QByteArray target = Native(name);
+    TFdGuard dir{OpenOrMakeFolder(Native(folder))};
+    if (dir.fd < 0) {
+        return kWriteFileNoFolder;
+    }
+    struct stat existing;
+    if (fstatat(dir.fd, target.constData(), &existing, AT_SYMLINK_NOFOLLOW) == 0) {
+        // A link is replaced as a whole by the rename; anything else must be a regular
+        // file that the user could have changed anyway.
+        if (!S_ISLNK(existing.st_mode) &&
+            (!S_ISREG(existing.st_mode) || faccessat(dir.fd, target.constData(), W_OK, 0) != 0)) {
+            return kWriteFileRefused;
+        }
+    } else if (errno != ENOENT) {
+        return kWriteFileFailed;
+    }
+
+    QByteArray temporary;
+    TFdGuard file{CreateTemporaryIn(dir.fd, temporary)};
+    if (file.fd < 0) {
+        return kWriteFileFailed;
+    }
+    const mode_t permissions = mode < 0 ? kPrivateFileMode : static_cast<mode_t>(mode & 0777);
+    bool timesSet = true;
+    bool written =
+        WriteAll(file.fd, content.constData(), content.size()) && fchmod(file.fd, permissions) == 0;
+    if (written && times != nullptr) {
+        struct timespec both[2];
+        both[0].tv_sec = both[1].tv_sec = times->seconds;
+        both[0].tv_nsec = both[1].tv_nsec = times->nanoseconds;
+        timesSet = futimens(file.fd, both) == 0;
+    }
+    written = written && fsync(file.fd) == 0;
+    written = close(file.Release()) == 0 && written;
+    if (!written || renameat(dir.fd, temporary.constData(), dir.fd, target.constData()) != 0) {
+        unlinkat(dir.fd, temporary.constData(), 0);
+        return kWriteFileFailed;
+    }
+    fsync(dir.fd);  // the rename itself reaches the disk
+    return timesSet ? kWriteFileOk : kWriteFileOkWithoutTimes;
 }

@@ -1,6 +1,7 @@
 // Careful file access for engines that walk folders and read other programs' files: folder
 // listings that tell files, folders, links and special files apart, whole-file reads
-// that never open a FIFO or device, and setting a file's times.
+// that never open a FIFO or device, setting a file's times, and writing a file into a
+// folder without ever writing through a link found there.
 #pragma once
 
 #include "platform/file_times.h"
@@ -43,9 +44,45 @@ enum TReadResult : int {
 // Reads a whole regular file into `content`. A special file is refused before it is
 // opened (reading a FIFO would block for ever); a file larger than `maxBytes` is refused;
 // a file whose size or modification time changes during the read is refused, so that a
-// half-written state is not taken. Any thread.
-TReadResult ReadRegularFile(const QString& path, qint64 maxBytes, QByteArray& content);
+// half-written state is not taken. With `mode`, a read that succeeds also gives the
+// file's st_mode as it was when the content was read. Any thread.
+TReadResult ReadRegularFile(const QString& path, qint64 maxBytes, QByteArray& content,
+                            quint32* mode = nullptr);
 
 // Sets a file's last-access and last-write times (Linux cannot set a creation time).
 // False when it cannot. Any thread.
 [[nodiscard]] bool ApplyFileTimes(const QString& path, const TFileTime& when);
+
+// The path made absolute against the working folder (its bytes kept, nothing cleaned);
+// an absolute path as it is. Any thread.
+QString AbsolutePath(const QString& path);
+
+// True when `name` can only mean one entry of a folder: not empty, no "/" and no NUL,
+// and not "." or "..". Any thread.
+bool IsPlainName(const QString& name);
+
+enum TWriteFileResult : int {
+    kWriteFileOk = 0,
+    kWriteFileOkWithoutTimes = 1,  // written, but its times could not be set
+    kWriteFileBadName = 2,         // the name is not a plain name; nothing was touched
+    kWriteFileNoFolder = 3,        // the folder could not be opened or made
+    kWriteFileRefused = 4,         // the name holds a folder, a special file or a file
+                                   // the user may not write; it was left as it was
+    kWriteFileFailed = 5,          // creating, writing or renaming failed; nothing changed
+};
+
+// Writes `content` as the file `name` in `folder`, replacing what the name holds only
+// once the new file is complete:
+// - The folder is opened once, made with its missing parents (new folders 0700) when it
+//   does not exist; links among the folder's own components are followed, as any path's.
+// - The name is only replaced when it holds a regular file that the user may write, or a
+//   symbolic link, which is replaced itself (never written through, even when it dangles).
+// - The content goes to a new hidden file in the same folder (created exclusively, never
+//   through a link) with the permission bits `mode & 0777` (0600 when `mode` is
+//   negative, whatever the umask), and with `times` as its access and write times when
+//   given; it is flushed to disk and renamed over the name. On any failure the new file
+//   is removed and the name keeps what it held.
+// Any thread.
+TWriteFileResult WriteFileInFolder(const QString& folder, const QString& name,
+                                   const QByteArray& content, int mode,
+                                   const TFileTime* times = nullptr);

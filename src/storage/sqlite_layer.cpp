@@ -138,6 +138,9 @@ QString TSQLTable::GetText(int column) {
         Check(kSQLWrongKind);
     }
     Check(kSQLOk);
+    if (const auto* bytes = std::get_if<QByteArray>(cell)) {
+        return QString::fromUtf8(*bytes);  // a BLOB value kept in the text column
+    }
     return std::get<QString>(*cell);
 }
 
@@ -145,6 +148,24 @@ std::optional<QByteArray> TSQLTable::GetBlob(int column) {
     const Cell* cell = CellAt(column);
     if (cell == nullptr || m_kinds[column] != kKindBlob) {
         return std::nullopt;
+    }
+    return std::get<QByteArray>(*cell);
+}
+
+TSQLStoredType TSQLTable::StoredType(int column) {
+    CellAt(column);
+    return static_cast<TSQLStoredType>(
+        m_storedTypes[static_cast<size_t>(m_currentRow) * m_columnCount + column]);
+}
+
+std::optional<QByteArray> TSQLTable::GetBlobValue(int column) {
+    const Cell* cell = CellAt(column);
+    if (StoredType(column) != kStoredBlob ||
+        (m_kinds[column] != kKindBlob && m_kinds[column] != kKindText)) {
+        return std::nullopt;
+    }
+    if (cell == nullptr) {
+        return QByteArray();  // an empty blob
     }
     return std::get<QByteArray>(*cell);
 }
@@ -286,8 +307,20 @@ std::unique_ptr<TSQLTable> TSQLTables::Query(const QString& statement, int kilob
         for (int c = 0; c < t.m_columnCount; ++c) {
             TSQLTable::Cell cell;
             qint64 charge = 0;
+            const int storedType = sqlite3_column_type(prepared, c);
             switch (t.m_kinds[c]) {
                 case kKindText: {
+                    if (storedType == SQLITE_BLOB) {
+                        // Kept as its bytes, so that a reader by stored type gets them
+                        // exactly; charged as the text GetText makes of them.
+                        const auto* data =
+                            static_cast<const char*>(sqlite3_column_blob(prepared, c));
+                        const int size = sqlite3_column_bytes(prepared, c);
+                        QByteArray bytes(data == nullptr ? "" : data, size);
+                        charge = kTextCharge(QString::fromUtf8(bytes).size());
+                        cell = std::move(bytes);
+                        break;
+                    }
                     const auto* text =
                         reinterpret_cast<const char*>(sqlite3_column_text(prepared, c));
                     QString decoded = QString::fromUtf8(text, sqlite3_column_bytes(prepared, c));
@@ -324,6 +357,7 @@ std::unique_ptr<TSQLTable> TSQLTables::Query(const QString& statement, int kilob
             }
             t.m_bytesUsed += static_cast<int>(charge);
             t.m_cells.push_back(std::move(cell));
+            t.m_storedTypes.push_back(static_cast<quint8>(storedType));
         }
     };
 
@@ -355,6 +389,32 @@ qint64 TSQLTables::Changes() const {
 
 bool TSQLTables::IsReadOnly() const {
     return sqlite3_db_readonly(m_db, "main") != 0;
+}
+
+bool TSQLTables::HasColumn(const QString& table, const QString& column) {
+    QString quoted = table;
+    quoted.replace('"', QLatin1String("\"\""));
+    sqlite3_stmt* prepared = Prepare(QStringLiteral("PRAGMA table_info(\"%1\")").arg(quoted));
+    TStatementGuard guard{prepared};
+    if (prepared == nullptr) {
+        Check(kSQLNothingPrepared);
+    }
+    const QByteArray wanted = column.toUtf8();
+    constexpr int kNameColumn = 1;  // cid, name, type, notnull, dflt_value, pk
+    for (;;) {
+        const int rc = sqlite3_step(prepared);
+        if (rc == SQLITE_DONE) {
+            m_lastCode = kSQLOk;
+            return false;
+        }
+        Check(rc);
+        const auto* name =
+            reinterpret_cast<const char*>(sqlite3_column_text(prepared, kNameColumn));
+        if (name != nullptr && sqlite3_stricmp(name, wanted.constData()) == 0) {
+            m_lastCode = kSQLOk;
+            return true;
+        }
+    }
 }
 
 // ---- TSQLTransaction ---------------------------------------------------------------

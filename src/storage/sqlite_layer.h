@@ -76,6 +76,16 @@ enum TSQLKind : int {
 // Kind of a declared type, compared case-insensitively with the whole type text.
 TSQLKind KindOfDeclaredType(const char* declaredType);
 
+// The type a cell's value has as SQLite stored it (its storage class), which a column's
+// declared type does not fix: a TEXT column may hold a BLOB value, for instance.
+enum TSQLStoredType : int {
+    kStoredInteger = 1,
+    kStoredReal = 2,
+    kStoredText = 3,
+    kStoredBlob = 4,
+    kStoredNull = 5,
+};
+
 // One query result, held in memory; the statement is finalised before the object is
 // handed out, so a result never holds a lock on the database.
 // Thread safety: one thread at a time.
@@ -101,6 +111,15 @@ public:
     // error 30 and none.
     std::optional<QByteArray> GetBlob(int column);
 
+    // Reads by the type a value was stored with, whatever the column's declared type.
+    // At the end: error 30.
+    // The storage class of the current row's cell.
+    TSQLStoredType StoredType(int column);
+    // The bytes of a cell stored as a BLOB value in a blob or text column (an empty blob
+    // gives empty bytes); none for a cell stored as anything else. GetText still reads
+    // such a cell of a text column as UTF-8.
+    std::optional<QByteArray> GetBlobValue(int column);
+
     int BytesUsed() const { return m_bytesUsed; }
 
 private:
@@ -111,6 +130,7 @@ private:
     QList<QString> m_names;
     QList<TSQLKind> m_kinds;
     std::vector<Cell> m_cells;
+    std::vector<quint8> m_storedTypes;  // per cell, a TSQLStoredType
     int m_columnCount = 0;
     int m_currentRow = 0;
     int m_rowCount = 0;
@@ -157,6 +177,11 @@ public:
     // True when the connection may not write (opened for reading, or the file system
     // refused writing when it was opened).
     bool IsReadOnly() const;
+
+    // True when the table has a column of that name (PRAGMA table_info, compared without
+    // regard to case as SQLite does); false when the table has no such column or does not
+    // exist. Raises ESQLite when the schema cannot be read.
+    bool HasColumn(const QString& table, const QString& column);
 
     sqlite3* Handle() const { return m_db; }
 

@@ -1,10 +1,14 @@
 // The backup log file: its name, UTF-16LE lines with the no-break space, empty logs
 // removed on close, and lines never lost to a log opened again within the same second.
 #include "backup/backup_log.h"
+#include "platform/native_name.h"
 #include "support/test_dir.h"
 
 #include <QDir>
 #include <QFile>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -99,8 +103,57 @@ TEST_F(BackupLog, ParsingKeepsEventsWithSpacesAndCommas) {
     EXPECT_EQ(entries[0].reason, "0");
     EXPECT_EQ(entries[1].event, "");
     EXPECT_EQ(entries[1].reason, "No such file; or folder");
-    EXPECT_EQ(entries[2].event, "line break");
+    EXPECT_EQ(entries[2].event, "line\\nbreak");
     EXPECT_TRUE(TBackupLog::ParseLog("no commas here\r\none,comma\r\n").isEmpty());
+}
+
+TEST_F(BackupLog, EveryNameStaysOneLineAndEveryByteShows) {
+    TBackupLog log(Folder());
+    log.SetClock([] { return kWhen; });
+    log.OpenNewLog();
+    const QString raw = DecodeNativeName(QByteArray("/t/caf\xE9\n.txt"));
+    log.AppendLogLine(raw, "-2");
+    log.AppendLogLine("Failed:/t/tab\there\r.txt", "1");
+    log.AppendLogLine("/t/plain, with comma.txt", "why,\nnot");
+    const QString text = log.ReadLog();
+    EXPECT_EQ(TBackupLog::CountLines(text), 3);
+    const QList<TLogEntry> entries = TBackupLog::ParseLog(text);
+    ASSERT_EQ(entries.size(), 3);
+    EXPECT_EQ(entries[0].event, "/t/caf\\xE9\\n.txt");
+    EXPECT_EQ(entries[0].reason, "-2");
+    EXPECT_EQ(entries[1].event, "Failed:/t/tab\\there\\r.txt");
+    EXPECT_EQ(entries[2].event, "/t/plain, with comma.txt");
+    EXPECT_EQ(entries[2].reason, "why;\\nnot");
+    // No lone surrogate reaches the file: it stays valid UTF-16.
+    EXPECT_FALSE(text.contains(QChar(0xDCE9)));
+}
+
+TEST_F(BackupLog, LogsArePrivateWhateverTheUmaskAndNeverALinksTarget) {
+    const mode_t old = umask(0);
+    TBackupLog log(Folder());
+    log.SetClock([] { return kWhen; });
+    log.OpenNewLog();
+    log.AppendLogLine("a", "0");
+    struct stat st;
+    ASSERT_EQ(stat(qPrintable(log.FileName()), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0600u);
+    // A log continued within the same second is tightened.
+    ASSERT_EQ(chmod(qPrintable(log.FileName()), 0644), 0);
+    log.OpenNewLog();
+    ASSERT_EQ(stat(qPrintable(log.FileName()), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0600u);
+    log.CloseLog();
+    umask(old);
+
+    // A link planted at the next log's name is not followed: no log, the target untouched.
+    const QString target = m_dir.Write("elsewhere.txt", "mine");
+    const QDateTime later = kWhen.addSecs(60);
+    ASSERT_EQ(symlink(qPrintable(target), qPrintable(TBackupLog::LogFileName(Folder(), later))), 0);
+    log.SetClock([later] { return later; });
+    log.OpenNewLog();
+    EXPECT_EQ(log.FileName(), QString());
+    log.AppendLogLine("lost", "0");
+    EXPECT_EQ(m_dir.Read(target), "mine");
 }
 
 }  // namespace

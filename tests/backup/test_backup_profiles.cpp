@@ -121,11 +121,12 @@ TEST_F(Profiles, SizeLimitAndEmptyFilesAreLogged) {
 
     const QList<TLogEntry> entries = LogEntries();
     ASSERT_EQ(entries.size(), 3);
-    EXPECT_EQ(entries[0].event, (target + "b.txt").toUpper());
+    // The file's real name: on Linux the upper-cased one may name another file or none.
+    EXPECT_EQ(entries[0].event, target + "b.txt");
     EXPECT_EQ(entries[0].reason, "-2");
-    EXPECT_EQ(entries[1].event, (target + "c.bin").toUpper());
+    EXPECT_EQ(entries[1].event, target + "c.bin");
     EXPECT_EQ(entries[1].reason, "-2");
-    EXPECT_EQ(entries[2].event, (target + "EMPTY.TXT").toUpper());
+    EXPECT_EQ(entries[2].event, target + "empty.txt");
     EXPECT_EQ(entries[2].reason, "-1");
 }
 

@@ -3,6 +3,7 @@
 #include "backup/backup_log.h"
 #include "backup/backup_store.h"
 #include "backup/version_blob.h"
+#include "platform/native_name.h"
 #include "shell/day_number.h"
 #include "shell/errors.h"
 #include "storage/sqlite_layer.h"
@@ -82,7 +83,8 @@ TEST_F(BackupStore, CreatesTheSchemaInWalModeAndSetsFlag17) {
     ASSERT_EQ(tables->RowCount(), 2);
     EXPECT_EQ(tables->GetText(0),
               "CREATE TABLE [Data] ([bID] INTEGER PRIMARY KEY NOT NULL, [bPath] INTEGER NULL, "
-              "[bPro] INTEGER NULL, [bSize] INTEGER NULL, [bDate] FLOAT NULL, [bData] BLOB NULL)");
+              "[bPro] INTEGER NULL, [bSize] INTEGER NULL, [bDate] FLOAT NULL, [bData] BLOB NULL, "
+              "[bMode] INTEGER NULL)");
     tables->Next();
     EXPECT_EQ(tables->GetText(0),
               "CREATE TABLE [Paths] ([pID] INTEGER NOT NULL PRIMARY KEY, [pPath] TEXT NULL, "
@@ -120,7 +122,7 @@ TEST_F(BackupStore, AFolderNamedLikeTheStoreLeavesItClosed) {
     EXPECT_FALSE(m_host->IsFlagSet(kFlagBackupsDatabase));
     EXPECT_FALSE(Store()->IsOpen());
     int pathId = 0;
-    EXPECT_FALSE(Store()->StoreVersion(m_ids, 1, 1, "x", "/a/b", pathId));
+    EXPECT_FALSE(Store()->StoreVersion(m_ids, 1, 1, QByteArray("x"), "/a/b", pathId));
     QList<TVersionRow> rows;
     EXPECT_THROW((void)Store()->SearchVersions(1, 0, "%", 1, rows), EQuiva);
     EXPECT_TRUE(QFileInfo(data).isDir());
@@ -144,7 +146,7 @@ TEST_F(BackupStore, ADamagedFileIsLeftUnchanged) {
         EXPECT_EQ(error.Message(), "Can't open backups.db");
     }
     int pathId = 0;
-    EXPECT_FALSE(Store()->StoreVersion(m_ids, 1, 1, "x", "/a/b", pathId));
+    EXPECT_FALSE(Store()->StoreVersion(m_ids, 1, 1, QByteArray("x"), "/a/b", pathId));
     Store()->Close(true);
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
     EXPECT_EQ(file.readAll(), garbage);
@@ -233,6 +235,165 @@ TEST_F(BackupStore, NamesWithQuotesAndWildcardsAreBoundNotPasted) {
         EXPECT_EQ(DecodeVersion(*Store()->LoadVersionData(exact->versionId), kKeys), name.toUtf8());
     }
     EXPECT_EQ(Count("SELECT pID FROM Paths"), names.size());
+}
+
+TEST_F(BackupStore, NamesThatAreNotUtf8AreKeptByteForByte) {
+    const QString rawFolder = DecodeNativeName(QByteArray("/data/caf\xE9/"));
+    const QString rawFile = DecodeNativeName(QByteArray("r\xE9sum\xE9\n.txt"));
+    const QString utf8Folder = QStringLiteral("/data/café/");
+    const QString utf8File = QStringLiteral("résumé\n.txt");
+    ASSERT_TRUE(HasRawBytes(rawFolder) && HasRawBytes(rawFile));
+    struct Case {
+        QString folder;
+        QString file;
+        const char* folderType;
+        const char* fileType;
+    };
+    const Case cases[] = {
+        {rawFolder, rawFile, "blob", "blob"},
+        {utf8Folder, rawFile, "text", "blob"},
+        {rawFolder, utf8File, "blob", "text"},
+        {utf8Folder, utf8File, "text", "text"},
+    };
+    QList<int> pathIds;
+    for (const Case& c : cases) {
+        const int pathId = Put(c.folder + c.file, EncodeNativeName(c.folder + c.file));
+        ASSERT_GT(pathId, 0);
+        EXPECT_FALSE(pathIds.contains(pathId));  // a blob never equals a text
+        pathIds << pathId;
+        EXPECT_EQ(Put(c.folder + c.file, "again"), pathId);  // found again by its bytes
+        const auto types = Raw()->Query(
+            "SELECT typeof(pPath) = 'blob', typeof(pFile) = 'blob' FROM Paths WHERE pID = ?", 1, 1,
+            {qint64(pathId)});
+        // The expression columns have no declared type: read through the stored kind.
+        ASSERT_EQ(types->RowCount(), 1);
+        EXPECT_EQ(types->StoredType(0), kStoredInteger);
+    }
+    EXPECT_EQ(Count("SELECT pID FROM Paths WHERE typeof(pPath) = 'blob'"), 2);
+    EXPECT_EQ(Count("SELECT pID FROM Paths WHERE typeof(pFile) = 'blob'"), 2);
+    // The stored bytes are the name's bytes.
+    EXPECT_EQ(Count("SELECT pID FROM Paths WHERE pPath = CAST(X'2F646174612F636166E92F' AS BLOB)"),
+              2);
+
+    // A mask finds both kinds, and every name comes back exactly.
+    QList<TVersionRow> rows;
+    ASSERT_TRUE(Store()->SearchVersions(1, 0, "r_sum_%", 1000000, rows));
+    ASSERT_EQ(rows.size(), 8);
+    for (const TVersionRow& row : rows) {
+        const int index = static_cast<int>(pathIds.indexOf(row.pathId));
+        ASSERT_GE(index, 0);
+        EXPECT_EQ(row.folder, cases[index].folder);
+        EXPECT_EQ(row.file, cases[index].file);
+        const std::optional<TVersionRow> found = Store()->FindVersion(row.versionId);
+        ASSERT_TRUE(found);
+        EXPECT_EQ(EncodeNativeName(found->folder + found->file),
+                  EncodeNativeName(cases[index].folder + cases[index].file));
+    }
+    QStringList offered;
+    (void)Store()->BuildDiscardList(1, [&](const QString& name) {
+        offered << name;
+        return true;
+    });
+    EXPECT_EQ(offered.count(rawFile), 2);
+    EXPECT_EQ(offered.count(utf8File), 2);
+}
+
+TEST_F(BackupStore, ANameTheStoreCouldNotGiveBackIsRefusedAndLogged) {
+    TBackupLog log(m_host->LogsFolder());
+    log.OpenNewLog();
+    Store()->SetLog(&log);
+    // A lone surrogate that no file name decodes to: its bytes would not come back.
+    const QString name = QStringLiteral("/odd/a") + QChar(0xD800) + QStringLiteral(".txt");
+    int pathId = 0;
+    EXPECT_FALSE(
+        Store()->StoreVersion(m_ids, 1, 1, EncodeVersion("x", false, kKeys), name, pathId));
+    EXPECT_EQ(Count("SELECT pID FROM Paths"), 0);
+    EXPECT_EQ(Count("SELECT bID FROM Data"), 0);
+    const QList<TLogEntry> entries = TBackupLog::ParseLog(log.ReadLog());
+    ASSERT_EQ(entries.size(), 1);
+    EXPECT_EQ(entries[0].event, PrintableName(name));
+    EXPECT_EQ(entries[0].reason, "Name");
+    Store()->SetLog(nullptr);
+}
+
+TEST_F(BackupStore, ModesAreKeptBesideTheVersions) {
+    struct Case {
+        int stored;
+        int read;
+    };
+    const Case cases[] = {{0640, 0640}, {04755, 0755}, {0, 0}, {-1, -1}};
+    for (const Case& c : cases) {
+        int pathId = 0;
+        ASSERT_TRUE(Store()->StoreVersion(m_ids, 1, 1,
+                                          TVersionBlob(EncodeVersion("m", false, kKeys), c.stored),
+                                          QStringLiteral("/modes/%1.txt").arg(c.stored), pathId));
+    }
+    QList<TVersionRow> rows;
+    ASSERT_TRUE(Store()->SearchVersions(1, 0, "%", 1000000, rows));
+    ASSERT_EQ(rows.size(), 4);
+    for (int i = 0; i < 4; ++i) {
+        EXPECT_EQ(rows[i].mode, cases[i].read) << cases[i].stored;
+        EXPECT_EQ(Store()->FindVersion(rows[i].versionId)->mode, cases[i].read);
+    }
+}
+
+// A store as it was made before the bMode column, with one version in it.
+QString MakeOldStore(TestDir& dir, const QString& folder) {
+    const QString path = dir.MakeDir(folder) + "/backups.db";
+    TSQLTables db(path, 100, 1, true);
+    db.ExecScript(
+        "CREATE TABLE [Paths] ([pID] INTEGER NOT NULL PRIMARY KEY, [pPath] TEXT NULL, "
+        "[pFile] TEXT NULL);"
+        "CREATE TABLE [Data] ([bID] INTEGER PRIMARY KEY NOT NULL, [bPath] INTEGER NULL, "
+        "[bPro] INTEGER NULL, [bSize] INTEGER NULL, [bDate] FLOAT NULL, [bData] BLOB NULL);"
+        "INSERT INTO Paths VALUES (1, '/old/', 'kept.txt');");
+    db.Exec("INSERT INTO Data VALUES (1, 1, 1, 3, 45000.5, ?)",
+            {TSQLBlob{EncodeVersion("old", false, kKeys)}});
+    return path;
+}
+
+TEST_F(BackupStore, AnOlderStoreGainsTheModeColumnAndReadsItsVersionsAsBefore) {
+    const QString path = MakeOldStore(m_dir, "old");
+    m_host->SetDataFolder(m_dir.Sub("old"));
+    ASSERT_TRUE(m_host->IsFlagSet(kFlagBackupsDatabase));
+    EXPECT_TRUE(Raw()->HasColumn("Data", "bMode"));
+    m_ids.nextPath = m_ids.nextVersion = 2;
+    int pathId = 0;
+    ASSERT_TRUE(Store()->StoreVersion(m_ids, 1, 3,
+                                      TVersionBlob(EncodeVersion("new", false, kKeys), 0604),
+                                      "/old/kept.txt", pathId));
+    EXPECT_EQ(pathId, 1);  // the old text name is found
+    QList<TVersionRow> rows;
+    ASSERT_TRUE(Store()->SearchVersions(1, 0, "kept.txt", 1000000, rows));
+    ASSERT_EQ(rows.size(), 2);
+    EXPECT_EQ(rows[0].mode, -1);
+    EXPECT_EQ(rows[0].folder, "/old/");
+    EXPECT_EQ(DecodeVersion(*Store()->LoadVersionData(rows[0].versionId), kKeys), "old");
+    EXPECT_EQ(rows[1].mode, 0604);
+}
+
+TEST_F(BackupStore, AStoreThatCannotTakeTheColumnReadsEveryModeAsUnknown) {
+    const QString path = MakeOldStore(m_dir, "locked");
+    {
+        // Another connection holds the file while it is opened: the column cannot be added.
+        TSQLTables other(path, 100, 1, false);
+        other.ExecScript("BEGIN IMMEDIATE");
+        m_host->SetDataFolder(m_dir.Sub("locked"));
+        other.ExecScript("COMMIT");
+    }
+    ASSERT_TRUE(m_host->IsFlagSet(kFlagBackupsDatabase));
+    EXPECT_FALSE(Raw()->HasColumn("Data", "bMode"));
+    m_ids.nextPath = m_ids.nextVersion = 2;
+    int pathId = 0;
+    ASSERT_TRUE(Store()->StoreVersion(m_ids, 1, 3,
+                                      TVersionBlob(EncodeVersion("new", false, kKeys), 0604),
+                                      "/old/kept.txt", pathId));
+    QList<TVersionRow> rows;
+    ASSERT_TRUE(Store()->SearchVersions(1, 0, "%", 1000000, rows));
+    ASSERT_EQ(rows.size(), 2);
+    EXPECT_EQ(rows[0].mode, -1);
+    EXPECT_EQ(rows[1].mode, -1);
+    EXPECT_EQ(Store()->FindVersion(rows[1].versionId)->mode, -1);
 }
 
 TEST_F(BackupStore, SearchLimitsAndDateBounds) {

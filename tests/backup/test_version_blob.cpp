@@ -4,9 +4,13 @@
 #include "shell/errors.h"
 #include "shell/settings_codec.h"
 
+#include <QFile>
 #include <QRandomGenerator>
 #include <QtEndian>
 
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <zlib.h>
 
 #include <gtest/gtest.h>
@@ -147,6 +151,97 @@ TEST(VersionBlob, DecoderRefusesWrongKeysAndDamage) {
     EXPECT_EQ(ErrorOf(blob, kKeys, content.size() + 1), "Invalid backup data");
     const QByteArray raw = Encode("raw.zip", content);
     EXPECT_EQ(ErrorOf(raw, kKeys, content.size() + 1), "Invalid backup data");
+}
+
+// A blob as the writer makes it around any payload: method byte, length field and the
+// scrambled payload.
+QByteArray Craft(int method, const QByteArray& payload) {
+    QByteArray blob(kBlobHeaderSize, '\0');
+    blob[0] = static_cast<char>(method);
+    qToLittleEndian<quint32>(static_cast<quint32>(payload.size()) ^ kKeys.lengthKey,
+                             blob.data() + 1);
+    QByteArray scrambled = payload;
+    ScramblePayload(scrambled.data(), scrambled.size(), kKeys.dataKey);
+    return blob + scrambled;
+}
+
+QByteArray ZlibStream(const QByteArray& content) {
+    uLongf length = compressBound(static_cast<uLong>(content.size()));
+    QByteArray stream(static_cast<qsizetype>(length), Qt::Uninitialized);
+    EXPECT_EQ(compress2(reinterpret_cast<Bytef*>(stream.data()), &length,
+                        reinterpret_cast<const Bytef*>(content.constData()),
+                        static_cast<uLong>(content.size()), 9),
+              Z_OK);
+    stream.resize(static_cast<qsizetype>(length));
+    return stream;
+}
+
+TEST(VersionBlob, ImpossibleStatedSizesAndDamagedStreamsFailLoudly) {
+    const QByteArray content = Compressible(100000) + Incompressible(5000);
+    const QByteArray stream = ZlibStream(content);
+    const QByteArray blob = Craft(kMethodZlib, stream);
+    ASSERT_EQ(DecodeVersion(blob, kKeys, content.size()), content);
+    struct Case {
+        const char* what;
+        QByteArray blob;
+        qint64 stated;
+    };
+    const QByteArray tiny = ZlibStream(QByteArray(20, 'z'));
+    const Case cases[] = {
+        {"more than deflate can inflate to", Craft(kMethodZlib, tiny), 1032 * tiny.size() + 1},
+        {"more than any version", blob, 65 * 1024 * 1024},
+        {"4 GiB claimed by a few bytes", Craft(kMethodZlib, tiny), 0xFFFFFFFFLL},
+        {"a stream holding more than stated", blob, content.size() - 1},
+        {"a stream holding less than stated", blob, content.size() + 1},
+        {"cut after the header", Craft(kMethodZlib, stream.left(2)), content.size()},
+        {"cut in the middle", Craft(kMethodZlib, stream.left(stream.size() / 2)), content.size()},
+        {"cut before the checksum", Craft(kMethodZlib, stream.left(stream.size() - 4)),
+         content.size()},
+        {"cut and size unknown", Craft(kMethodZlib, stream.left(stream.size() - 1)), -1},
+        {"stored, shorter than stated", Craft(kMethodStored, "0123456789"), 11},
+        {"stored, longer than stated", Craft(kMethodStored, "0123456789"), 9},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(ErrorOf(c.blob, kKeys, c.stated), "Invalid backup data") << c.what;
+    }
+}
+
+TEST(VersionBlob, AHugeStatedSizeTakesNoRoomBeforeItIsRefused) {
+    // In a child whose address space cannot hold 4 GiB: a decoder that made room for the
+    // stated size first would fail to allocate instead of refusing the blob.
+    const QByteArray tiny = ZlibStream(QByteArray(20, 'z'));
+    const QByteArray blob = Craft(kMethodZlib, tiny);
+    ASSERT_EQ(blob.size(), kBlobHeaderSize + tiny.size());
+    qint64 vmKb = 0;
+    QFile status("/proc/self/status");
+    ASSERT_TRUE(status.open(QIODevice::ReadOnly));
+    for (const QByteArray& line : status.readAll().split('\n')) {
+        if (line.startsWith("VmSize:")) {
+            vmKb = line.mid(7).trimmed().split(' ').first().toLongLong();
+        }
+    }
+    ASSERT_GT(vmKb, 0);
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        struct rlimit limit;
+        limit.rlim_cur = limit.rlim_max = static_cast<rlim_t>(vmKb + 1024 * 1024) * 1024;
+        if (setrlimit(RLIMIT_AS, &limit) != 0) {
+            _exit(10);
+        }
+        try {
+            DecodeVersion(blob, kKeys, 0xFFFFFFFFLL);
+        } catch (const EQuiva& error) {
+            _exit(error.Message() == QLatin1String("Invalid backup data") ? 0 : 11);
+        } catch (...) {
+            _exit(12);
+        }
+        _exit(13);
+    }
+    int status_ = 0;
+    ASSERT_EQ(waitpid(child, &status_, 0), child);
+    ASSERT_TRUE(WIFEXITED(status_)) << "the decoder died: signal " << WTERMSIG(status_);
+    EXPECT_EQ(WEXITSTATUS(status_), 0);
 }
 
 }  // namespace

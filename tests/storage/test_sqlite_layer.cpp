@@ -188,6 +188,69 @@ TEST_F(SQLiteLayer, BoundValuesAreNeverSql) {
     EXPECT_EQ(escaped->GetInt(0), 2);
 }
 
+TEST_F(SQLiteLayer, CellsReadByStoredTypeKeepBlobValuesOfTextColumns) {
+    const QByteArray raw("caf\xE9\n.txt", 9);  // not UTF-8
+    m_db->Exec("INSERT INTO t (id, name, data) VALUES (1, ?, ?)",
+               {QStringLiteral("café.txt"), TSQLBlob{QByteArray("\x01\x02", 2)}});
+    m_db->Exec("INSERT INTO t (id, name, data) VALUES (2, ?, ?)", {TSQLBlob{raw}, TSQLBlob{}});
+    m_db->Exec("INSERT INTO t (id, name) VALUES (3, NULL)");
+    const auto r = m_db->Query("SELECT name, data, id FROM t ORDER BY id", 10, 10);
+    ASSERT_EQ(r->RowCount(), 3);
+
+    EXPECT_EQ(r->StoredType(0), kStoredText);
+    EXPECT_FALSE(r->GetBlobValue(0).has_value());
+    EXPECT_EQ(r->GetText(0), QStringLiteral("café.txt"));
+    EXPECT_EQ(r->GetBlobValue(1).value(), QByteArray("\x01\x02", 2));
+    EXPECT_EQ(r->StoredType(2), kStoredInteger);
+    EXPECT_FALSE(r->GetBlobValue(2).has_value());
+    r->Next();
+    // A BLOB value in the TEXT column comes back byte for byte; the text read is as before.
+    EXPECT_EQ(r->StoredType(0), kStoredBlob);
+    EXPECT_EQ(r->GetBlobValue(0).value(), raw);
+    EXPECT_EQ(r->GetText(0), QString::fromUtf8(raw));
+    EXPECT_EQ(r->GetBlobValue(1).value(), QByteArray());  // an empty blob is still a blob
+    EXPECT_FALSE(r->GetBlob(1).has_value());
+    r->Next();
+    EXPECT_EQ(r->StoredType(0), kStoredNull);
+    EXPECT_FALSE(r->GetBlobValue(0).has_value());
+    r->Next();
+    EXPECT_EQ(CodeOf([&] { r->StoredType(0); }), kSQLAtEnd);
+    EXPECT_EQ(CodeOf([&] { r->GetBlobValue(0); }), kSQLAtEnd);
+
+    // A blob value is charged as the text GetText makes of it, as before.
+    const auto charged = m_db->Query("SELECT name FROM t WHERE id = 2", 1, 1);
+    EXPECT_EQ(charged->BytesUsed(), 2 * (QString::fromUtf8(raw).size() + 1));
+
+    // A text never equals a blob of the same bytes. LIKE may refuse blobs (a build
+    // option of SQLite), so a search casts the column to text.
+    m_db->Exec("INSERT INTO t (id, name) VALUES (4, ?)", {QStringLiteral("plain.txt")});
+    m_db->Exec("INSERT INTO t (id, name) VALUES (5, ?)", {TSQLBlob{QByteArray("plain.txt")}});
+    const auto text =
+        m_db->Query("SELECT id FROM t WHERE name = ?", 1, 10, {QStringLiteral("plain.txt")});
+    ASSERT_EQ(text->RowCount(), 1);
+    EXPECT_EQ(text->GetInt(0), 4);
+    const auto blob =
+        m_db->Query("SELECT id FROM t WHERE name = ?", 1, 10, {TSQLBlob{QByteArray("plain.txt")}});
+    ASSERT_EQ(blob->RowCount(), 1);
+    EXPECT_EQ(blob->GetInt(0), 5);
+    EXPECT_EQ(
+        m_db->Query("SELECT id FROM t WHERE CAST(name AS TEXT) LIKE '%.txt'", 1, 10)->RowCount(),
+        4);
+    EXPECT_EQ(
+        m_db->Query("SELECT id FROM t WHERE CAST(name AS TEXT) LIKE 'caf_%'", 1, 10)->RowCount(),
+        2);
+}
+
+TEST_F(SQLiteLayer, HasColumnFollowsTheSchema) {
+    EXPECT_TRUE(m_db->HasColumn("t", "name"));
+    EXPECT_TRUE(m_db->HasColumn("T", "NAME"));  // SQLite's names ignore case
+    EXPECT_FALSE(m_db->HasColumn("t", "mode"));
+    EXPECT_FALSE(m_db->HasColumn("nowhere", "name"));
+    EXPECT_FALSE(m_db->HasColumn("t\"; DROP TABLE t; --", "name"));
+    m_db->ExecScript("ALTER TABLE t ADD COLUMN mode INTEGER NULL");
+    EXPECT_TRUE(m_db->HasColumn("t", "mode"));
+}
+
 TEST_F(SQLiteLayer, TransactionsCommitOrRollBack) {
     {
         TSQLTransaction transaction(*m_db);

@@ -8,6 +8,7 @@
 #include "cli/cli_args.h"
 #include "cli/cli_host.h"
 #include "cli/command.h"
+#include "platform/file_access.h"
 #include "platform/file_system.h"
 #include "platform/folders.h"
 #include "platform/native_name.h"
@@ -47,7 +48,9 @@ constexpr const char* kBackupUsage =
     "  prune NAME\n"
     "      applies the profile's discard rule once\n"
     "  search NAME [--mask M] [--from YYYY-MM-DD] [--to YYYY-MM-DD]\n"
-    "      one line per stored version: id, file, folder, size, date (tab-separated);\n"
+    "      one line per stored version: id, file, folder, size, date (tab-separated;\n"
+    "      bytes of a name that are not UTF-8 show as \\xHH, tabs and line breaks as\n"
+    "      \\t, \\n and \\r);\n"
     "      M is a file-name mask with * and ? (or SQL's % and _), default all; the dates\n"
     "      default to 2000-01-01 and today; at most 128 versions of 128 names\n"
     "  restore ID... --password P [--to DIR] [--assign-date]\n"
@@ -325,9 +328,11 @@ int Search(TBackupStore& store, TProfiles& list, const QStringList& args) {
         QList<TVersionRow> rows;
         (void)store.SearchVersions(profile->Number(), first, mask, dayAfterLast, rows);
         for (const TVersionRow& row : rows) {
-            PrintLine(QStringList({QString::number(row.versionId), row.file, row.folder,
-                                   QString::number(row.size), row.DateText()})
-                          .join('\t'));
+            // One line per version whatever a name holds.
+            PrintLine(
+                QStringList({QString::number(row.versionId), PrintableName(row.file),
+                             PrintableName(row.folder), QString::number(row.size), row.DateText()})
+                    .join('\t'));
         }
         if (rows.isEmpty()) {
             std::fprintf(stderr, "No Matches\n");
@@ -366,10 +371,18 @@ int Restore(TBackupStore& store, const QStringList& args) {
             if (!version) {
                 RaiseError(QStringLiteral("No valid backup data available!"));
             }
-            const QString folder = to ? QDir(*to).absolutePath() + '/' : version->folder;
-            WriteVersionFile(store, *version, folder, version->file, password,
-                             parsed.Has("--assign-date"));
-            PrintLine(QStringLiteral("Restored %1%2").arg(folder, version->file));
+            QString folder = version->folder;
+            if (to) {
+                folder = AbsolutePath(*to);
+                if (!folder.endsWith('/')) {
+                    folder += '/';
+                }
+                WriteVersionFile(store, *version, folder, version->file, password,
+                                 parsed.Has("--assign-date"));
+            } else {
+                RestoreVersionFile(store, *version, password, parsed.Has("--assign-date"));
+            }
+            PrintLine(QStringLiteral("Restored %1").arg(PrintableName(folder + version->file)));
         } catch (const EQuiva& error) {
             result = Fail(QStringLiteral("version %1: %2").arg(id).arg(error.Message()));
         }
