@@ -64,7 +64,8 @@ protected:
     QStringList DataSnapshot() {
         QStringList entries;
         const QFileInfoList files =
-            QDir(DataFolder()).entryInfoList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden);
+            QDir(DataFolder())
+                .entryInfoList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden);
         for (const QFileInfo& file : files) {
             entries << QStringLiteral("%1 %2 %3 %4")
                            .arg(file.fileName())
@@ -249,10 +250,11 @@ TEST_F(BackupCli, CheckReportsBadVersionsAndThoseOfAnotherPasswordAndWritesNothi
             *raw.Query("SELECT bData FROM Data WHERE bID = ?", 64, 1, {damaged})->GetBlob(0);
         blob[blob.size() / 2] = static_cast<char>(blob[blob.size() / 2] ^ 0x81);
         raw.Exec("UPDATE Data SET bData = ? WHERE bID = ?", {TSQLBlob{blob}, damaged});
-        raw.Exec("INSERT INTO Data (bID,bPath,bPro,bSize,bDate,bData) SELECT ?,bPath,bPro,4,bDate,"
-                 "? FROM Data WHERE bID = ?",
-                 {other, TSQLBlob{EncodeVersion("four", false, TBlobKeys::FromPassword("older"))},
-                  damaged});
+        raw.Exec(
+            "INSERT INTO Data (bID,bPath,bPro,bSize,bDate,bData) SELECT ?,bPath,bPro,4,bDate,"
+            "? FROM Data WHERE bID = ?",
+            {other, TSQLBlob{EncodeVersion("four", false, TBlobKeys::FromPassword("older"))},
+             damaged});
     }
     const QStringList before = DataSnapshot();
     run = Quiva({"check"});
@@ -299,11 +301,12 @@ TEST_F(BackupCli, ADamagedStoreIsNamedOnStderrAndKeptAsItIs) {
     file.write(garbage);
     file.close();
     const QStringList before = DataSnapshot();
-    const QString expected = StorePath() +
-                             " is damaged (it is not an SQLite database); it was kept unchanged and "
-                             "backups are off\nquiva backup: Can't open backups.db\n";
-    for (const QStringList& args : {QStringList{"search", "Docs"}, QStringList{"check"},
-                                    QStringList{"profile", "list"}}) {
+    const QString expected =
+        StorePath() +
+        " is damaged (it is not an SQLite database); it was kept unchanged and "
+        "backups are off\nquiva backup: Can't open backups.db\n";
+    for (const QStringList& args :
+         {QStringList{"search", "Docs"}, QStringList{"check"}, QStringList{"profile", "list"}}) {
         const TRun run = Quiva(args);
         EXPECT_EQ(run.code, 1) << qPrintable(args.join(' '));
         EXPECT_EQ(run.err, expected) << qPrintable(args.join(' '));
@@ -325,8 +328,8 @@ TEST_F(BackupCli, AStoreThatCanOnlyBeReadIsSearchedAndCheckedButNeverRun) {
                            "backups are made\n";
     TRun run = Quiva({"run", "Docs"});
     EXPECT_EQ(run.code, 1);
-    EXPECT_EQ(run.err,
-              notice + "quiva backup: " + StorePath() + " can only be read, so no backup can run\n");
+    EXPECT_EQ(run.err, notice + "quiva backup: " + StorePath() +
+                           " can only be read, so no backup can run\n");
     run = Quiva({"prune", "Docs"});
     EXPECT_EQ(run.code, 1);
     EXPECT_EQ(run.err, notice + "quiva backup: " + StorePath() +
