@@ -1,17 +1,28 @@
 #include "backup/backup_store.h"
 
 #include "backup/backup_log.h"
+#include "backup/version_blob.h"
+#include "platform/native_name.h"
 #include "shell/day_number.h"
 #include "shell/errors.h"
 #include "platform/native_name.h"
 #include "shell/host.h"
 #include "storage/sqlite_layer.h"
 
-#include <QFile>
-#include <QFileInfo>
 #include <QMutexLocker>
 
+#include <sqlite3.h>
+
+#include <cerrno>
 #include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <limits>
+#include <new>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -74,6 +85,268 @@ constexpr TMessage kStoreMessages[] = {
 };
 
 constexpr int kCantOpen = 14;
+constexpr int kPermissionDenied = 3;
+constexpr mode_t kPrivateMode = 0600;
+
+// The store check reads versions in batches of at most this many rows and KiB: a batch
+// always has room for the largest version, and a large store never loads at once.
+constexpr int kCheckRows = 256;
+constexpr int kCheckBudgetKb = 8192;
+// The longest text of a quick_check problem that goes into a message.
+constexpr int kLongestCheckText = 200;
+
+const char kSqliteMagic[] = "SQLite format 3";  // with its terminating zero: 16 bytes
+constexpr int kHeaderSize = 100;
+
+QString ErrnoText(int error) {
+    return QString::fromLocal8Bit(std::strerror(error));
+}
+
+QString SqliteText(int code) {
+    return QString::fromUtf8(sqlite3_errstr(code));
+}
+
+quint32 BigEndian(const QByteArray& bytes, int offset, int size) {
+    quint32 value = 0;
+    for (int i = 0; i < size; ++i) {
+        value = (value << 8) | static_cast<quint8>(bytes[offset + i]);
+    }
+    return value;
+}
+
+// What a look at the file tells before SQLite opens it.
+struct TFileFacts {
+    qint64 size = 0;
+    QByteArray header;  // the first 100 bytes, or fewer when the file is shorter
+    qint64 walSize = 0;
+};
+
+// The files SQLite keeps beside a database.
+struct TCompanions {
+    bool wal = false;
+    bool shm = false;
+    bool journal = false;
+    qint64 walSize = 0;
+};
+
+TCompanions Companions(const QByteArray& native) {
+    TCompanions found;
+    struct stat facts {};
+    if (::lstat((native + "-wal").constData(), &facts) == 0) {
+        found.wal = true;
+        found.walSize = facts.st_size;
+    }
+    found.shm = ::lstat((native + "-shm").constData(), &facts) == 0;
+    found.journal = ::lstat((native + "-journal").constData(), &facts) == 0 && facts.st_size > 0;
+    return found;
+}
+
+// Reads the file's size and header through a descriptor that neither follows a link nor
+// waits on a special file. The system's reason when it cannot be read, else empty.
+QString InspectFile(const QByteArray& native, TFileFacts& facts) {
+    const int fd = ::open(native.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        return ErrnoText(errno);
+    }
+    struct stat status {};
+    QString failure;
+    if (::fstat(fd, &status) != 0) {
+        failure = ErrnoText(errno);
+    } else if (!S_ISREG(status.st_mode)) {
+        failure = QStringLiteral("not a regular file");
+    } else {
+        facts.size = status.st_size;
+        facts.header.resize(kHeaderSize);
+        const ssize_t got = ::pread(fd, facts.header.data(), kHeaderSize, 0);
+        if (got < 0) {
+            failure = ErrnoText(errno);
+        }
+        facts.header.resize(got < 0 ? 0 : got);
+    }
+    ::close(fd);
+    facts.walSize = Companions(native).walSize;
+    return failure;
+}
+
+// Damage that the file's size and header show, in words for the user; empty when none.
+QString HeaderDamage(const TFileFacts& facts) {
+    if (facts.size == 0) {
+        return QStringLiteral("it is empty: 0 bytes");
+    }
+    if (facts.header.size() < kHeaderSize ||
+        !facts.header.startsWith(QByteArray(kSqliteMagic, sizeof kSqliteMagic))) {
+        return QStringLiteral("it is not an SQLite database");
+    }
+    qint64 pageSize = BigEndian(facts.header, 16, 2);
+    if (pageSize == 1) {
+        pageSize = 65536;
+    }
+    if (pageSize < 512 || pageSize > 65536 || (pageSize & (pageSize - 1)) != 0) {
+        return QStringLiteral("it is not an SQLite database");
+    }
+    if (facts.size % pageSize != 0) {
+        return QStringLiteral("it is cut short: %1 bytes are not a whole number of %2-byte pages")
+            .arg(facts.size)
+            .arg(pageSize);
+    }
+    // The page count in the header is valid when the change counter beside it matches
+    // the one at offset 92. With a -wal file, the newest count may live there instead.
+    const qint64 pages = BigEndian(facts.header, 28, 4);
+    const bool countValid = BigEndian(facts.header, 24, 4) == BigEndian(facts.header, 92, 4);
+    if (countValid && facts.walSize == 0 && pages * pageSize > facts.size) {
+        return QStringLiteral("it is cut short: %1 of %2 bytes")
+            .arg(facts.size)
+            .arg(pages * pageSize);
+    }
+    return {};
+}
+
+// Why the store cannot be written, or empty when it can: the file refuses a writable
+// open (read-only media, the immutable attribute, no permission), or its folder refuses
+// the -wal and -shm files.
+QString WriteRefusal(const QByteArray& native, QByteArray folder) {
+    const int fd = ::open(native.constData(), O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        return ErrnoText(errno);
+    }
+    ::close(fd);
+    if (folder.isEmpty()) {
+        folder = ".";
+    }
+    if (::access(folder.constData(), W_OK) != 0) {
+        return QStringLiteral("its folder: %1").arg(ErrnoText(errno));
+    }
+    return {};
+}
+
+// Makes a regular file 0600 without following a link; a missing file, or one of another
+// owner, is left as it is.
+void MakePrivate(const QByteArray& native) {
+    const int fd = ::open(native.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        return;
+    }
+    struct stat status {};
+    if (::fstat(fd, &status) == 0 && S_ISREG(status.st_mode) &&
+        (status.st_mode & 07777) != kPrivateMode) {
+        (void)::fchmod(fd, kPrivateMode);
+    }
+    ::close(fd);
+}
+
+// Removes the -wal and -shm files that a read-only connection made beside a file that
+// turned out damaged, so that the folder is left as it was found.
+void RemoveNewCompanions(const QByteArray& native, const TCompanions& before) {
+    const TCompanions after = Companions(native);
+    if (!before.wal && after.wal) {
+        ::unlink((native + "-wal").constData());
+    }
+    if (!before.shm && after.shm) {
+        ::unlink((native + "-shm").constData());
+    }
+}
+
+// Moves a file to a name that must stay free: an existing file there is never replaced.
+bool RenameNoReplace(const QByteArray& from, const QByteArray& to) {
+    if (::renameat2(AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), RENAME_NOREPLACE) == 0) {
+        return true;
+    }
+    if (errno != EINVAL && errno != ENOSYS) {
+        return false;
+    }
+    // A file system without the no-replace rename: test first, then rename.
+    struct stat facts {};
+    return ::lstat(to.constData(), &facts) != 0 && errno == ENOENT &&
+           ::rename(from.constData(), to.constData()) == 0;
+}
+
+// Runs a PRAGMA that answers in rows of text ("ok", or one problem a row) and collects
+// the rows that are not "ok". SQLite's result code: SQLITE_OK when it ran to the end.
+int PragmaProblems(sqlite3* db, const char* pragma, QStringList& problems) {
+    sqlite3_stmt* statement = nullptr;
+    int rc = sqlite3_prepare_v2(db, pragma, -1, &statement, nullptr);
+    if (rc == SQLITE_OK) {
+        while ((rc = sqlite3_step(statement)) == SQLITE_ROW) {
+            const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(statement, 0));
+            const QString line =
+                QString::fromUtf8(text, sqlite3_column_bytes(statement, 0)).simplified();
+            if (line != QLatin1String("ok")) {
+                problems.append(line);
+            }
+        }
+        if (rc == SQLITE_DONE) {
+            rc = SQLITE_OK;
+        }
+    }
+    sqlite3_finalize(statement);
+    return rc;
+}
+
+// Opens a connection that writes nothing, not even to the -wal and -shm files: immutable
+// while no -wal, -shm or journal lies beside the file (then no file is made and no lock
+// taken), else read-only so that a -wal file's changes are seen. Where the read-only open
+// fails (a -wal file without its -shm file) the immutable one is used, and `walHidden`
+// tells whether a -wal file's changes are then out of sight. Null with SQLite's reason in
+// `error` when neither works.
+std::unique_ptr<TSQLTables> OpenReader(const QString& path, const TCompanions& companions,
+                                       bool& walHidden, QString& error) {
+    walHidden = false;
+    int code = SQLITE_OK;
+    auto attempt = [&](TSQLOpenMode mode) -> std::unique_ptr<TSQLTables> {
+        try {
+            auto db = std::make_unique<TSQLTables>(path, kBusyTimeoutMs, kSynchronousNormal, mode);
+            // SQLite opens lazily: reading the schema shows whether the file can be opened.
+            // Other failures (damage, a busy store) are the quick check's to judge.
+            QStringList ignored;
+            code = PragmaProblems(db->Handle(), "PRAGMA schema_version", ignored);
+            if (code == SQLITE_CANTOPEN) {
+                error = SqliteText(code);
+                return nullptr;
+            }
+            return db;
+        } catch (const ESQLite& failure) {
+            code = failure.Code();
+            error = SqliteText(code);
+            return nullptr;
+        }
+    };
+    if (!companions.wal && !companions.shm && !companions.journal) {
+        return attempt(TSQLOpenMode::kImmutable);
+    }
+    std::unique_ptr<TSQLTables> db = attempt(TSQLOpenMode::kReadOnly);
+    if (!db && code == SQLITE_CANTOPEN) {
+        db = attempt(TSQLOpenMode::kImmutable);
+        walHidden = db != nullptr && companions.walSize > 0;
+    }
+    return db;
+}
+
+// Runs "PRAGMA quick_check" and describes the first problem; empty when there is none
+// or when the check cannot tell (a busy store). `later` is set when a hot journal must
+// be replayed first, which a read-only connection cannot do.
+QString QuickCheckDamage(TSQLTables& db, bool& later) {
+    later = false;
+    QStringList problems;
+    const int rc = PragmaProblems(db.Handle(), "PRAGMA quick_check(1)", problems);
+    if (rc == SQLITE_OK) {
+        if (problems.isEmpty()) {
+            return {};
+        }
+        QString first = problems.first();
+        if (first.size() > kLongestCheckText) {
+            first = first.left(kLongestCheckText) + QStringLiteral("...");
+        }
+        return QStringLiteral("PRAGMA quick_check: %1").arg(first);
+    }
+    if (rc == SQLITE_BUSY || rc == SQLITE_LOCKED) {
+        return {};
+    }
+    if (rc == SQLITE_READONLY) {
+        later = true;
+        return {};
+    }
+    return QStringLiteral("PRAGMA quick_check failed: %1").arg(SqliteText(rc));
+}
 
 // A folder or file name as Paths keeps it: UTF-8 text, or the exact bytes as a BLOB value
 // when the name is not UTF-8.
@@ -123,9 +396,30 @@ QString TVersionRow::DateText() const {
 
 // ---- creation ----------------------------------------------------------------------
 
-bool CreateBackupDatabaseFile(const QString& path) {
+bool CreateBackupDatabaseFile(const QString& path, QString* reason) {
+    const QByteArray native = EncodeNativeName(path);
+    // The file exists, private, before SQLite opens it: SQLite would create it (and its
+    // journal, which takes the file's mode) under the umask.
+    const int fd = ::open(native.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                          kPrivateMode);
+    if (fd < 0) {
+        if (reason != nullptr) {
+            *reason = ErrnoText(errno);
+        }
+        return false;
+    }
+    const bool private_ = ::fchmod(fd, kPrivateMode) == 0;
+    const int chmodError = errno;
+    ::close(fd);
+    if (!private_) {
+        ::unlink(native.constData());
+        if (reason != nullptr) {
+            *reason = ErrnoText(chmodError);
+        }
+        return false;
+    }
     try {
-        TSQLTables db(path, kBusyTimeoutMs, kSynchronousNormal, true);
+        TSQLTables db(path, kBusyTimeoutMs, kSynchronousNormal, TSQLOpenMode::kReadWrite);
         // Versions are blobs of tens of KiB: pages of 8 KiB keep each in fewer pages than
         // the default, while the table and index pages that every version rewrites stay
         // small (larger pages measured slower: they multiply what each commit writes).
@@ -138,8 +432,12 @@ bool CreateBackupDatabaseFile(const QString& path) {
             db.Exec(QString::fromLatin1(statement));
         }
         transaction.Commit();
-    } catch (const ESQLite&) {
-        QFile::remove(path);
+    } catch (const ESQLite& error) {
+        ::unlink(native.constData());
+        ::unlink((native + "-journal").constData());
+        if (reason != nullptr) {
+            *reason = QString::fromUtf8(sqlite3_errstr(error.Code()));
+        }
         return false;
     }
     return true;
@@ -155,44 +453,184 @@ TBackupStore::~TBackupStore() {
     m_db.reset();
 }
 
-bool TBackupStore::Open(const QString& dataFolder) {
+bool TBackupStore::Open(const QString& dataFolder, bool readOnly) {
     QMutexLocker locker(&m_lock);
-    m_path = dataFolder + QStringLiteral("backups.db");
-    if (!QFileInfo::exists(m_path)) {
-        const QString building = m_path + QStringLiteral(".new");
-        QFile::remove(building);
-        if (CreateBackupDatabaseFile(building) && !QFile::rename(building, m_path)) {
-            QFile::remove(building);
-        }
-    }
     m_db.reset();
+    m_modeColumnAsked = nullptr;  // a new connection may come at the old one's address
+    m_readOnly = false;
+    m_problem.clear();
+    m_problemKind = kStatusInfo;
     m_host.SetFlag(kFlagBackupsDatabase, false);
-    if (!QFileInfo(m_path).isFile()) {
+    m_path = dataFolder + QStringLiteral("backups.db");
+    const QByteArray native = EncodeNativeName(m_path);
+    const QString shown = m_path;
+    auto refuse = [&](const QString& reason) {
+        SetProblemLocked(
+            QStringLiteral("%1 %2; it was kept unchanged and backups are off").arg(shown, reason),
+            kStatusError);
         return false;
-    }
-    try {
-        m_db = std::make_unique<TSQLTables>(m_path, kBusyTimeoutMs, kSynchronousNormal, false);
-    } catch (const ESQLite&) {
-        m_db.reset();
-        return false;
-    }
-    // A damaged or foreign file is still opened unchanged: its errors show when it is
-    // used. So the journal mode and the indexes are best effort.
-    try {
-        m_db->ExecScript(QStringLiteral("PRAGMA journal_mode=WAL"));
-        for (const char* statement : kIndexes) {
-            m_db->ExecScript(QString::fromLatin1(statement));
+    };
+
+    struct stat facts {};
+    if (::lstat(native.constData(), &facts) != 0) {
+        const int error = errno;
+        if (error != ENOENT) {
+            return refuse(QStringLiteral("cannot be read (%1)").arg(ErrnoText(error)));
         }
-    } catch (const ESQLite&) {
+        if (readOnly) {
+            return false;
+        }
+        const QByteArray building = native + ".new";
+        ::unlink(building.constData());  // a leftover of a run that stopped half-way
+        QString reason;
+        if (!CreateBackupDatabaseFile(DecodeNativeName(building), &reason)) {
+            SetProblemLocked(
+                QStringLiteral("%1 could not be created (%2); backups are off").arg(shown, reason),
+                kStatusError);
+            return false;
+        }
+        if (!RenameNoReplace(building, native)) {
+            ::unlink(building.constData());  // another file took the name meanwhile
+        }
+        if (::lstat(native.constData(), &facts) != 0) {
+            SetProblemLocked(QStringLiteral("%1 could not be created (%2); backups are off")
+                                 .arg(shown, ErrnoText(errno)),
+                             kStatusError);
+            return false;
+        }
+    }
+    if (S_ISLNK(facts.st_mode)) {
+        return refuse(QStringLiteral("is a symbolic link"));
+    }
+    if (!S_ISREG(facts.st_mode)) {
+        SetProblemLocked(QStringLiteral("%1 is not a file; backups are off").arg(shown),
+                         kStatusError);
+        return false;
+    }
+
+    // Everything up to the writable open only reads.
+    TFileFacts file;
+    if (const QString unreadable = InspectFile(native, file); !unreadable.isEmpty()) {
+        return refuse(QStringLiteral("cannot be read (%1)").arg(unreadable));
+    }
+    if (const QString damage = HeaderDamage(file); !damage.isEmpty()) {
+        return refuse(QStringLiteral("is damaged (%1)").arg(damage));
+    }
+    QString cannotWrite;
+    if (!readOnly) {
+        cannotWrite = WriteRefusal(native, EncodeNativeName(dataFolder));
+    }
+
+    const TCompanions before = Companions(native);
+    bool walHidden = false;
+    QString openError;
+    std::unique_ptr<TSQLTables> reader = OpenReader(m_path, before, walHidden, openError);
+    if (!reader) {
+        return refuse(QStringLiteral("cannot be read (%1)").arg(openError));
+    }
+    bool checkLater = false;
+    if (const QString damage = QuickCheckDamage(*reader, checkLater); !damage.isEmpty()) {
+        reader.reset();
+        if (cannotWrite.isEmpty() && !readOnly) {
+            RemoveNewCompanions(native, before);
+        }
+        return refuse(QStringLiteral("is damaged (%1)").arg(damage));
+    }
+
+    auto openReadOnly = [&](const QString& reason) {
+        m_db = std::move(reader);
+        m_readOnly = true;
+        m_host.SetFlag(kFlagBackupsDatabase, true);
+        if (!readOnly) {
+            QString text = QStringLiteral(
+                               "%1 cannot be written (%2), so it was opened read-only: "
+                               "versions can be searched and restored, but no "
+                               "backups are made")
+                               .arg(shown, reason);
+            if (walHidden) {
+                text += QStringLiteral(
+                    "; the newest changes, kept in backups.db-wal, cannot be "
+                    "read there and are not shown");
+            }
+            SetProblemLocked(text, kStatusNotice);
+        }
+        return true;
+    };
+    if (readOnly || !cannotWrite.isEmpty()) {
+        if (checkLater) {
+            return refuse(QStringLiteral("cannot be read (%1)")
+                              .arg(QStringLiteral("its journal must be replayed, and it cannot be "
+                                                  "written")));
+        }
+        return openReadOnly(cannotWrite);
+    }
+    reader.reset();
+
+    MakePrivate(native);
+    MakePrivate(native + "-wal");
+    MakePrivate(native + "-shm");
+    MakePrivate(native + "-journal");
+    // SQLite may still find the store unwritable (a file system it cannot lock or write):
+    // then it is read as it is.
+    auto readInstead = [&](int code) {
+        m_db.reset();
+        m_modeColumnAsked = nullptr;
+        reader = OpenReader(m_path, Companions(native), walHidden, openError);
+        if (reader) {
+            return openReadOnly(SqliteText(code));
+        }
+        return refuse(QStringLiteral("cannot be opened (%1)").arg(SqliteText(code)));
+    };
+    auto refusesWrites = [](int code) {
+        return code == SQLITE_READONLY || code == SQLITE_CANTOPEN;
+    };
+    try {
+        m_db = std::make_unique<TSQLTables>(m_path, kBusyTimeoutMs, kSynchronousNormal,
+                                            TSQLOpenMode::kReadWrite);
+        if (checkLater) {
+            // A hot journal kept the read-only check out; SQLite has replayed it now.
+            bool again = false;
+            if (const QString damage = QuickCheckDamage(*m_db, again); !damage.isEmpty()) {
+                m_db.reset();
+                return refuse(QStringLiteral("is damaged (%1)").arg(damage));
+            }
+        }
+    } catch (const ESQLite& error) {
+        if (refusesWrites(error.Code())) {
+            return readInstead(error.Code());
+        }
+        m_db.reset();
+        return refuse(QStringLiteral("cannot be opened (%1)").arg(SqliteText(error.Code())));
+    }
+    try {
+        PrepareWritableLocked();
+    } catch (const ESQLite& error) {
+        if (refusesWrites(error.Code())) {
+            return readInstead(error.Code());
+        }
+        // Otherwise best effort (a busy store, say): the next open tries again.
     }
     AddModeColumnLocked();
     m_host.SetFlag(kFlagBackupsDatabase, true);
     return true;
 }
 
+void TBackupStore::PrepareWritableLocked() {
+    m_db->ExecScript(QStringLiteral("PRAGMA journal_mode=WAL"));
+    for (const char* statement : kIndexes) {
+        m_db->ExecScript(QString::fromLatin1(statement));
+    }
+}
+
+void TBackupStore::SetProblemLocked(const QString& text, int kind) {
+    m_problem = text;
+    m_problemKind = kind;
+    AppendLog(text, QStringLiteral("Store"));
+}
+
 void TBackupStore::Close(bool compact) {
     QMutexLocker locker(&m_lock);
-    if (m_db && compact) {
+    if (m_db && compact && !m_readOnly) {
         try {
             m_db->ExecScript(QStringLiteral("vacuum"));
         } catch (const ESQLite&) {
@@ -200,12 +638,36 @@ void TBackupStore::Close(bool compact) {
         }
     }
     m_db.reset();
+    m_modeColumnAsked = nullptr;
+    m_readOnly = false;
     m_host.SetFlag(kFlagBackupsDatabase, false);
 }
 
 bool TBackupStore::IsOpen() const {
     QMutexLocker locker(&m_lock);
     return m_db != nullptr;
+}
+
+bool TBackupStore::IsReadOnly() const {
+    QMutexLocker locker(&m_lock);
+    return m_db != nullptr && m_readOnly;
+}
+
+QString TBackupStore::OpenProblem() const {
+    QMutexLocker locker(&m_lock);
+    return m_problem;
+}
+
+int TBackupStore::OpenProblemKind() const {
+    QMutexLocker locker(&m_lock);
+    return m_problemKind;
+}
+
+void TBackupStore::LogOpenProblem() {
+    QMutexLocker locker(&m_lock);
+    if (!m_problem.isEmpty()) {
+        AppendLog(m_problem, QStringLiteral("Store"));
+    }
 }
 
 QString TBackupStore::Path() const {
@@ -266,6 +728,13 @@ bool TBackupStore::HasModeColumnLocked() {
         }
     }
     return m_hasModeColumn;
+}
+
+void TBackupStore::RequireWritableLocked() const {
+    RequireOpenLocked();
+    if (m_readOnly) {
+        RaiseStoreError(kPermissionDenied);
+    }
 }
 
 void TBackupStore::AppendLog(const QString& event, const QString& reason) {
@@ -412,7 +881,7 @@ bool TBackupStore::SearchVersions(int profileNumber, int firstDay, const QString
 
 void TBackupStore::DeleteVersion(int versionId) {
     QMutexLocker locker(&m_lock);
-    RequireOpenLocked();
+    RequireWritableLocked();
     try {
         m_db->Exec(QStringLiteral("DELETE FROM Data WHERE bID = ?"), {qint64(versionId)});
     } catch (const ESQLite& error) {
@@ -503,7 +972,7 @@ int TBackupStore::DiscardOlderThan(const QList<int>& pathIds, int profileNumber,
     // midnight at the start of (today - days), after noon one day later.
     const qint64 cutoff = static_cast<qint64>(std::nearbyint(NowDayNumber())) - days;
     QMutexLocker locker(&m_lock);
-    RequireOpenLocked();
+    RequireWritableLocked();
     int deleted = 0;
     try {
         TSQLTransaction transaction(*m_db);
@@ -529,7 +998,7 @@ int TBackupStore::KeepNewest(const QList<int>& pathIds, int profileNumber, int c
         }
         done.append(pathId);
         QMutexLocker locker(&m_lock);
-        RequireOpenLocked();
+        RequireWritableLocked();
         std::unique_ptr<TSQLTable> versions;
         try {
             versions =
@@ -560,7 +1029,7 @@ int TBackupStore::KeepNewest(const QList<int>& pathIds, int profileNumber, int c
 
 void TBackupStore::DeleteAllVersions(int profileNumber) {
     QMutexLocker locker(&m_lock);
-    RequireOpenLocked();
+    RequireWritableLocked();
     try {
         m_db->Exec(QStringLiteral("DELETE FROM Data WHERE bPro = ?"), {qint64(profileNumber)});
     } catch (const ESQLite& error) {
@@ -570,7 +1039,7 @@ void TBackupStore::DeleteAllVersions(int profileNumber) {
 
 void TBackupStore::DeleteProfileVersions(int profileNumber) {
     QMutexLocker locker(&m_lock);
-    if (!m_db) {
+    if (!m_db || m_readOnly) {
         return;
     }
     try {
@@ -598,4 +1067,117 @@ TStoreIds TBackupStore::LargestIds() {
     ids.versionId = largest("SELECT bID FROM Data ORDER BY bID DESC LIMIT 1");
     ids.profileNumber = largest("SELECT bPro FROM Data ORDER BY bPro DESC LIMIT 1");
     return ids;
+}
+
+// ---- the store check ---------------------------------------------------------------
+
+QStringList TBackupStore::IntegrityProblems() {
+    QMutexLocker locker(&m_lock);
+    RequireOpenLocked();
+    QStringList problems;
+    const int rc = PragmaProblems(m_db->Handle(), "PRAGMA integrity_check", problems);
+    if (rc != SQLITE_OK) {
+        RaiseStoreError(rc);
+    }
+    return problems;
+}
+
+qint64 TBackupStore::CheckVersions(const TBlobKeys& keys,
+                                   const std::function<void(const TVersionCheck&)>& report) {
+    struct TRow {
+        int versionId;
+        qint64 size;
+        std::optional<QByteArray> blob;
+        bool hasPath;
+    };
+    qint64 checked = 0;
+    qint64 after = std::numeric_limits<qint64>::min();
+    int rows = kCheckRows;
+    for (;;) {
+        QList<TRow> batch;
+        bool overBudget = false;
+        {
+            QMutexLocker locker(&m_lock);
+            RequireOpenLocked();
+            try {
+                const auto found = m_db->Query(
+                    QStringLiteral("SELECT bID,bSize,bData,pID FROM Data LEFT JOIN Paths ON "
+                                   "pID = bPath WHERE bID > ? ORDER BY bID"),
+                    kCheckBudgetKb, rows, {after});
+                for (; !found->AtEnd(); found->Next()) {
+                    batch.append({found->GetInt(0), found->GetInt64(1), found->GetBlob(2),
+                                  found->GetInt64(3) != 0});
+                }
+            } catch (const ESQLite& error) {
+                if (error.Code() != kSQLOverBudget) {
+                    RaiseStoreError(error.Code());
+                }
+                batch.clear();
+                overBudget = true;
+            }
+            if (overBudget) {
+                if (rows > 1) {
+                    rows = std::max(1, rows / 2);  // a few large versions: smaller batches
+                    continue;
+                }
+                // One version alone is larger than any version can be.
+                try {
+                    const auto next = m_db->Query(
+                        QStringLiteral("SELECT bID FROM Data WHERE bID > ? ORDER BY bID"), 1, 1,
+                        {after});
+                    if (next->RowCount() == 1) {
+                        batch.append({next->GetInt(0), -1, std::nullopt, true});
+                    }
+                } catch (const ESQLite& error) {
+                    RaiseStoreError(error.Code());
+                }
+            }
+        }
+        if (batch.isEmpty()) {
+            break;
+        }
+        rows = std::min(kCheckRows, rows * 2);
+        for (const TRow& row : batch) {
+            after = row.versionId;
+            ++checked;
+            TVersionCheck check;
+            check.versionId = row.versionId;
+            if (row.size < 0) {
+                check.reason = QStringLiteral("Data too large to retrieve");
+            } else if (!row.blob) {
+                check.reason = QStringLiteral("no data stored");
+            } else if (row.blob->size() > qint64(kBlobBudgetKb) * 1024) {
+                check.reason = QStringLiteral("Data too large to retrieve");
+            } else if (row.blob->size() == kBlobHeaderSize && row.size == 0 &&
+                       BlobMethod(*row.blob) == kMethodStored) {
+                // An empty file's version holds no payload to decode; its length field
+                // still shows the password.
+                const QByteArray& blob = *row.blob;
+                quint32 field = 0;
+                for (int i = 4; i >= 1; --i) {
+                    field = (field << 8) | static_cast<quint8>(blob[i]);
+                }
+                check.otherPassword = field != keys.lengthKey;
+            } else {
+                try {
+                    (void)DecodeVersion(*row.blob, keys, row.size);
+                } catch (const EQuiva& error) {
+                    if (error.Message() == QLatin1String("Invalid encryption password")) {
+                        check.otherPassword = true;
+                    } else {
+                        check.reason = error.Message();
+                    }
+                } catch (const std::bad_alloc&) {
+                    check.reason = QStringLiteral("Invalid backup data");
+                }
+            }
+            if (check.reason.isEmpty() && !check.otherPassword && !row.hasPath) {
+                check.reason = QStringLiteral("no file name: its Paths row is missing");
+            }
+            if (!check.reason.isEmpty() || check.otherPassword) {
+                report(check);
+            }
+        }
+    }
+    return checked;
 }

@@ -22,6 +22,7 @@
 #include <QList>
 #include <QMutex>
 #include <QString>
+#include <QStringList>
 
 #include <atomic>
 #include <functional>
@@ -32,6 +33,7 @@
 class THost;
 class TBackupLog;
 class TSQLTables;
+struct TBlobKeys;
 
 // One stored version as a search or a look-up finds it.
 struct TVersionRow {
@@ -79,6 +81,15 @@ struct TStoreIds {
     int profileNumber = 0;
 };
 
+// A version that the store check could not decode with the keys it was given.
+struct TVersionCheck {
+    int versionId = 0;
+    // Made under another password: the length field does not match the keys, while
+    // nothing else is known to be wrong (a damaged length field looks the same).
+    bool otherPassword = false;
+    QString reason;  // why the version is bad; empty for otherPassword
+};
+
 // Thread safety: every statement on the connection runs under the backups lock, whichever
 // thread calls. Lock order: the backups lock may be held while the log lock is taken
 // (a failed path insert is logged), never the reverse; the id source is called under the
@@ -91,18 +102,54 @@ public:
     TBackupStore& operator=(const TBackupStore&) = delete;
 
     // Opens dataFolder + "backups.db", first creating it with the schema when no file of
-    // that name exists (built under another name and moved into place when complete).
-    // Closes any connection open before. Journaling is WAL with synchronous NORMAL: a
-    // crash may lose the last versions but never damages the store. Host flag 17 tells
-    // whether a connection exists. Returns that. Main thread.
-    bool Open(const QString& dataFolder);
+    // that name exists (built as "backups.db.new", mode 0600 from its creation, and moved
+    // into place when complete). Closes any connection open before. Journaling is WAL
+    // with synchronous NORMAL: a crash may lose the last versions but never damages the
+    // store. The file and its -wal and -shm files are made 0600, whatever the umask.
+    //
+    // Before anything is written the file is checked: one that is empty, cut short, not
+    // an SQLite database or failing "PRAGMA quick_check" is damaged and is left exactly
+    // as it is (no connection stays open); so is one that cannot be read, a symbolic link
+    // or anything but a regular file. OpenProblem() then says so. A store that cannot be
+    // written (read-only media or folder, no write permission) is opened read-only: it
+    // can be searched and restored from, nothing is written to it or its folder, and
+    // OpenProblem() holds a notice. With `readOnly` the store is opened read-only on
+    // purpose (no notice), and a missing file is not created.
+    //
+    // Host flag 17 tells whether a connection exists. Returns that. Main thread.
+    bool Open(const QString& dataFolder, bool readOnly = false);
 
-    // Compacts the file ("vacuum", errors ignored) when `compact`, and closes it; clears
-    // flag 17. Main thread, with no worker running.
+    // Compacts the file ("vacuum", errors ignored) when `compact` and the store is
+    // writable, and closes it; clears flag 17. Main thread, with no worker running.
     void Close(bool compact = true);
 
     bool IsOpen() const;
+    // True while the connection is read-only: StoreVersion returns false, and deletions
+    // raise "Permission denied".
+    bool IsReadOnly() const;
     QString Path() const;
+
+    // What the last Open found wrong, in words for the user that name the file: a
+    // damaged or unusable store (kind kStatusError; no connection), or a store opened
+    // read-only because it cannot be written (kind kStatusNotice). Empty when none.
+    QString OpenProblem() const;
+    int OpenProblemKind() const;
+    // Writes the open problem, if any, to the backup log (event: the text, reason
+    // "Store"). Open writes it itself when a log is set; the profile list calls this
+    // once its new log is set. Main thread.
+    void LogOpenProblem();
+
+    // Runs "PRAGMA integrity_check" and returns the problems it names (empty when it
+    // answers "ok"). Raises the store's messages when it cannot run. Main thread.
+    QStringList IntegrityProblems();
+
+    // Reads every version in order of bID, a bounded batch at a time, decodes it with
+    // `keys` and calls `report` for each version that fails (outside the backups lock).
+    // A version of an empty file (5 bytes, nothing to decode) counts as good when its
+    // length field matches the keys. Returns the number of versions read. Raises the
+    // store's messages when the rows cannot be read. Main thread.
+    qint64 CheckVersions(const TBlobKeys& keys,
+                         const std::function<void(const TVersionCheck&)>& report);
 
     // Raises the store's message for a result code: nothing for 0 and 101; "SQLite
     // Error:%d" for a code without a message of its own.
@@ -177,12 +224,21 @@ private:
     void AddModeColumnLocked();
     // Whether the open store has the bMode column; asked once per connection.
     bool HasModeColumnLocked();
+    // Raises "Permission denied" (code 3) while the store is read-only.
+    void RequireWritableLocked() const;
     void AppendLog(const QString& event, const QString& reason);
+    // Sets the open problem and writes it to the log when one is set.
+    void SetProblemLocked(const QString& text, int kind);
+    // Switches the new connection to WAL and makes the look-up indexes; raises ESQLite.
+    void PrepareWritableLocked();
 
     THost& m_host;
     mutable QMutex m_lock;  // the backups lock
     std::unique_ptr<TSQLTables> m_db;
+    bool m_readOnly = false;
     QString m_path;
+    QString m_problem;
+    int m_problemKind = 0;
     std::atomic<TBackupLog*> m_log{nullptr};
     std::function<QDateTime()> m_clock;
     // Under the backups lock: the connection HasModeColumnLocked asked, and its answer.
@@ -190,6 +246,8 @@ private:
     bool m_hasModeColumn = false;
 };
 
-// Creates a new backups database at `path` (which must not exist) with the two tables
-// and their look-up indexes. False when it cannot be made; a partly made file is removed.
-bool CreateBackupDatabaseFile(const QString& path);
+// Creates a new backups database at `path` (which must not exist; a symbolic link there is
+// not followed) with the two tables and their look-up indexes. The file is made 0600
+// before SQLite writes to it. False when it cannot be made, with the reason in `reason`
+// when given; a partly made file is removed.
+bool CreateBackupDatabaseFile(const QString& path, QString* reason = nullptr);

@@ -481,6 +481,10 @@ void TProfile::OpenForMonitoring() {
         RaiseError(QStringLiteral("Only three active backup profiles allowed"));
     }
     RejectOwnFolders(m_target, OwnFolders(m_list.Host()));
+    if (m_list.Store().IsReadOnly()) {
+        RaiseError(QStringLiteral("%1 can only be read, so no backup can run")
+                       .arg(m_list.Store().Path()));
+    }
     QList<TFolderEntry> entries;
     errno = 0;
     if (m_target.isEmpty() || EntryKind(m_target) != kEntryFolder ||

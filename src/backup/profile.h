@@ -180,7 +180,8 @@ public:
     // ---- running ------------------------------------------------------------------------
     // Opens the target for a run and counts the profile as active. Raises "Only three
     // active backup profiles allowed", "Quiva application, data & log folders cannot be
-    // monitored", or (after the log line "%s Startup") "Could not open %s for monitoring".
+    // monitored", "%s can only be read, so no backup can run" (a store opened read-only),
+    // or (after the log line "%s Startup") "Could not open %s for monitoring".
     void OpenForMonitoring();
     // Starts watching the target with a monitoring worker. Raises as OpenForMonitoring;
     // returns false (after a log line with the reason) when the folder cannot be watched.

@@ -33,6 +33,7 @@ TProfiles::TProfiles(THost& host, TBackupStore& store, bool autostart, QObject* 
       m_log(std::make_unique<TBackupLog>(host.LogsFolder())) {
     m_log->OpenNewLog();
     m_store.SetLog(m_log.get());
+    m_store.LogOpenProblem();
     LoadAll(autostart);
 }
 

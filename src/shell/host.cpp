@@ -154,7 +154,11 @@ void THost::OpenBackupStore() {
     if (!m_backupStore) {
         m_backupStore = std::make_unique<TBackupStore>(*this);
     }
-    m_backupStore->Open(m_dataFolder);
+    m_backupStore->Open(m_dataFolder, m_backupsReadOnly);
+    const QString problem = m_backupStore->OpenProblem();
+    if (!problem.isEmpty()) {
+        ShowStatus(problem, true, m_backupStore->OpenProblemKind());
+    }
 }
 
 void THost::SetDataFolder(const QString& folder) {

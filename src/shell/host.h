@@ -119,9 +119,14 @@ public:
     // set; the profile list, from StartProfiles to CloseStores. Null outside those times.
     TBackupStore* BackupStore() const { return m_backupStore.get(); }
     TProfiles* Profiles() const { return m_profiles.get(); }
-    // Opens (or reopens) backups.db in the data folder; sets flag 17 while it is open.
-    // Main thread, with no profile active.
+    // Opens (or reopens) backups.db in the data folder; sets flag 17 while it is open. A
+    // store that is damaged or cannot be used, or that had to be opened read-only, is
+    // shown in the status panel with the store's text. Main thread, with no profile
+    // active.
     void OpenBackupStore();
+    // From the next OpenBackupStore on, opens backups.db read-only on purpose (the store
+    // check): nothing is written to it or its folder, and a missing store is not made.
+    void SetBackupStoreReadOnly(bool readOnly) { m_backupsReadOnly = readOnly; }
     // Makes `folder` the data folder (creating it) and reopens the backup store there;
     // the profile list moves its id counters past the new store's ids. The caller refuses
     // while a profile is active. Main thread.
@@ -178,6 +183,7 @@ private:
     bool m_storesOpen = false;
     QByteArray m_installKey;
     bool m_compactOnClose = true;
+    bool m_backupsReadOnly = false;
     // Declared last: the profile list goes first, while the store and the UI database
     // it writes to still exist.
     std::unique_ptr<TBackupStore> m_backupStore;

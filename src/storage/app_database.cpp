@@ -100,8 +100,9 @@ bool TAppDatabase::Open(const QString& path, bool writable) {
         TightenPrivateFile(path + QStringLiteral("-journal"));
     }
     try {
-        m_db = std::make_unique<TSQLTables>(path, kBusyTimeoutMs, kSynchronousNormal, false,
-                                            !writable);
+        m_db = std::make_unique<TSQLTables>(
+            path, kBusyTimeoutMs, kSynchronousNormal,
+            writable ? TSQLOpenMode::kReadWrite : TSQLOpenMode::kReadOnly);
         m_writable = writable && !m_db->IsReadOnly();
         PrepareInstallationRow();
     } catch (const EQuiva&) {

@@ -18,6 +18,19 @@ constexpr int kTextCharge(qsizetype characters) {
     return static_cast<int>(2 * (characters + 1));
 }
 
+// A "file:" URI of a path with a query such as "mode=ro": every byte but the unreserved
+// ones and "/" is written as %HH, so that "?", "#" and "%" in a name (and bytes that are
+// not UTF-8) reach the file system as they are. An absolute path gets an empty authority
+// ("file://" + path), so that a path starting with "//" is not taken for a host name.
+QByteArray FileUri(const QByteArray& path, const char* query) {
+    QByteArray uri =
+        path.startsWith('/') ? QByteArrayLiteral("file://") : QByteArrayLiteral("file:");
+    uri += path.toPercentEncoding("/");
+    uri += '?';
+    uri += query;
+    return uri;
+}
+
 }  // namespace
 
 // ---- ESQLite -----------------------------------------------------------------------
@@ -176,18 +189,39 @@ int TSQLTables::ClampBusyTimeout(int ms) {
     return (ms < 5 || ms > 100) ? 10 : ms;
 }
 
-TSQLTables::TSQLTables(const QString& path, int busyTimeoutMs, int synchronousLevel, bool create,
-                       bool readOnly) {
+TSQLTables::TSQLTables(const QString& path, int busyTimeoutMs, int synchronousLevel, bool create)
+    : TSQLTables(path, busyTimeoutMs, synchronousLevel,
+                 create ? TSQLOpenMode::kCreate : TSQLOpenMode::kReadWrite) {}
+
+TSQLTables::TSQLTables(const QString& path, int busyTimeoutMs, int synchronousLevel,
+                       TSQLOpenMode mode) {
     const QByteArray native = EncodeNativeName(path);
-    const int flags =
-        readOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE | (create ? SQLITE_OPEN_CREATE : 0);
-    const int rc = sqlite3_open_v2(native.constData(), &m_db, flags, nullptr);
+    QByteArray name = native;
+    int flags = SQLITE_OPEN_READWRITE;
+    switch (mode) {
+        case TSQLOpenMode::kCreate:
+            flags |= SQLITE_OPEN_CREATE;
+            break;
+        case TSQLOpenMode::kReadWrite:
+            break;
+        case TSQLOpenMode::kReadOnly:
+            flags = SQLITE_OPEN_READONLY | SQLITE_OPEN_URI;
+            name = FileUri(native, "mode=ro&readonly_shm=1");
+            break;
+        case TSQLOpenMode::kImmutable:
+            flags = SQLITE_OPEN_READONLY | SQLITE_OPEN_URI;
+            name = FileUri(native, "immutable=1");
+            break;
+    }
+    const int rc = sqlite3_open_v2(name.constData(), &m_db, flags, nullptr);
     try {
         Check(rc);
         sqlite3_busy_timeout(m_db, ClampBusyTimeout(busyTimeoutMs));
-        static constexpr const char* kLevels[] = {"OFF", "NORMAL", "FULL"};
-        const int level = synchronousLevel < 0 || synchronousLevel > 2 ? 1 : synchronousLevel;
-        Exec(QStringLiteral("PRAGMA synchronous=%1").arg(QLatin1String(kLevels[level])));
+        if ((flags & SQLITE_OPEN_READONLY) == 0) {
+            static constexpr const char* kLevels[] = {"OFF", "NORMAL", "FULL"};
+            const int level = synchronousLevel < 0 || synchronousLevel > 2 ? 1 : synchronousLevel;
+            Exec(QStringLiteral("PRAGMA synchronous=%1").arg(QLatin1String(kLevels[level])));
+        }
     } catch (...) {
         sqlite3_close(m_db);
         m_db = nullptr;
@@ -387,10 +421,6 @@ qint64 TSQLTables::Changes() const {
     return m_db ? sqlite3_changes64(m_db) : 0;
 }
 
-bool TSQLTables::IsReadOnly() const {
-    return sqlite3_db_readonly(m_db, "main") != 0;
-}
-
 bool TSQLTables::HasColumn(const QString& table, const QString& column) {
     QString quoted = table;
     quoted.replace('"', QLatin1String("\"\""));
@@ -415,6 +445,10 @@ bool TSQLTables::HasColumn(const QString& table, const QString& column) {
             return true;
         }
     }
+}
+
+bool TSQLTables::IsReadOnly() const {
+    return m_db != nullptr && sqlite3_db_readonly(m_db, "main") == 1;
 }
 
 // ---- TSQLTransaction ---------------------------------------------------------------

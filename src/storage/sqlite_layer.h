@@ -138,6 +138,20 @@ private:
     qint64 m_budget = 0;
 };
 
+// How a database file is opened.
+enum class TSQLOpenMode {
+    kCreate,     // read and write, creating the file when it is missing
+    kReadWrite,  // read and write an existing file
+    // Read only ("mode=ro", "readonly_shm=1"): nothing is written to the database file or
+    // its -wal and -shm files, and no file is made; a WAL database opens only while its
+    // -shm file exists (SQLite then reads the -wal file without writing its index).
+    kReadOnly,
+    // Read only, the file taken as unchanging ("immutable=1"): no locks and no -wal or
+    // -shm files are used or made, so it works on read-only media; changes still held in
+    // a -wal file are not seen, and another writer must not be at work on the file.
+    kImmutable,
+};
+
 // One open database connection.
 // Thread safety: none of its own; one thread at a time (callers hold their lock).
 class TSQLTables : public TSQLBase {
@@ -145,10 +159,13 @@ public:
     // Opens (creating when `create`) the database file; with `readOnly` for reading only
     // (nothing is ever written, `create` is ignored). The busy timeout is replaced by
     // 10 ms when it is below 5 or above 100; the synchronous level 0..2 is set as "OFF",
-    // "NORMAL" or "FULL". The path's bytes are kept (a name need not be UTF-8). Raises
-    // ESQLite on failure.
-    TSQLTables(const QString& path, int busyTimeoutMs, int synchronousLevel, bool create = true,
-               bool readOnly = false);
+    // "NORMAL" or "FULL". Raises ESQLite on failure.
+    TSQLTables(const QString& path, int busyTimeoutMs, int synchronousLevel, bool create = true);
+    // Opens the database file in a mode. The read-only modes set no synchronous level and
+    // never create the file. The path's bytes reach SQLite unchanged (EncodeNativeName).
+    // Opening is lazy in SQLite: a file that is missing, unreadable or not a database
+    // shows with the first statement. Raises ESQLite on failure.
+    TSQLTables(const QString& path, int busyTimeoutMs, int synchronousLevel, TSQLOpenMode mode);
     ~TSQLTables();
     TSQLTables(const TSQLTables&) = delete;
     TSQLTables& operator=(const TSQLTables&) = delete;
@@ -174,8 +191,8 @@ public:
     // Rows changed by the last statement.
     qint64 Changes() const;
 
-    // True when the connection may not write (opened for reading, or the file system
-    // refused writing when it was opened).
+    // True for a connection that cannot write (opened read-only or immutable, or the file
+    // system refused writing when it was opened).
     bool IsReadOnly() const;
 
     // True when the table has a column of that name (PRAGMA table_info, compared without

@@ -1,11 +1,15 @@
 // `quiva backup` end to end: the real command line in a temporary program folder, over
 // real folders and a real store, and its refusal while the desktop program runs.
+#include "backup/version_blob.h"
 #include "platform/file_access.h"
 #include "platform/folders.h"
 #include "platform/instance_lock.h"
 #include "platform/native_name.h"
+#include "storage/sqlite_layer.h"
 #include "support/test_dir.h"
 
+#include <QCryptographicHash>
+#include <QDir>
 #include <QFileInfo>
 #include <QProcess>
 #include <QProcessEnvironment>
@@ -56,8 +60,50 @@ protected:
         return rows;
     }
 
+    QString DataFolder() { return m_dir.Sub("data/quiva-tessaline/Data"); }
+    QString StorePath() { return DataFolder() + "/backups.db"; }
+    // A profile "Docs" over the tree, and one full run of it.
+    void StoreTree() {
+        ASSERT_EQ(Quiva({"profile", "add", "Docs", "--target", m_tree, "--ext", ".txt"}).code, 0);
+        const TRun run = Quiva({"run", "Docs"});
+        ASSERT_EQ(run.code, 0) << qPrintable(run.err);
+    }
+    // The data folder's files with their sizes, times and digests: equal when nothing in
+    // it was written.
+    QStringList DataSnapshot() {
+        QStringList entries;
+        const QFileInfoList files =
+            QDir(DataFolder())
+                .entryInfoList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden);
+        for (const QFileInfo& file : files) {
+            entries << QStringLiteral("%1 %2 %3 %4")
+                           .arg(file.fileName())
+                           .arg(file.size())
+                           .arg(file.lastModified().toMSecsSinceEpoch())
+                           .arg(QString::fromLatin1(
+                               QCryptographicHash::hash(m_dir.Read(file.filePath()),
+                                                        QCryptographicHash::Sha256)
+                                   .toHex()));
+        }
+        return entries;
+    }
+
     TestDir m_dir;
     QString m_tree;
+};
+
+// Clears the immutable attribute of a path when the test ends, also when it fails.
+struct TImmutable {
+    explicit TImmutable(const QString& path) : path(path) {
+        made = QProcess::execute("chattr", {"+i", path}) == 0;
+    }
+    ~TImmutable() {
+        if (made) {
+            QProcess::execute("chattr", {"-i", path});
+        }
+    }
+    QString path;
+    bool made = false;
 };
 
 TEST_F(BackupCli, ProfileRunSearchRestoreAndLog) {
@@ -283,6 +329,128 @@ TEST_F(BackupCli, RefusesWhileTheDesktopProgramRuns) {
     EXPECT_FALSE(QFileInfo::exists(m_dir.Sub("data/quiva-tessaline/qvde.d")));
     held.Release();
     EXPECT_EQ(Quiva({"profile", "list"}).code, 0);
+}
+
+TEST_F(BackupCli, CheckReportsBadVersionsAndThoseOfAnotherPasswordAndWritesNothing) {
+    m_dir.Write("tree/a.txt", QByteArray("alpha text ").repeated(500));
+    m_dir.Write("tree/b.txt", QByteArray("beta text ").repeated(500));
+    m_dir.Write("tree/c.txt", "short");
+    StoreTree();
+    TRun run = Quiva({"check"});
+    EXPECT_EQ(run.code, 0) << qPrintable(run.err);
+    EXPECT_EQ(run.out,
+              "Checked 3 versions: 3 good, 0 bad, 0 made with another password; integrity "
+              "check ok\n");
+
+    const QList<QStringList> rows = Search({"Docs", "--mask", "a.txt"});
+    ASSERT_EQ(rows.size(), 1);
+    const qint64 damaged = rows[0][0].toLongLong();
+    const qint64 other = 1000;
+    {
+        TSQLTables raw(StorePath(), 100, 1, false);
+        QByteArray blob =
+            *raw.Query("SELECT bData FROM Data WHERE bID = ?", 64, 1, {damaged})->GetBlob(0);
+        blob[blob.size() / 2] = static_cast<char>(blob[blob.size() / 2] ^ 0x81);
+        raw.Exec("UPDATE Data SET bData = ? WHERE bID = ?", {TSQLBlob{blob}, damaged});
+        raw.Exec(
+            "INSERT INTO Data (bID,bPath,bPro,bSize,bDate,bData) SELECT ?,bPath,bPro,4,bDate,"
+            "? FROM Data WHERE bID = ?",
+            {other, TSQLBlob{EncodeVersion("four", false, TBlobKeys::FromPassword("older"))},
+             damaged});
+    }
+    const QStringList before = DataSnapshot();
+    run = Quiva({"check"});
+    EXPECT_EQ(run.code, 1);
+    EXPECT_EQ(run.out, QStringLiteral("%1\tInvalid backup data\n"
+                                      "1000\tmade with another password\n"
+                                      "Checked 4 versions: 2 good, 1 bad, 1 made with another "
+                                      "password; integrity check ok\n")
+                           .arg(damaged));
+    EXPECT_EQ(run.err, "");
+    EXPECT_EQ(DataSnapshot(), before);
+
+    // Versions of another password alone do not fail the check.
+    {
+        TSQLTables raw(StorePath(), 100, 1, false);
+        raw.Exec("DELETE FROM Data WHERE bID = ?", {damaged});
+    }
+    run = Quiva({"check"});
+    EXPECT_EQ(run.code, 0);
+    EXPECT_EQ(run.out,
+              "1000\tmade with another password\n"
+              "Checked 3 versions: 2 good, 0 bad, 1 made with another password; integrity "
+              "check ok\n");
+
+    // An index that no longer matches its table fails the integrity check.
+    {
+        TSQLTables raw(StorePath(), 100, 1, false);
+        raw.ExecScript(
+            "PRAGMA writable_schema=ON; UPDATE sqlite_master SET sql = 'CREATE INDEX "
+            "[PathsByName] ON [Paths] ([pFile], [pPath])' WHERE name = 'PathsByName'");
+    }
+    run = Quiva({"check"});
+    EXPECT_EQ(run.code, 1);
+    EXPECT_TRUE(run.out.startsWith("integrity_check: ")) << qPrintable(run.out);
+    EXPECT_TRUE(run.out.endsWith("password; integrity check failed\n")) << qPrintable(run.out);
+    EXPECT_EQ(Quiva({"check", "extra"}).code, 2);
+}
+
+TEST_F(BackupCli, ADamagedStoreIsNamedOnStderrAndKeptAsItIs) {
+    ASSERT_EQ(Quiva({"profile", "list"}).code, 0);  // makes the store
+    const QByteArray garbage = QByteArray("this is no database\n").repeated(300);
+    QFile file(StorePath());
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    file.write(garbage);
+    file.close();
+    const QStringList before = DataSnapshot();
+    const QString expected =
+        StorePath() +
+        " is damaged (it is not an SQLite database); it was kept unchanged and "
+        "backups are off\nquiva backup: Can't open backups.db\n";
+    for (const QStringList& args :
+         {QStringList{"search", "Docs"}, QStringList{"check"}, QStringList{"profile", "list"}}) {
+        const TRun run = Quiva(args);
+        EXPECT_EQ(run.code, 1) << qPrintable(args.join(' '));
+        EXPECT_EQ(run.err, expected) << qPrintable(args.join(' '));
+    }
+    EXPECT_EQ(DataSnapshot(), before);
+}
+
+TEST_F(BackupCli, AStoreThatCanOnlyBeReadIsSearchedAndCheckedButNeverRun) {
+    m_dir.Write("tree/a.txt", "alpha");
+    StoreTree();
+    const TImmutable immutable(DataFolder());
+    if (!immutable.made) {
+        GTEST_SKIP() << "the file system does not take chattr +i";
+    }
+    const QStringList before = DataSnapshot();
+    const QString notice = StorePath() +
+                           " cannot be written (its folder: Operation not permitted), so it was "
+                           "opened read-only: versions can be searched and restored, but no "
+                           "backups are made\n";
+    TRun run = Quiva({"run", "Docs"});
+    EXPECT_EQ(run.code, 1);
+    EXPECT_EQ(run.err, notice + "quiva backup: " + StorePath() +
+                           " can only be read, so no backup can run\n");
+    run = Quiva({"prune", "Docs"});
+    EXPECT_EQ(run.code, 1);
+    EXPECT_EQ(run.err, notice + "quiva backup: " + StorePath() +
+                           " can only be read, so no version can be discarded\n");
+    run = Quiva({"profile", "delete", "Docs"});
+    EXPECT_EQ(run.code, 1);
+    EXPECT_TRUE(run.err.endsWith("which cannot be deleted there\n")) << qPrintable(run.err);
+    EXPECT_TRUE(Quiva({"profile", "list"}).out.startsWith("Docs\t"));
+
+    const QList<QStringList> rows = Search({"Docs"});
+    ASSERT_EQ(rows.size(), 1);
+    const QString out = m_dir.Sub("out");
+    run = Quiva({"restore", rows[0][0], "--password", "vompa7", "--to", out});
+    EXPECT_EQ(run.code, 0) << qPrintable(run.err);
+    EXPECT_EQ(m_dir.Read(out + "/a.txt"), "alpha");
+    run = Quiva({"check"});
+    EXPECT_EQ(run.code, 0);
+    EXPECT_EQ(run.err, "");  // read-only on purpose: no notice
+    EXPECT_EQ(DataSnapshot(), before);
 }
 
 }  // namespace

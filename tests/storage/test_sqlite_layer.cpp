@@ -1,10 +1,14 @@
 // The SQLite access layer on real database files.
 #include "storage/sqlite_layer.h"
+#include "platform/native_name.h"
 #include "support/test_dir.h"
 
+#include <QDir>
 #include <QFile>
 
 #include <sqlite3.h>
+
+#include <sys/stat.h>
 
 #include <gtest/gtest.h>
 
@@ -301,6 +305,32 @@ TEST(SQLiteOpen, NotADatabaseFailsOnFirstUseAndStaysUntouched) {
     }
     EXPECT_EQ(code, SQLITE_NOTADB);
     EXPECT_EQ(dir.Read(path), content);
+}
+
+TEST(SQLiteOpen, ReadOnlyModesWriteNothingAndKeepEveryByteOfTheName) {
+    TestDir dir;
+    // Characters that mean something in a URI, and a byte that is not UTF-8.
+    const QString path = dir.Path() + "/" + DecodeNativeName(QByteArray("a?b#c%41d \xff.db", 16));
+    {
+        TSQLTables db(path, 100, 1, TSQLOpenMode::kCreate);
+        EXPECT_FALSE(db.IsReadOnly());
+        db.ExecScript("CREATE TABLE t (v TEXT); INSERT INTO t VALUES ('x')");
+    }
+    struct stat facts {};
+    ASSERT_EQ(::stat(EncodeNativeName(path).constData(), &facts), 0);
+    const QStringList files = QDir(dir.Path()).entryList(QDir::Files);
+    for (const TSQLOpenMode mode : {TSQLOpenMode::kReadOnly, TSQLOpenMode::kImmutable}) {
+        TSQLTables db(path, 100, 1, mode);
+        EXPECT_TRUE(db.IsReadOnly());
+        EXPECT_EQ(db.Query("SELECT v FROM t", 1, 1)->GetText(0), "x");
+        EXPECT_EQ(CodeOf([&] { db.Exec("INSERT INTO t VALUES ('y')"); }), SQLITE_READONLY);
+        EXPECT_EQ(QDir(dir.Path()).entryList(QDir::Files), files);
+    }
+    EXPECT_EQ(CodeOf([&] { TSQLTables(dir.Sub("missing.db"), 100, 1, TSQLOpenMode::kReadOnly); }),
+              SQLITE_CANTOPEN);
+    EXPECT_EQ(CodeOf([&] { TSQLTables(dir.Sub("missing.db"), 100, 1, TSQLOpenMode::kReadWrite); }),
+              SQLITE_CANTOPEN);
+    EXPECT_FALSE(QFile::exists(dir.Sub("missing.db")));
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include "backup/backup_store.h"
 #include "backup/profile.h"
 #include "backup/profiles.h"
+#include "backup/version_blob.h"
 #include "backup/version_restore.h"
 #include "cli/cli_args.h"
 #include "cli/cli_host.h"
@@ -59,6 +60,18 @@ constexpr const char* kBackupUsage =
     "      --assign-date the file gets the version's date\n"
     "  log [--all]\n"
     "      the lines of the newest backup log (of every log with --all)\n"
+    "  check\n"
+    "      opens the store read-only (it writes nothing), runs SQLite's integrity check\n"
+    "      and decodes every version with the preferences password; prints\n"
+    "      ID<TAB>reason for each bad version, then a summary line. A version made\n"
+    "      under another password is listed as ID<TAB>made with another password and\n"
+    "      counted apart: without that password its content cannot be checked (and a\n"
+    "      damaged length field looks the same), so it does not fail the check; restore\n"
+    "      takes it with --password. Exit 1 when the integrity check fails or a version\n"
+    "      is bad\n"
+    "\n"
+    "On a store that can only be read (read-only media, no write permission) search,\n"
+    "restore, log and check work; run, prune and profile delete are refused.\n"
     "\n"
     "Exit status: 0 done, 1 refused or failed (the reason on stderr), 2 usage error.\n";
 
@@ -419,10 +432,69 @@ int ShowLog(THost& host, const QStringList& args) {
     return kExitOk;
 }
 
+// Checks the store as it is, opened read-only: SQLite's integrity check, then every
+// version decoded with the preferences password, a batch of rows at a time.
+int CheckStore(THost& host, const QStringList& args) {
+    if (!args.isEmpty()) {
+        return UsageError(kName, QStringLiteral("check takes no arguments"), kBackupUsage);
+    }
+    TBackupStore& store = *host.BackupStore();
+    QStringList integrity;
+    try {
+        integrity = store.IntegrityProblems();
+    } catch (const EQuiva& error) {
+        integrity << QStringLiteral("could not run: %1").arg(error.Message());
+    }
+    for (const QString& problem : integrity) {
+        PrintLine(QStringLiteral("integrity_check: %1").arg(problem));
+    }
+    qint64 bad = 0;
+    qint64 otherPassword = 0;
+    qint64 checked = 0;
+    try {
+        checked = store.CheckVersions(
+            TBlobKeys::FromHash(host.PasswordHash()), [&](const TVersionCheck& version) {
+                if (version.otherPassword) {
+                    ++otherPassword;
+                    PrintLine(
+                        QStringLiteral("%1\tmade with another password").arg(version.versionId));
+                } else {
+                    ++bad;
+                    PrintLine(QStringLiteral("%1\t%2").arg(version.versionId).arg(version.reason));
+                }
+            });
+    } catch (const EQuiva& error) {
+        return Fail(QStringLiteral("the versions could not be read: %1").arg(error.Message()));
+    }
+    PrintLine(QStringLiteral("Checked %1 versions: %2 good, %3 bad, %4 made with another "
+                             "password; integrity check %5")
+                  .arg(checked)
+                  .arg(checked - bad - otherPassword)
+                  .arg(bad)
+                  .arg(otherPassword)
+                  .arg(integrity.isEmpty() ? QStringLiteral("ok") : QStringLiteral("failed")));
+    return integrity.isEmpty() && bad == 0 ? kExitOk : kExitFailed;
+}
+
 int RunCommand(TCliHost& host, const QString& command, const QStringList& rest) {
     host.OpenProgramStores({});
     if (!host.IsFlagSet(kFlagBackupsDatabase)) {
         return Fail(QStringLiteral("Can't open backups.db"));
+    }
+    if (host.BackupStore()->IsReadOnly()) {
+        const QString store = host.BackupStore()->Path();
+        if (command == QLatin1String("run")) {
+            return Fail(QStringLiteral("%1 can only be read, so no backup can run").arg(store));
+        }
+        if (command == QLatin1String("prune")) {
+            return Fail(
+                QStringLiteral("%1 can only be read, so no version can be discarded").arg(store));
+        }
+        if (command == QLatin1String("profile") && rest.value(0) == QLatin1String("delete")) {
+            return Fail(QStringLiteral("%1 can only be read: a profile is deleted with its "
+                                       "versions, which cannot be deleted there")
+                            .arg(store));
+        }
     }
     host.StartProfiles(false);
     TProfiles& list = *host.Profiles();
@@ -457,7 +529,8 @@ int RunBackup(TCliHost& host, const QStringList& args) {
         return kExitOk;
     }
     const QString command = args.first();
-    static const QStringList kCommands = {"profile", "run", "prune", "search", "restore", "log"};
+    static const QStringList kCommands = {"profile", "run", "prune", "search",
+                                          "restore", "log", "check"};
     if (!kCommands.contains(command)) {
         return UsageError(kName, QStringLiteral("unknown command '%1'").arg(command), kBackupUsage);
     }
@@ -465,6 +538,15 @@ int RunBackup(TCliHost& host, const QStringList& args) {
         // Reads the logs folder only: no lock, no store.
         host.OpenProgramStores({.backups = false, .writable = false});
         return ShowLog(host, args.mid(1));
+    }
+    if (command == QLatin1String("check")) {
+        // Reads only, the store included: no lock, and nothing is written anywhere.
+        host.SetBackupStoreReadOnly(true);
+        host.OpenProgramStores({.backups = true, .writable = false});
+        if (!host.IsFlagSet(kFlagBackupsDatabase)) {
+            return Fail(QStringLiteral("Can't open backups.db"));
+        }
+        return CheckStore(host, args.mid(1));
     }
     // The desktop program holds this lock while it runs; the profiles, counters and the
     // store are its own then. It is held here until the stores are closed again.
