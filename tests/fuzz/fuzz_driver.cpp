@@ -5,7 +5,8 @@
 //   fuzz_NAME [-runs=N] [-seed=S] [-max_len=N] PATH...
 //
 // PATH is a seed file or a folder of seed files. The flags mean what libFuzzer's do, so
-// one command line works with either build. When a run dies, the input that killed it is
+// one command line works with either build; as with libFuzzer, files alone (no folder
+// and no -runs) are only replayed. When a run dies, the input that killed it is
 // printed in hex and written to crash-input.bin in the current folder.
 #include <algorithm>
 #include <cerrno>
@@ -241,13 +242,17 @@ bool ParseNumber(const char* text, const char* flag, uint64_t& value) {
 
 int main(int argc, char** argv) {
     uint64_t runs = 2000;
+    bool runsGiven = false;
     uint64_t seed = 1;
     uint64_t maxLength = 4096;
     std::vector<std::filesystem::path> paths;
     for (int i = 1; i < argc; ++i) {
         const char* arg = argv[i];
-        if (ParseNumber(arg, "-runs=", runs) || ParseNumber(arg, "-seed=", seed) ||
-            ParseNumber(arg, "-max_len=", maxLength)) {
+        if (ParseNumber(arg, "-runs=", runs)) {
+            runsGiven = true;
+            continue;
+        }
+        if (ParseNumber(arg, "-seed=", seed) || ParseNumber(arg, "-max_len=", maxLength)) {
             continue;
         }
         if (arg[0] == '-') {
@@ -261,9 +266,11 @@ int main(int argc, char** argv) {
     }
 
     std::vector<std::filesystem::path> files;
+    bool anyFolder = false;
     for (const std::filesystem::path& path : paths) {
         std::error_code error;
         if (std::filesystem::is_directory(path, error)) {
+            anyFolder = true;
             for (const auto& entry : std::filesystem::directory_iterator(path, error)) {
                 if (entry.is_regular_file(error)) {
                     files.push_back(entry.path());
@@ -286,6 +293,9 @@ int main(int argc, char** argv) {
     if (seeds.empty()) {
         std::fprintf(stderr, "fuzz driver: no seed files given\n");
         return 2;
+    }
+    if (!runsGiven && !anyFolder) {
+        runs = 0;
     }
 
     if (LLVMFuzzerInitialize != nullptr) {
