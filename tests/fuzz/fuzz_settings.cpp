@@ -25,7 +25,7 @@ void CheckFields(const QByteArray& text) {
         const int value = list.Int(i, -1);
         FUZZ_CHECK(value == -1 || list.Int(i, -2) == value);
         FUZZ_CHECK(list.Flag(i) == (list[i] == "1"));
-        FUZZ_CHECK(list.Text(i).toUtf8().size() >= 0);
+        (void)list.Text(i);
     }
 }
 
