@@ -11,7 +11,6 @@
 #include "shell/host.h"
 #include "shell/utilities.h"
 
-#include <QRegularExpression>
 #include <QtEndian>
 
 #include <algorithm>
@@ -292,7 +291,11 @@ void TProfile::SetPriorityOrder(int index) {
 }
 
 void TProfile::SetExtensions(const QString& lines) {
-    m_extensions = lines.split(QRegularExpression(QStringLiteral("[\r\n]+")), Qt::SkipEmptyParts);
+    // Split by characters, not by a regular expression: one refuses a text that is not
+    // valid UTF-16 (a lone surrogate read from a blob) and would keep it as one line.
+    QString text = lines;
+    text.replace(u'\r', u'\n');
+    m_extensions = text.split(u'\n', Qt::SkipEmptyParts);
 }
 
 QString TProfile::ExtensionsText() const {

@@ -247,6 +247,22 @@ TEST_F(Profiles, DamagedBlobsAreSkipped) {
     EXPECT_EQ(List().FindByName(name), nullptr);
 }
 
+// A blob's extension text is not always valid UTF-16 (a lone surrogate in a damaged or
+// old blob): its lines are still split, and the profile writes back the blob it read.
+TEST_F(Profiles, ExtensionLinesSplitAroundLoneSurrogates) {
+    // Outside the list, so that a copy may take the same folder.
+    TProfile profile(List(), QStringLiteral("Odd"), 5, Target());
+    const QString odd = QString(QChar(0xDB89)) + QStringLiteral("x");
+    profile.SetExtensions(QStringLiteral(".c\r\n") + odd + QStringLiteral("\n\r.h"));
+    EXPECT_EQ(profile.Extensions(), QStringList({".c", odd, ".h"}));
+
+    const QByteArray blob = profile.WriteProfileBlob();
+    const std::unique_ptr<TProfile> copy = TProfile::FromBlob(List(), blob);
+    ASSERT_TRUE(copy);
+    EXPECT_EQ(copy->Extensions(), QStringList({".c", odd, ".h"}));
+    EXPECT_EQ(copy->WriteProfileBlob(), blob);
+}
+
 TEST_F(Profiles, NewProfileNamingAndTheHomeFolder) {
     TProfile* first = List().NewProfile();
     EXPECT_EQ(first->Name(), "New Profile");
