@@ -310,7 +310,7 @@ TEST(SQLiteOpen, NotADatabaseFailsOnFirstUseAndStaysUntouched) {
 TEST(SQLiteOpen, ReadOnlyModesWriteNothingAndKeepEveryByteOfTheName) {
     TestDir dir;
     // Characters that mean something in a URI, and a byte that is not UTF-8.
-    const QString path = dir.Path() + "/" + DecodeNativeName(QByteArray("a?b#c%41d \xff.db", 16));
+    const QString path = dir.Path() + "/" + DecodeNativeName(QByteArray("a?b#c%41d \xff.db"));
     {
         TSQLTables db(path, 100, 1, TSQLOpenMode::kCreate);
         EXPECT_FALSE(db.IsReadOnly());
