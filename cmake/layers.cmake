@@ -1,23 +1,91 @@
-# Layer enforcement: the sources of an engine-level target may not include Qt's
-# widget or GUI modules. The check runs on every build, before the target compiles.
-function(quiva_forbid_gui_includes target)
-    get_target_property(_sources ${target} SOURCES)
+# One library per folder under src/, each linking only the libraries below it.
+#
+# quiva_add_library(<target> [WINDOWS] SOURCES <files...> DEPENDS <targets...>
+#                   [PRIVATE_DEPENDS <targets...>])
+# makes a static library of the folder that calls it. Engine libraries (without WINDOWS)
+# are given no Qt GUI or widget module, so such an include does not compile there; the
+# layer test reads the compiler's own dependency lists to check that no library includes a
+# header of a folder it does not link. Qt's moc runs only for libraries whose headers
+# declare Q_OBJECT.
+function(quiva_add_library target)
+    cmake_parse_arguments(L "WINDOWS" "" "SOURCES;DEPENDS;PRIVATE_DEPENDS" ${ARGN})
+    add_library(${target} STATIC ${L_SOURCES})
+    target_include_directories(${target} PUBLIC ${PROJECT_SOURCE_DIR}/src)
+    target_link_libraries(${target} PUBLIC ${L_DEPENDS} PRIVATE ${L_PRIVATE_DEPENDS})
+    file(RELATIVE_PATH _folder "${PROJECT_SOURCE_DIR}/src" "${CMAKE_CURRENT_SOURCE_DIR}")
+    set(_engine TRUE)
+    if(L_WINDOWS)
+        set(_engine FALSE)
+    endif()
+    set_target_properties(${target} PROPERTIES QUIVA_FOLDER "${_folder}" QUIVA_ENGINE ${_engine})
+    quiva_moc_when_needed(${target})
+    set_property(GLOBAL APPEND PROPERTY QUIVA_LAYER_TARGETS ${target})
+endfunction()
+
+# Turns AUTOMOC on for a target only when one of its headers declares Q_OBJECT.
+function(quiva_moc_when_needed target)
     get_target_property(_dir ${target} SOURCE_DIR)
-    set(_files "")
-    foreach(_src IN LISTS _sources)
-        if(NOT IS_ABSOLUTE "${_src}")
-            set(_src "${_dir}/${_src}")
+    file(GLOB _headers CONFIGURE_DEPENDS "${_dir}/*.h")
+    set(_moc OFF)
+    foreach(_header IN LISTS _headers)
+        file(STRINGS "${_header}" _found REGEX "Q_OBJECT")
+        if(_found)
+            set(_moc ON)
         endif()
-        list(APPEND _files "${_src}")
     endforeach()
-    set(_stamp "${CMAKE_CURRENT_BINARY_DIR}/${target}_layers.stamp")
-    add_custom_command(
-        OUTPUT "${_stamp}"
-        COMMAND ${CMAKE_COMMAND} -DTARGET=${target} "-DFILES=${_files}" -DSTAMP=${_stamp}
-                -P "${PROJECT_SOURCE_DIR}/cmake/check_layers.cmake"
-        DEPENDS ${_files} "${PROJECT_SOURCE_DIR}/cmake/check_layers.cmake"
-        COMMENT "Checking that ${target} stays below the widget layer"
-        VERBATIM)
-    add_custom_target(${target}_layer_check DEPENDS "${_stamp}")
-    add_dependencies(${target} ${target}_layer_check)
+    set_target_properties(${target} PROPERTIES AUTOMOC ${_moc})
+endfunction()
+
+# The project libraries a target links, directly or through others.
+function(quiva_link_closure target result)
+    set(_seen "")
+    set(_todo ${target})
+    while(_todo)
+        list(POP_FRONT _todo _current)
+        get_target_property(_links ${_current} LINK_LIBRARIES)
+        get_target_property(_interface ${_current} INTERFACE_LINK_LIBRARIES)
+        foreach(_link IN LISTS _links _interface)
+            if(_link MATCHES "^quiva_" AND TARGET ${_link} AND NOT _link IN_LIST _seen)
+                list(APPEND _seen ${_link})
+                list(APPEND _todo ${_link})
+            endif()
+        endforeach()
+    endwhile()
+    set(${result} ${_seen} PARENT_SCOPE)
+endfunction()
+
+# Writes the layer manifest the layer test reads: one line per library,
+# "target|engine|folder|folders it may include from".
+function(quiva_write_layer_manifest)
+    get_property(_targets GLOBAL PROPERTY QUIVA_LAYER_TARGETS)
+    set(_lines "")
+    foreach(_target IN LISTS _targets)
+        get_target_property(_folder ${_target} QUIVA_FOLDER)
+        get_target_property(_engine ${_target} QUIVA_ENGINE)
+        quiva_link_closure(${_target} _closure)
+        set(_allowed ${_folder})
+        foreach(_dep IN LISTS _closure)
+            get_target_property(_dep_folder ${_dep} QUIVA_FOLDER)
+            if(_dep_folder)
+                list(APPEND _allowed ${_dep_folder})
+            endif()
+        endforeach()
+        list(JOIN _allowed "," _allowed_text)
+        string(APPEND _lines "${_target}|${_engine}|${_folder}|${_allowed_text}\n")
+    endforeach()
+    file(WRITE "${CMAKE_BINARY_DIR}/layers.manifest" "${_lines}")
+endfunction()
+
+# Adds the help pages of the calling folder (help/NNN.html, the page of help context NNN)
+# to the target's resources under ":/help/NNN.html".
+function(quiva_add_help_pages target)
+    file(GLOB _pages CONFIGURE_DEPENDS "${CMAKE_CURRENT_SOURCE_DIR}/help/*.html")
+    if(NOT _pages)
+        return()
+    endif()
+    foreach(_page IN LISTS _pages)
+        get_filename_component(_name ${_page} NAME)
+        set_source_files_properties(${_page} PROPERTIES QT_RESOURCE_ALIAS ${_name})
+    endforeach()
+    qt_add_resources(${target} "help_${target}" PREFIX "/help" FILES ${_pages})
 endfunction()

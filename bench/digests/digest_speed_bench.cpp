@@ -1,7 +1,7 @@
 // In-memory speed of each digest over the same warm 64 MiB buffer, in one run: the
 // kit's Quivash (vector unit and one block at a time) beside zlib's CRC-32 and
 // OpenSSL's MD5, SHA-1 and SHA-256, which the checksummer runs alongside it.
-#include "tools/security/hash/digests.h"
+#include "base/digests.h"
 
 #include <benchmark/benchmark.h>
 

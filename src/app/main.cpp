@@ -1,11 +1,12 @@
 // The desktop program: single-instance guard, main window, message loop, orderly shutdown.
+#include "app/tool_table.h"
 #include "platform/folders.h"
 #include "platform/signal_watcher.h"
 #include "shell/application.h"
-#include "shell/instance_guard.h"
+#include "platform/instance_guard.h"
 #include "shell/master_window.h"
-#include "shell/random.h"
-#include "shell/script_engine.h"
+#include "base/random.h"
+#include "script/script_engine.h"
 
 #include <QApplication>
 #include <QTimer>
@@ -50,7 +51,7 @@ int main(int argc, char** argv) {
 
     int result = 0;
     {
-        auto master = std::make_unique<TMaster>(DefaultProgramFolder());
+        auto master = std::make_unique<TMaster>(DefaultProgramFolder(), ToolTable());
         QObject::connect(&guard, &TInstanceGuard::raiseRequested, master.get(),
                          &TMaster::RestoreAndRaise);
         QObject::connect(&guard, &TInstanceGuard::quitRequested, &app, quit);

@@ -1,5 +1,7 @@
 #include "backup/backup_log.h"
 
+#include "base/utf16le.h"
+
 #include "platform/native_name.h"
 
 #include <QMutexLocker>
@@ -17,25 +19,6 @@ constexpr mode_t kLogMode = 0600;
 
 constexpr char16_t kNoBreakSpace = u'\u00A0';
 const QString kLineEnd = QStringLiteral("\r\n");
-
-QByteArray Utf16Le(const QString& text) {
-    QByteArray bytes(text.size() * 2, Qt::Uninitialized);
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        const char16_t unit = text[i].unicode();
-        bytes[2 * i] = static_cast<char>(unit & 0xFF);
-        bytes[2 * i + 1] = static_cast<char>(unit >> 8);
-    }
-    return bytes;
-}
-
-QString FromUtf16Le(const QByteArray& bytes) {
-    QString text(bytes.size() / 2, Qt::Uninitialized);
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        text[i] = QChar(static_cast<char16_t>(static_cast<quint8>(bytes[2 * i]) |
-                                              (static_cast<quint8>(bytes[2 * i + 1]) << 8)));
-    }
-    return text;
-}
 
 bool WriteAll(int fd, const QByteArray& bytes) {
     qsizetype done = 0;
@@ -133,7 +116,7 @@ void TBackupLog::AppendLogLine(const QString& event, const QString& reason) {
     safeReason.replace(',', ';');
     const QString line =
         FormatLogTime(m_clock()) + ',' + PrintableName(event) + ',' + safeReason + kLineEnd;
-    (void)WriteAll(m_fd, Utf16Le(line));
+    (void)WriteAll(m_fd, ToUtf16Le(line));
 }
 
 QString TBackupLog::ReadLog() {

@@ -3,10 +3,10 @@
 #include "backup/backup_log.h"
 #include "backup/version_blob.h"
 #include "platform/native_name.h"
-#include "shell/day_number.h"
-#include "shell/errors.h"
+#include "base/day_number.h"
+#include "base/errors.h"
 #include "platform/native_name.h"
-#include "shell/host.h"
+#include "base/host.h"
 #include "storage/sqlite_layer.h"
 
 #include <QMutexLocker>

@@ -6,8 +6,9 @@
 #include "backup/profile.h"
 #include "backup/profiles.h"
 #include "platform/file_access.h"
-#include "shell/errors.h"
-#include "shell/host.h"
+#include "base/errors.h"
+#include "base/host.h"
+#include "storage/app_stores.h"
 
 #include <QMutexLocker>
 
@@ -47,7 +48,7 @@ TMeow::TMeow(TProfile& profile, TWorkerMode mode, quint64 runSerial)
       m_pruneOnly(mode == kWorkerPrune),
       m_discardRule(profile.DiscardRule()),
       m_profileNumber(profile.Number()),
-      m_keys(TBlobKeys::FromHash(profile.List().Host().PasswordHash())),
+      m_keys(TBlobKeys::FromHash(profile.List().Stores().PasswordHash())),
       // A file may be at most 1023 bytes over the limit (the limit counts whole KiB); one
       // that grew beyond since it was selected is not read.
       m_maxBytes(static_cast<qint64>(profile.SizeLimitKb()) * 1024 + 1023),

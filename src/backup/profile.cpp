@@ -1,4 +1,7 @@
 #include "backup/profile.h"
+#include "base/utilities.h"
+
+#include "base/utf16le.h"
 
 #include "backup/backup_log.h"
 #include "backup/backup_store.h"
@@ -6,10 +9,11 @@
 #include "backup/profiles.h"
 #include "platform/file_access.h"
 #include "platform/file_system.h"
+#include "platform/file_utilities.h"
 #include "platform/folder_watcher.h"
-#include "shell/errors.h"
-#include "shell/host.h"
-#include "shell/utilities.h"
+#include "base/errors.h"
+#include "base/host.h"
+#include "base/utilities.h"
 
 #include <QtEndian>
 
@@ -82,30 +86,6 @@ bool SplitMatches(const TSplitName& name, const QString& mask) {
 
 bool HasWildcard(const QString& entry) {
     return entry.contains('*') || entry.contains('?');
-}
-
-void PutUtf16(QByteArray& blob, const QString& text) {
-    for (const QChar c : text) {
-        const char16_t unit = c.unicode();
-        blob.append(static_cast<char>(unit & 0xFF));
-        blob.append(static_cast<char>(unit >> 8));
-    }
-}
-
-QString GetUtf16(const QByteArray& blob, qsizetype& at, int characters) {
-    QString text(characters, Qt::Uninitialized);
-    for (int i = 0; i < characters; ++i, at += 2) {
-        text[i] = QChar(static_cast<char16_t>(static_cast<quint8>(blob[at]) |
-                                              (static_cast<quint8>(blob[at + 1]) << 8)));
-    }
-    return text;
-}
-
-QString WithSlash(QString folder) {
-    if (!folder.isEmpty() && !folder.endsWith('/')) {
-        folder += '/';
-    }
-    return folder;
 }
 
 QStringList OwnFolders(const THost& host) {
@@ -209,17 +189,17 @@ std::unique_ptr<TProfile> TProfile::FromBlob(TProfiles& list, const QByteArray& 
     profile->m_priority = byteAt(3) < kPriorityOrders ? byteAt(3) : 0;
 
     qsizetype at = kProfileBlobHeader;
-    GetUtf16(blob, at, reservedLength);
-    const QString name = GetUtf16(blob, at, nameLength);
-    const QString target = GetUtf16(blob, at, targetLength);
-    const QString extensions = GetUtf16(blob, at, extensionLength);
-    const QString ignore = GetUtf16(blob, at, ignoreLength);
+    ReadUtf16Le(blob, at, reservedLength);
+    const QString name = ReadUtf16Le(blob, at, nameLength);
+    const QString target = ReadUtf16Le(blob, at, targetLength);
+    const QString extensions = ReadUtf16Le(blob, at, extensionLength);
+    const QString ignore = ReadUtf16Le(blob, at, ignoreLength);
     profile->SetExtensions(extensions);
     profile->SetName(name);
     profile->SetTarget(target);
     profile->SetIgnoreList(ignore);
     for (int index = 0; index < 3; ++index) {
-        profile->SetOverrideList(index, GetUtf16(blob, at, overrideLength[index]));
+        profile->SetOverrideList(index, ReadUtf16Le(blob, at, overrideLength[index]));
     }
     return profile;
 }
@@ -255,7 +235,7 @@ void TProfile::SetName(const QString& name) {
 
 void TProfile::SetTarget(const QString& folder) {
     SetFlagBit(kBitReady, false);
-    const QString target = WithSlash(folder);
+    const QString target = WithTrailingSlash(folder);
     if (target.size() <= kLongestProfileText && m_list.IsFolderFree(this, target)) {
         SetFlagBit(kBitReady, !m_extensions.isEmpty());
         m_target = target;
@@ -458,14 +438,14 @@ QByteArray TProfile::WriteProfileBlob() const {
     header[23] = static_cast<char>(m_discardRule);
     qToLittleEndian<qint32>(m_number, header + 24);
 
-    PutUtf16(blob, name);
-    PutUtf16(blob, target);
-    PutUtf16(blob, extensions);
+    AppendUtf16Le(blob, name);
+    AppendUtf16Le(blob, target);
+    AppendUtf16Le(blob, extensions);
     if (m_ignore) {
-        PutUtf16(blob, ignore);
+        AppendUtf16Le(blob, ignore);
     }
     for (const QString& text : overrides) {
-        PutUtf16(blob, text);
+        AppendUtf16Le(blob, text);
     }
     return blob;
 }

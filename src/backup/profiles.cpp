@@ -2,13 +2,15 @@
 
 #include "backup/backup_log.h"
 #include "backup/profile.h"
-#include "controls/bar_list.h"
+#include "base/bar_list.h"
 #include "platform/file_access.h"
 #include "platform/file_system.h"
-#include "shell/errors.h"
-#include "shell/host.h"
-#include "shell/settings_codec.h"
-#include "shell/utilities.h"
+#include "platform/file_utilities.h"
+#include "base/errors.h"
+#include "base/host.h"
+#include "storage/app_stores.h"
+#include "base/settings_codec.h"
+#include "base/utilities.h"
 
 #include <algorithm>
 
@@ -26,9 +28,11 @@ void AtLeast(std::atomic<int>& counter, int floor) {
 
 }  // namespace
 
-TProfiles::TProfiles(THost& host, TBackupStore& store, bool autostart, QObject* parent)
+TProfiles::TProfiles(THost& host, TAppStores& stores, TBackupStore& store, bool autostart,
+                     QObject* parent)
     : QObject(parent),
       m_host(host),
+      m_stores(stores),
       m_store(store),
       m_log(std::make_unique<TBackupLog>(host.LogsFolder())) {
     m_log->OpenNewLog();
@@ -46,9 +50,9 @@ TProfiles::~TProfiles() {
 // ---- persistence ---------------------------------------------------------------------
 
 void TProfiles::LoadAll(bool autostart) {
-    const std::optional<QByteArray> stored = m_host.LoadToolState(kProfilesKey);
+    const std::optional<QByteArray> stored = m_stores.LoadToolState(kProfilesKey);
     m_stateUnreadable = stored ? TBarList(DecodeSettings(*stored)).Count() != kProfilesFields
-                               : m_host.HasToolState(kProfilesKey);
+                               : m_stores.HasToolState(kProfilesKey);
     if (m_stateUnreadable) {
         m_host.ShowStatus(QStringLiteral("The stored list of backup profiles could not be read; "
                                          "it is kept unchanged"),
@@ -68,7 +72,7 @@ void TProfiles::LoadAll(bool autostart) {
         }
     }
     for (const QByteArray& name : std::as_const(m_names)) {
-        const std::optional<QByteArray> blob = m_host.LoadProfileBlob(name);
+        const std::optional<QByteArray> blob = m_stores.LoadProfileBlob(name);
         if (!blob) {
             continue;
         }
@@ -119,7 +123,7 @@ void TProfiles::SaveCounters() {
     if (m_stateUnreadable) {
         return;
     }
-    m_host.SaveToolState(kProfilesKey, EncodeSettings(CountersText()));
+    m_stores.SaveToolState(kProfilesKey, EncodeSettings(CountersText()));
 }
 
 void TProfiles::SaveAll(bool free) {
@@ -131,7 +135,7 @@ void TProfiles::SaveAll(bool free) {
         if (free) {
             profile.reset();
         }
-        m_host.SaveProfileBlob(name, blob);
+        m_stores.SaveProfileBlob(name, blob);
     }
     SaveCounters();
     if (free) {
@@ -240,6 +244,35 @@ TProfile* TProfiles::NewProfile() {
     return m_profiles.back().get();
 }
 
+TProfile* TProfiles::AddProfile(const TProfileRequest& request) {
+    CheckName(request.name);
+    if (!IsNameFree(nullptr, request.name)) {
+        RaiseError(QStringLiteral("A profile named %1 exists already").arg(request.name));
+    }
+    CheckRoomForProfile();
+    if (request.extensions.isEmpty()) {
+        RaiseError(
+            QStringLiteral("Supply a target directory & at least one file type to monitor!"));
+    }
+    const QString folder = WithTrailingSlash(request.target);
+    RejectOwnFolders(folder, {m_host.ProgramFolder(), m_host.DataFolder(), m_host.LogsFolder()});
+    if (!IsFolderFree(nullptr, folder)) {
+        RaiseError(QStringLiteral("%1 is not a folder, or another profile has it").arg(folder));
+    }
+    auto profile = std::make_unique<TProfile>(*this, request.name, m_nextProfileId, folder);
+    profile->SetExtensions(request.extensions.join(QStringLiteral("\r\n")));
+    profile->RecheckReady();
+    profile->SetBit(kBitRecurse, request.recurse);
+    profile->SetSizeLimit(request.sizeLimit);
+    profile->SetDiscardRule(request.discardRule);
+    profile->CheckBlobFits();
+    ++m_nextProfileId;
+    m_profiles.push_back(std::move(profile));
+    m_names.append(request.name.toUtf8());
+    SaveAll(false);
+    return m_profiles.back().get();
+}
+
 int TProfiles::DeleteProfile(TProfile* profile) {
     const auto it = std::find_if(m_profiles.begin(), m_profiles.end(),
                                  [&](const auto& p) { return p.get() == profile; });
@@ -250,9 +283,10 @@ int TProfiles::DeleteProfile(TProfile* profile) {
     // deleted.
     profile->Stop();
     const QByteArray name = profile->Name().toUtf8();
-    if (!m_host.DeleteProfileRows(name, profile->Number())) {
+    if (!m_stores.DeleteProfileRow(name)) {
         return Count();
     }
+    m_store.DeleteProfileVersions(profile->Number());
     m_profiles.erase(it);
     m_names.removeOne(name);
     return Count();

@@ -15,6 +15,7 @@
 #include <memory>
 #include <vector>
 
+class TAppStores;
 class TBackupLog;
 class THost;
 class TProfile;
@@ -31,7 +32,8 @@ public:
 
     // Opens a new backup log, loads every profile and, with autostart, starts monitoring
     // those marked Autostart (at most three). The host's stores must be open. Main thread.
-    TProfiles(THost& host, TBackupStore& store, bool autostart, QObject* parent = nullptr);
+    TProfiles(THost& host, TAppStores& stores, TBackupStore& store, bool autostart,
+              QObject* parent = nullptr);
     // Stores and stops every profile, then closes the log. Main thread.
     ~TProfiles() override;
 
@@ -89,6 +91,22 @@ public:
     // A new profile "New Profile" (or "New Profile_k", the first free name) with the next
     // profile number and the home folder as target when no other profile has it.
     TProfile* NewProfile();
+
+    // What a new profile is made of, as the command line gives it.
+    struct TProfileRequest {
+        QString name;
+        QString target;          // an absolute folder
+        QStringList extensions;  // each with its dot
+        bool recurse = true;
+        int sizeLimit = 6;       // index into the size limits (256 KiB)
+        int discardRule = 2;     // keep 20 most recent
+    };
+    // Adds a profile after the rules every new profile meets, in this order: CheckName, "A
+    // profile named %s exists already", CheckRoomForProfile, "Supply a target directory &
+    // at least one file type to monitor!" (no extension), the program's own folders,
+    // "%s is not a folder, or another profile has it", and a blob that fits the store.
+    // Refused, nothing changes; added, every profile is stored. Main thread.
+    TProfile* AddProfile(const TProfileRequest& request);
     // Deletes a profile's stored row and versions, stops and destroys it. When the row
     // cannot be deleted nothing changes. Returns the number of profiles.
     int DeleteProfile(TProfile* profile);
@@ -99,6 +117,7 @@ public:
 
     // ---- services ---------------------------------------------------------------------
     THost& Host() const { return m_host; }
+    TAppStores& Stores() const { return m_stores; }
     TBackupStore& Store() const { return m_store; }
     TBackupLog& Log() const { return *m_log; }
 
@@ -130,6 +149,7 @@ private:
     QByteArray CountersText() const;
 
     THost& m_host;
+    TAppStores& m_stores;
     TBackupStore& m_store;
     std::unique_ptr<TBackupLog> m_log;
     std::vector<std::unique_ptr<TProfile>> m_profiles;

@@ -1,7 +1,7 @@
 #include "backup/version_blob.h"
 
-#include "shell/errors.h"
-#include "shell/settings_codec.h"
+#include "base/errors.h"
+#include "base/settings_codec.h"
 
 #include <QtEndian>
 

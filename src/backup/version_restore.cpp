@@ -1,10 +1,11 @@
 #include "backup/version_restore.h"
+#include "base/utilities.h"
 
 #include "backup/version_blob.h"
 #include "platform/file_access.h"
 #include "platform/native_name.h"
-#include "shell/day_number.h"
-#include "shell/errors.h"
+#include "base/day_number.h"
+#include "base/errors.h"
 
 #include <QStringList>
 
@@ -15,10 +16,6 @@ namespace {
 
 [[noreturn]] void InvalidData() {
     RaiseError(QStringLiteral("Invalid backup data"));
-}
-
-QString WithSlash(const QString& folder) {
-    return folder.endsWith('/') ? folder : folder + '/';
 }
 
 // The version's date as a file time, to the second; none when it names no valid moment.
@@ -66,7 +63,7 @@ void WriteVersionFile(TBackupStore& store, const TVersionRow& version, const QSt
     if (folder.isEmpty()) {
         RaiseError(QStringLiteral("Unable to access path \"\""));
     }
-    const QString destination = WithSlash(folder);
+    const QString destination = WithTrailingSlash(folder);
     const QString target = destination + name;
     const std::optional<TFileTime> when = assignDate ? VersionTime(version) : std::nullopt;
     switch (WriteFileInFolder(destination, name, content, version.mode, when ? &*when : nullptr)) {

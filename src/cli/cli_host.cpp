@@ -5,7 +5,10 @@
 
 #include <cstdio>
 
-TCliHost::TCliHost() {
+TCliHost::TCliHost()
+    : m_stores(*this),
+      m_scripts(*this, [this](const QByteArray& name) { return m_stores.FetchScript(name); }),
+      m_backups(*this, m_stores) {
     SetHost(this);
 }
 
@@ -27,16 +30,27 @@ void TCliHost::ShowStatus(const QString& text, bool /*hold*/, int kind) {
 
 void TCliHost::OpenProgramStores(TStoreOptions options) {
     if (m_opened && options.backups == m_options.backups &&
-        options.writable == m_options.writable) {
+        options.writable == m_options.writable &&
+        options.backupsReadOnly == m_options.backupsReadOnly) {
         return;
     }
-    if (m_opened) {
-        CloseStores();
-    }
+    CloseStores();
     m_opened = true;
     m_options = options;
-    SetCompactOnClose(false);
-    OpenStores(DefaultProgramFolder(), options);
+    m_stores.Open(DefaultProgramFolder(), {.writable = options.writable});
+    if (options.backups) {
+        m_backups.Open(options.backupsReadOnly);
+    }
+}
+
+void TCliHost::CloseStores() {
+    if (!m_opened) {
+        return;
+    }
+    m_opened = false;
+    m_backups.StopProfiles();
+    m_stores.Close(false);
+    m_backups.Close(false);
 }
 
 bool TCliHost::LockProgramData() {

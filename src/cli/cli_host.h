@@ -1,8 +1,12 @@
-// The command line's host: status texts go to standard error, there are no windows.
+// The command line's host: status texts go to standard error, there are no windows. It
+// holds the services a command opens.
 #pragma once
 
+#include "backup/backup_service.h"
+#include "base/host.h"
 #include "platform/instance_lock.h"
-#include "shell/host.h"
+#include "script/script_runner.h"
+#include "storage/app_stores.h"
 
 #include <memory>
 
@@ -16,11 +20,22 @@ public:
 
     void SetVerbose(bool verbose) { m_verbose = verbose; }
 
-    // Opens the program's stores (see THost::TStoreOptions) for the commands that need
-    // them. Nothing is compacted when they close: that is the
-    // desktop program's work. Safe to call twice; a second call with other options
-    // reopens them.
+    // Which stores a command opens.
+    struct TStoreOptions {
+        bool backups = true;    // open backups.db in the data folder
+        bool writable = true;   // see TAppStores::TOptions
+        bool backupsReadOnly = false;  // backups.db for reading only (the store check)
+    };
+    // Opens the program's stores for the commands that need them. Nothing is compacted
+    // when they close: that is the desktop program's work. Safe to call twice; a second
+    // call with other options reopens them.
     void OpenProgramStores(TStoreOptions options);
+    // Stops the profiles and closes the stores. Safe to call twice.
+    void CloseStores();
+
+    TAppStores& Stores() { return m_stores; }
+    TScriptRunner& Scripts() { return m_scripts; }
+    TBackupService& Backups() { return m_backups; }
 
     // Takes the program folder's instance lock for the rest of the command, making the
     // folder (private) when it is missing: a command that writes the program's data holds
@@ -32,6 +47,9 @@ public:
     static QString RunningText(const char* command);
 
 private:
+    TAppStores m_stores;
+    TScriptRunner m_scripts;
+    TBackupService m_backups;
     bool m_verbose = false;
     bool m_opened = false;
     TStoreOptions m_options;

@@ -2,8 +2,8 @@
 #include "cli/cli_host.h"
 #include "cli/command.h"
 #include "platform/native_name.h"
-#include "shell/random.h"
-#include "shell/script_engine.h"
+#include "base/random.h"
+#include "script/script_engine.h"
 
 #include <QCoreApplication>
 #include <QStringList>

@@ -1,4 +1,5 @@
 #include "platform/folders.h"
+#include "base/utilities.h"
 
 #include "platform/native_name.h"
 
@@ -16,13 +17,6 @@ constexpr mode_t kPrivateFolderMode = 0700;
 constexpr mode_t kPrivateFileMode = 0600;
 constexpr mode_t kGroupAndOthers = 0077;
 
-QString WithSlash(QString path) {
-    if (!path.endsWith('/')) {
-        path += '/';
-    }
-    return path;
-}
-
 bool IsFolder(const QByteArray& native) {
     struct stat st;
     return stat(native.constData(), &st) == 0 && S_ISDIR(st.st_mode);
@@ -35,11 +29,11 @@ QString DefaultProgramFolder() {
     if (base.isEmpty() || !QDir::isAbsolutePath(base)) {
         base = QDir::homePath() + "/.local/share";
     }
-    return WithSlash(base) + "quiva-tessaline/";
+    return WithTrailingSlash(base) + "quiva-tessaline/";
 }
 
 QString HomeFolder() {
-    return WithSlash(QDir::homePath());
+    return WithTrailingSlash(QDir::homePath());
 }
 
 QString TempFolder() {

@@ -1,6 +1,6 @@
 #include "shell/application.h"
 
-#include "shell/errors.h"
+#include "base/errors.h"
 #include "shell/master_window.h"
 
 #include <new>

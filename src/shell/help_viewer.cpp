@@ -1,6 +1,6 @@
 #include "shell/help_viewer.h"
 
-#include "shell/tool_registry.h"
+#include "ui/tool_entry.h"
 
 #include <QDialog>
 #include <QFile>

@@ -1,7 +1,7 @@
 #include "shell/master_window.h"
 
 #include "platform/file_system.h"
-#include "shell/form_base.h"
+#include "ui/form_base.h"
 #include "shell/help_viewer.h"
 #include "shell/status_panel.h"
 #include "shell/welcome_window.h"
@@ -37,7 +37,12 @@ TMaster* Master() {
     return dynamic_cast<TMaster*>(Host());
 }
 
-TMaster::TMaster(const QString& programFolder, QWidget* parent) : QMainWindow(parent) {
+TMaster::TMaster(const QString& programFolder, TToolTable tools, QWidget* parent)
+    : QMainWindow(parent),
+      m_tools(std::move(tools)),
+      m_stores(*this),
+      m_scripts(*this, [this](const QByteArray& name) { return m_stores.FetchScript(name); }),
+      m_backups(*this, m_stores) {
     Tick = [] { return QDateTime::currentMSecsSinceEpoch(); };
     setWindowTitle(QStringLiteral("Quiva Tessaline"));
     setWindowIcon(QIcon(QStringLiteral(":/shell/logoimg.png")));
@@ -85,9 +90,10 @@ TMaster::TMaster(const QString& programFolder, QWidget* parent) : QMainWindow(pa
 
     BuildTray();
 
-    OpenStores(programFolder);
+    m_stores.Open(programFolder);
+    m_backups.Open();
     m_savedInterval = tmrCheck->interval();
-    StartScriptEngine();
+    m_scripts.Start();
 
     if (auto* dispatcher = QAbstractEventDispatcher::instance()) {
         connect(dispatcher, &QAbstractEventDispatcher::aboutToBlock, this, &TMaster::WhenIdle);
@@ -96,7 +102,7 @@ TMaster::TMaster(const QString& programFolder, QWidget* parent) : QMainWindow(pa
 
     // Last step of start-up: the profile list loads every profile and starts those marked
     // to start by themselves.
-    StartProfiles(true);
+    m_backups.StartProfiles(true);
 }
 
 TMaster::~TMaster() {
@@ -108,7 +114,10 @@ TMaster::~TMaster() {
     }
     // The shown window goes first, so its settings are saved while the stores are open.
     FreeCurrentWindow();
-    CloseStores();
+    // Only the desktop program compacts the databases, at its end.
+    m_backups.StopProfiles();
+    m_stores.Close(true);
+    m_backups.Close(true);
     if (m_tray != nullptr) {
         m_tray->hide();
     }
@@ -129,7 +138,7 @@ void TMaster::BuildTree() {
         QStringLiteral("QTreeWidget { background: rgb(130, 130, 130); color: white; }"));
     SetHint(tvQV, QStringLiteral("Select tool|Expand relevant tool node and select a tool"));
     QMap<QString, QTreeWidgetItem*> categories;
-    for (const TToolEntry& entry : ToolRegistry()) {
+    for (const TToolEntry& entry : m_tools) {
         const QString category = QString::fromLatin1(entry.category);
         QTreeWidgetItem*& node = categories[category];
         if (node == nullptr) {
@@ -286,6 +295,29 @@ void TMaster::WhenHint(const QString& hint) {
     }
 }
 
+// ---- the tool table and the services ---------------------------------------------
+
+const TToolEntry* TMaster::FindTool(int index) const {
+    for (const TToolEntry& entry : m_tools) {
+        if (entry.index == index) {
+            return &entry;
+        }
+    }
+    return nullptr;
+}
+
+void TMaster::SetToolFactory(int index, TToolFactory factory) {
+    for (TToolEntry& entry : m_tools) {
+        if (entry.index == index) {
+            entry.factory = factory;
+        }
+    }
+}
+
+TToolContext TMaster::ToolContext() {
+    return {this, &m_stores, &m_scripts, &m_backups, this};
+}
+
 // ---- windows in the panel -----------------------------------------------------------
 
 int TMaster::ToolboxWidth() const {
@@ -347,7 +379,7 @@ void TMaster::SelectTool(int index) {
     }
     TFormBase* window = nullptr;
     try {
-        window = entry->factory(pnlTool);
+        window = entry->factory(pnlTool, ToolContext());
         window->setProperty("quivaToolIndex", index);
         window->PlaceInPanel(pnlTool);
     } catch (...) {
@@ -368,7 +400,7 @@ void TMaster::ShowPanelWindow(TToolFactory factory, int helpContext, int kind,
                               const QString& message) {
     FreeCurrentWindow();
     if (factory != nullptr) {
-        TFormBase* window = factory(pnlTool);
+        TFormBase* window = factory(pnlTool, ToolContext());
         window->PlaceInPanel(pnlTool);
         AdoptWindow(window, helpContext);
         window->AfterConstruction();
@@ -377,6 +409,8 @@ void TMaster::ShowPanelWindow(TToolFactory factory, int helpContext, int kind,
         ShowStatus(message, false, kind);
     }
 }
+
+int TMaster::CheckInterval() const { return tmrCheck->interval(); }
 
 void TMaster::SetCheckInterval(int ms) {
     if (!m_intervalOverride) {
@@ -408,7 +442,7 @@ void TMaster::ShowHideToolBox() {
 }
 
 void TMaster::DoEditUP() {
-    const QString message = PreferencesPassword() == kDefaultPassword
+    const QString message = m_stores.PreferencesPassword() == TAppStores::kDefaultPassword
                                 ? QStringLiteral("Default password at setup was vompa7")
                                 : QString();
     ShowPanelWindow(nullptr, kHelpPreferences, kStatusError, message);
@@ -441,11 +475,9 @@ void TMaster::WhenIdle() {
     const qint64 now = Tick();
     if (m_lastSpaceCheck < 0 || now - m_lastSpaceCheck >= kSpaceCheckIntervalMs) {
         m_lastSpaceCheck = now;
-        SetFlag(kFlagLowSpace, !HasFreeSpace(DataFolder()));
+        m_backups.CheckFreeSpace();
     }
-    if (IsFlagSet(kFlagProfilesIdle)) {
-        ProcessBackupIdle();
-    }
+    m_backups.ProcessIdle();
     bool more = false;
     for (const auto& handler : m_idleHandlers) {
         more = handler() || more;

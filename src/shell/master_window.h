@@ -1,11 +1,16 @@
 // The program's only top-level window and the desktop's host: the tool tree, the panel
-// that shows one tool window at a time, the fading status panel, menus, tray icon and
-// timers, and every host service the tools call.
+// that shows one tool window at a time (its tool panel), the fading status panel, menus,
+// tray icon and timers. It holds the desktop program's services and hands them to the
+// tool windows it shows.
 #pragma once
 
-#include "shell/form_base.h"
-#include "shell/host.h"
-#include "shell/tool_registry.h"
+#include "backup/backup_service.h"
+#include "base/host.h"
+#include "script/script_runner.h"
+#include "storage/app_stores.h"
+#include "ui/form_base.h"
+#include "ui/tool_entry.h"
+#include "ui/tool_panel.h"
 
 #include <QMainWindow>
 #include <QPointer>
@@ -20,30 +25,22 @@ class QTreeWidget;
 class QTreeWidgetItem;
 class TStatusPanel;
 
-// Busy modes of BeginBusy/EndBusy.
-enum TBusyMode : int {
-    kBusyFade = 0,  // show the text and let it fade
-    kBusyHold = 1,  // show the text and keep it
-    kBusyKeep = 2,  // keep the current text; only the colour changes
-};
-
 // Thread safety: main thread only. Workers reach it through queued calls.
-class TMaster : public QMainWindow, public THost {
+class TMaster : public QMainWindow, public THost, public TToolPanel {
     Q_OBJECT
 public:
-    // Builds the window, opens the stores in the program folder and starts the script
-    // engine. Becomes the program's host.
-    explicit TMaster(const QString& programFolder, QWidget* parent = nullptr);
-    // Frees the shown window (its settings are saved), saves the shell state, compacts
-    // and closes the databases.
+    // Builds the window with the tree of `tools`, opens the stores in the program folder,
+    // starts the script engine and, last, the backup profiles. Becomes the program's host.
+    TMaster(const QString& programFolder, TToolTable tools, QWidget* parent = nullptr);
+    // Frees the shown window (its settings are saved), stops the profiles, saves the shell
+    // state, compacts and closes the databases.
     ~TMaster() override;
 
-    // ---- host services ------------------------------------------------------------
+    // ---- host and tool panel ---------------------------------------------------------
     void ShowStatus(const QString& text, bool hold, int kind) override;
-    void BeginBusy(const QString& text, int mode, int kind);
-    void EndBusy(const QString& text, int mode, int kind);
-    // True between BeginBusy and EndBusy.
-    bool IsBusy() const;
+    void BeginBusy(const QString& text, int mode, int kind) override;
+    void EndBusy(const QString& text, int mode, int kind) override;
+    bool IsBusy() const override;
     // An action ended by a failure its handler did not catch: ends the busy state if one
     // is on and shows the text as an error.
     void ReportFailure(const QString& text);
@@ -51,12 +48,25 @@ public:
     // Frees the current window and shows a new one made by the factory, with its help
     // context; a non-empty message is then shown with the given kind.
     void ShowPanelWindow(TToolFactory factory, int helpContext, int kind, const QString& message);
-    void SetCheckInterval(int ms);
-    void RestoreCheckInterval();
+    int CheckInterval() const override;
+    void SetCheckInterval(int ms) override;
+    void RestoreCheckInterval() override;
+
+    // ---- the desktop program's services ---------------------------------------------
+    TAppStores& Stores() { return m_stores; }
+    TScriptRunner& Scripts() { return m_scripts; }
+    TBackupService& Backups() { return m_backups; }
+    // What a window shown in the panel is given.
+    TToolContext ToolContext();
 
     // ---- the tool tree -----------------------------------------------------------------
     // Shows the tool of a registry index as a click on its node does.
     void SelectTool(int index);
+    // The table the tree was built from; the entry of an index, or nullptr.
+    const TToolTable& Tools() const { return m_tools; }
+    const TToolEntry* FindTool(int index) const;
+    // Replaces the window class of an index (tests show their own windows through it).
+    void SetToolFactory(int index, TToolFactory factory);
     // The window shown in the panel, or nullptr.
     TFormBase* CurrentWindow() const { return m_current; }
     QTreeWidget* ToolTree() const { return tvQV; }
@@ -68,7 +78,7 @@ public:
     QSystemTrayIcon* TrayIcon() const { return m_tray; }
 
     // Sizes the main window around a window of the panel and centres it on the screen.
-    void FitToWindow(QWidget* window, bool adjustHeight);
+    void FitToWindow(QWidget* window, bool adjustHeight) override;
 
     // Work the application's idle time drives: the handler returns true while it has more
     // to do (it is then called again soon).
@@ -112,6 +122,12 @@ private:
     void DoEditUP();
     void DoCheckVer();
     void DoShowAbout();
+
+    TToolTable m_tools;
+    // The services, made before the window's parts and freed after the shown window.
+    TAppStores m_stores;
+    TScriptRunner m_scripts;
+    TBackupService m_backups;
 
     QTreeWidget* tvQV = nullptr;
     QWidget* pnlTool = nullptr;

@@ -36,7 +36,8 @@ void TUrlLabel::mousePressEvent(QMouseEvent* event) {
     }
 }
 
-TfrmBareSplash::TfrmBareSplash(QWidget* panel) : TFormBase(panel) {
+TfrmBareSplash::TfrmBareSplash(QWidget* panel, const TToolContext& context)
+    : TFormBase(panel, context) {
     setFixedSize(330, 281);
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(12, 16, 12, 16);

@@ -1,7 +1,7 @@
 // The welcome window shown in the panel when the program starts.
 #pragma once
 
-#include "shell/form_base.h"
+#include "ui/form_base.h"
 
 class QLabel;
 
@@ -27,7 +27,7 @@ private:
 class TfrmBareSplash : public TFormBase {
     Q_OBJECT
 public:
-    explicit TfrmBareSplash(QWidget* panel);
+    TfrmBareSplash(QWidget* panel, const TToolContext& context);
 
     static constexpr const char* kVersion = "1.01a";
 

@@ -2,9 +2,9 @@
 
 #include "platform/file_access.h"
 #include "platform/folders.h"
-#include "shell/host.h"
-#include "shell/settings_codec.h"
-#include "shell/stored_scripts.h"
+#include "base/host.h"
+#include "base/settings_codec.h"
+#include "script/stored_scripts.h"
 #include "storage/sqlite_layer.h"
 
 #include <QMutexLocker>

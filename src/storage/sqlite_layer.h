@@ -3,7 +3,7 @@
 // row cap and a byte budget, and run explicit transactions.
 #pragma once
 
-#include "shell/errors.h"
+#include "base/errors.h"
 
 #include <QByteArray>
 #include <QList>

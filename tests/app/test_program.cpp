@@ -1,6 +1,6 @@
 // The desktop program end to end, headless: one instance at a time, hand-over to the
 // running one, and an orderly shutdown on the quit message and on SIGTERM.
-#include "shell/instance_guard.h"
+#include "platform/instance_guard.h"
 #include "storage/sqlite_layer.h"
 #include "support/test_dir.h"
 

@@ -44,7 +44,7 @@ protected:
         env.insert("XDG_DATA_HOME", m_dir.Sub("data"));
         env.insert("XDG_RUNTIME_DIR", m_dir.Sub("run"));
         process.setProcessEnvironment(env);
-        process.start(QUIVA_CLI, QStringList{"backup"} + args);
+        process.start(QUIVA_CLI_PATH, QStringList{"backup"} + args);
         EXPECT_TRUE(process.waitForFinished(60000));
         return {process.exitCode(), QString::fromUtf8(process.readAllStandardOutput()),
                 QString::fromUtf8(process.readAllStandardError())};

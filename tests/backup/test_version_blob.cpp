@@ -1,8 +1,8 @@
 // The version blob: method choice, length field, word scrambling, zlib format and the
 // decoder's refusals.
 #include "backup/version_blob.h"
-#include "shell/errors.h"
-#include "shell/settings_codec.h"
+#include "base/errors.h"
+#include "base/settings_codec.h"
 
 #include <QFile>
 #include <QRandomGenerator>

@@ -6,7 +6,7 @@
 #include "backup/version_restore.h"
 #include "platform/file_access.h"
 #include "platform/native_name.h"
-#include "shell/errors.h"
+#include "base/errors.h"
 #include "storage/sqlite_layer.h"
 #include "support/test_dir.h"
 #include "support/test_host.h"

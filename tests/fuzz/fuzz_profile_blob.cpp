@@ -6,7 +6,7 @@
 
 #include "backup/profile.h"
 #include "backup/profiles.h"
-#include "shell/errors.h"
+#include "base/errors.h"
 #include "support/test_dir.h"
 #include "support/test_host.h"
 

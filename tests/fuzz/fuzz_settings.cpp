@@ -4,8 +4,8 @@
 // decoded text also go through the field splitter.
 #include "fuzz_target.h"
 
-#include "controls/bar_list.h"
-#include "shell/settings_codec.h"
+#include "base/bar_list.h"
+#include "base/settings_codec.h"
 
 #include <QByteArray>
 

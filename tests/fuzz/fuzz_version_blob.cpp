@@ -3,11 +3,12 @@
 // make the length field match the keys; bit 2: the payload is given unscrambled) and a
 // 24-bit expected size; the rest is the blob. A blob that decodes is encoded again both
 // ways and must decode to the same bytes.
+#include "storage/app_stores.h"
 #include "fuzz_target.h"
 
 #include "backup/version_blob.h"
-#include "shell/errors.h"
-#include "shell/host.h"
+#include "base/errors.h"
+#include "base/host.h"
 
 #include <QByteArray>
 #include <QtEndian>
@@ -22,7 +23,7 @@ constexpr uint8_t kPlainPayload = 4;
 constexpr qint64 kLargestExpectedSize = 1024 * 1024;
 
 const TBlobKeys& Keys() {
-    static const TBlobKeys keys = TBlobKeys::FromPassword(THost::kDefaultPassword);
+    static const TBlobKeys keys = TBlobKeys::FromPassword(TAppStores::kDefaultPassword);
     return keys;
 }
 

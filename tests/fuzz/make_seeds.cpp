@@ -3,12 +3,13 @@
 // digest or key). The generator is seeded, so a second run writes the same files.
 //
 //   fuzz_make_seeds FOLDER     (writes FOLDER/settings, FOLDER/profile_blob, FOLDER/version_blob)
+#include "storage/app_stores.h"
 #include "backup/profile.h"
 #include "backup/profiles.h"
 #include "backup/version_blob.h"
-#include "shell/host.h"
-#include "shell/random.h"
-#include "shell/settings_codec.h"
+#include "base/host.h"
+#include "base/random.h"
+#include "base/settings_codec.h"
 #include "support/test_dir.h"
 #include "support/test_host.h"
 
@@ -123,7 +124,7 @@ QByteArray Control(char flags, quint32 expectedSize) {
 }
 
 void WriteVersionSeeds(const QString& folder) {
-    const TBlobKeys keys = TBlobKeys::FromPassword(THost::kDefaultPassword);
+    const TBlobKeys keys = TBlobKeys::FromPassword(TAppStores::kDefaultPassword);
     QByteArray text;
     for (int line = 0; line < 12; ++line) {
         text += "line " + QByteArray::number(line) + " of a small text file\n";

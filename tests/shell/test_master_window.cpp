@@ -1,9 +1,10 @@
 // The main window, the tool window base and the status panel, driven headless.
-#include "shell/errors.h"
-#include "shell/form_base.h"
+#include "app/tool_table.h"
+#include "base/errors.h"
+#include "ui/form_base.h"
 #include "shell/help_viewer.h"
 #include "shell/master_window.h"
-#include "shell/settings_codec.h"
+#include "base/settings_codec.h"
 #include "shell/status_panel.h"
 #include "shell/welcome_window.h"
 #include "support/test_dir.h"
@@ -32,7 +33,7 @@ namespace {
 // controls in a nested group, one of them disabled from the start.
 class TFakeTool : public TFormBase {
 public:
-    explicit TFakeTool(QWidget* panel) : TFormBase(panel) {
+    TFakeTool(QWidget* panel, const TToolContext& context) : TFormBase(panel, context) {
         setFixedSize(300, 200);
         auto* layout = new QVBoxLayout(this);
         edtText = new QLineEdit(this);
@@ -75,13 +76,13 @@ class MasterWindow : public ::testing::Test {
 protected:
     void SetUp() override {
         TFakeTool::created = TFakeTool::loads = TFakeTool::saves = TFakeTool::checks = 0;
-        SetToolFactory(kFakeIndex, &CreateTool<TFakeTool>);
-        m_master = std::make_unique<TMaster>(m_dir.Sub("prog"));
+        TToolTable tools = ToolTable();
+        tools[kFakeIndex].factory = &CreateTool<TFakeTool>;
+        m_master = std::make_unique<TMaster>(m_dir.Sub("prog"), tools);
         m_master->Tick = [this] { return m_now; };
     }
     void TearDown() override {
         m_master.reset();
-        SetToolFactory(kFakeIndex, nullptr);
     }
     TFakeTool* Fake() const { return dynamic_cast<TFakeTool*>(m_master->CurrentWindow()); }
     QTreeWidgetItem* Node(const QString& text) const {
@@ -155,13 +156,13 @@ TEST_F(MasterWindow, WithoutTheScriptEngineNothingIsLoadedOrSaved) {
     m_master->SelectTool(kFakeIndex);
     EXPECT_EQ(TFakeTool::loads, 0);
     EXPECT_EQ(TFakeTool::saves, 0);
-    EXPECT_FALSE(m_master->LoadToolState("FakeTool").has_value());
+    EXPECT_FALSE(m_master->Stores().LoadToolState("FakeTool").has_value());
 }
 
 TEST_F(MasterWindow, DamagedOrMiscountedStatesLeaveDefaults) {
     for (const QByteArray& stored :
          {QByteArray("not encoded"), EncodeSettings("a|b|"), EncodeSettings("no bar")}) {
-        m_master->SaveToolState("FakeTool", stored);
+        m_master->Stores().SaveToolState("FakeTool", stored);
         m_master->SelectTool(kFakeIndex);
         EXPECT_EQ(Fake()->edtText->text(), "");
     }
@@ -360,12 +361,12 @@ TEST_F(MasterWindow, MinimisingWithoutATrayKeepsTheWindowReachable) {
 TEST(MasterWindowState, ShellStateSurvivesARestart) {
     TestDir dir;
     {
-        TMaster master(dir.Sub("prog"));
-        EXPECT_EQ(master.PreferencesPassword(), "vompa7");
-        master.SetPreferencesPassword("changed7");
+        TMaster master(dir.Sub("prog"), ToolTable());
+        EXPECT_EQ(master.Stores().PreferencesPassword(), "vompa7");
+        master.Stores().SetPreferencesPassword("changed7");
     }
-    TMaster master(dir.Sub("prog"));
-    EXPECT_EQ(master.PreferencesPassword(), "changed7");
+    TMaster master(dir.Sub("prog"), ToolTable());
+    EXPECT_EQ(master.Stores().PreferencesPassword(), "changed7");
     EXPECT_TRUE(master.IsFlagSet(kFlagUiDatabase));
     EXPECT_TRUE(master.IsFlagSet(kFlagScriptEngine));
 }

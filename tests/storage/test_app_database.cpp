@@ -1,6 +1,6 @@
 // The application database on real files: creation, tool states, profile blobs, the
 // installation row, the shell state and damaged input.
-#include "shell/settings_codec.h"
+#include "base/settings_codec.h"
 #include "storage/app_database.h"
 #include "storage/sqlite_layer.h"
 #include "support/test_dir.h"
@@ -227,10 +227,10 @@ TEST_F(AppDatabase, ProfileBlobsByNameWithQuotes) {
     const QByteArray name = QStringLiteral("My \"daily\" Ü").toUtf8();
     host->SaveProfileBlob(name, QByteArray("\x00\x01\x02", 3));
     EXPECT_EQ(host->LoadProfileBlob(name).value(), QByteArray("\x00\x01\x02", 3));
-    EXPECT_TRUE(host->DeleteProfileRows(name, 0));
+    EXPECT_TRUE(host->Stores().DeleteProfileRow(name));
     EXPECT_FALSE(host->LoadProfileBlob(name).has_value());
     // Deleting a profile that has no row still completes.
-    EXPECT_TRUE(host->DeleteProfileRows("absent", 3));
+    EXPECT_TRUE(host->Stores().DeleteProfileRow("absent"));
 }
 
 TEST_F(AppDatabase, UserInfoOwnersAndDamage) {

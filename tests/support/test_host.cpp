@@ -1,6 +1,11 @@
 #include "support/test_host.h"
 
-TTestHost::TTestHost() { SetHost(this); }
+TTestHost::TTestHost()
+    : m_stores(*this),
+      m_scripts(*this, [this](const QByteArray& name) { return m_stores.FetchScript(name); }),
+      m_backups(*this, m_stores) {
+    SetHost(this);
+}
 
 TTestHost::~TTestHost() {
     CloseStores();
@@ -20,4 +25,22 @@ bool TTestHost::HasError(const QString& text) const {
         }
     }
     return false;
+}
+
+void TTestHost::OpenStores(const QString& programFolder, TStoreOptions options) {
+    m_stores.Open(programFolder, {.writable = options.writable});
+    if (options.backups) {
+        m_backups.Open(m_backupsReadOnly);
+    }
+    m_open = true;
+}
+
+void TTestHost::CloseStores() {
+    if (!m_open) {
+        return;
+    }
+    m_open = false;
+    m_backups.StopProfiles();
+    m_stores.Close(true);
+    m_backups.Close(true);
 }

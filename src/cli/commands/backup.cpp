@@ -6,6 +6,7 @@
 #include "backup/profiles.h"
 #include "backup/version_blob.h"
 #include "backup/version_restore.h"
+#include "base/utf16le.h"
 #include "cli/cli_args.h"
 #include "cli/cli_host.h"
 #include "cli/command.h"
@@ -13,9 +14,9 @@
 #include "platform/file_system.h"
 #include "platform/folders.h"
 #include "platform/native_name.h"
-#include "shell/day_number.h"
-#include "shell/errors.h"
-#include "shell/utilities.h"
+#include "base/day_number.h"
+#include "base/errors.h"
+#include "base/utilities.h"
 
 #include <QDir>
 #include <QEventLoop>
@@ -127,7 +128,7 @@ int ListProfiles(TProfiles& list) {
     return kExitOk;
 }
 
-int AddProfile(THost& host, TProfiles& list, const QStringList& args) {
+int AddProfile(TProfiles& list, const QStringList& args) {
     const TCliArgs parsed(args, {"--target", "--ext", "--size-limit", "--rule"},
                           {"--recurse", "--no-recurse"});
     if (!parsed.Error().isEmpty()) {
@@ -178,43 +179,19 @@ int AddProfile(THost& host, TProfiles& list, const QStringList& args) {
         }
     }
 
+    TProfiles::TProfileRequest request;
+    request.name = name;
+    request.target = QDir(*target).absolutePath();
+    request.extensions = selected;
+    request.recurse = !parsed.Has("--no-recurse");
+    request.sizeLimit = sizeIndex;
+    request.discardRule = rule;
+    TProfile* profile = nullptr;
     try {
-        TProfiles::CheckName(name);
-        if (!list.IsNameFree(nullptr, name)) {
-            RaiseError(QStringLiteral("A profile named %1 exists already").arg(name));
-        }
-        list.CheckRoomForProfile();
+        profile = list.AddProfile(request);
     } catch (const EQuiva& error) {
         return Fail(error.Message());
     }
-    if (selected.isEmpty()) {
-        return Fail(
-            QStringLiteral("Supply a target directory & at least one file type to monitor!"));
-    }
-    QString folder = QDir(*target).absolutePath();
-    IncludeTrailingBackslash(folder);
-    try {
-        RejectOwnFolders(folder, {host.ProgramFolder(), host.DataFolder(), host.LogsFolder()});
-    } catch (const EQuiva& error) {
-        return Fail(error.Message());
-    }
-    if (!list.IsFolderFree(nullptr, folder)) {
-        return Fail(QStringLiteral("%1 is not a folder, or another profile has it").arg(folder));
-    }
-    TProfile* profile = list.NewProfile();
-    profile->SetName(name);
-    profile->SetExtensions(selected.join(QStringLiteral("\r\n")));
-    profile->SetTarget(folder);
-    profile->SetBit(kBitRecurse, !parsed.Has("--no-recurse"));
-    profile->SetSizeLimit(sizeIndex);
-    profile->SetDiscardRule(rule);
-    try {
-        profile->CheckBlobFits();
-    } catch (const EQuiva& error) {
-        (void)list.DeleteProfile(profile);
-        return Fail(error.Message());
-    }
-    list.SaveAll(false);
     PrintLine(QStringLiteral("Added profile %1 (number %2)").arg(name).arg(profile->Number()));
     return kExitOk;
 }
@@ -238,7 +215,7 @@ int DeleteProfile(TProfiles& list, const QStringList& args) {
 }
 
 // Starts a one-shot run and waits for its end on this thread's event loop.
-int RunOneShot(THost& host, TProfiles& list, const QStringList& args, bool prune) {
+int RunOneShot(TCliHost& host, TProfiles& list, const QStringList& args, bool prune) {
     if (args.size() != 1) {
         return UsageError(kName, QStringLiteral("%1 takes one NAME").arg(prune ? "prune" : "run"),
                           kBackupUsage);
@@ -260,7 +237,7 @@ int RunOneShot(THost& host, TProfiles& list, const QStringList& args, bool prune
     });
     // The desktop's idle handler keeps flag 16 (the data folder short of space) current;
     // here a timer does. The counters are stored when the profile list closes.
-    auto checkSpace = [&host] { host.SetFlag(kFlagLowSpace, !HasFreeSpace(host.DataFolder())); };
+    auto checkSpace = [&host] { host.Backups().CheckFreeSpace(); };
     QTimer idle;
     QObject::connect(&idle, &QTimer::timeout, &loop, checkSpace);
     checkSpace();
@@ -422,8 +399,7 @@ int ShowLog(THost& host, const QStringList& args) {
             continue;
         }
         const QByteArray bytes = file.readAll();
-        const QString text = QString::fromUtf16(
-            reinterpret_cast<const char16_t*>(bytes.constData()), bytes.size() / 2);
+        const QString text = FromUtf16Le(bytes);
         for (const QStringView line :
              QStringView(text).split(QStringLiteral("\r\n"), Qt::SkipEmptyParts)) {
             PrintLine(line.toString());
@@ -434,11 +410,11 @@ int ShowLog(THost& host, const QStringList& args) {
 
 // Checks the store as it is, opened read-only: SQLite's integrity check, then every
 // version decoded with the preferences password, a batch of rows at a time.
-int CheckStore(THost& host, const QStringList& args) {
+int CheckStore(TCliHost& host, const QStringList& args) {
     if (!args.isEmpty()) {
         return UsageError(kName, QStringLiteral("check takes no arguments"), kBackupUsage);
     }
-    TBackupStore& store = *host.BackupStore();
+    TBackupStore& store = *host.Backups().Store();
     QStringList integrity;
     try {
         integrity = store.IntegrityProblems();
@@ -453,7 +429,7 @@ int CheckStore(THost& host, const QStringList& args) {
     qint64 checked = 0;
     try {
         checked = store.CheckVersions(
-            TBlobKeys::FromHash(host.PasswordHash()), [&](const TVersionCheck& version) {
+            TBlobKeys::FromHash(host.Stores().PasswordHash()), [&](const TVersionCheck& version) {
                 if (version.otherPassword) {
                     ++otherPassword;
                     PrintLine(
@@ -481,8 +457,8 @@ int RunCommand(TCliHost& host, const QString& command, const QStringList& rest) 
     if (!host.IsFlagSet(kFlagBackupsDatabase)) {
         return Fail(QStringLiteral("Can't open backups.db"));
     }
-    if (host.BackupStore()->IsReadOnly()) {
-        const QString store = host.BackupStore()->Path();
+    if (host.Backups().Store()->IsReadOnly()) {
+        const QString store = host.Backups().Store()->Path();
         if (command == QLatin1String("run")) {
             return Fail(QStringLiteral("%1 can only be read, so no backup can run").arg(store));
         }
@@ -496,15 +472,15 @@ int RunCommand(TCliHost& host, const QString& command, const QStringList& rest) 
                             .arg(store));
         }
     }
-    host.StartProfiles(false);
-    TProfiles& list = *host.Profiles();
+    host.Backups().StartProfiles(false);
+    TProfiles& list = *host.Backups().Profiles();
     if (command == QLatin1String("profile")) {
         const QString action = rest.value(0);
         if (action == QLatin1String("list") && rest.size() == 1) {
             return ListProfiles(list);
         }
         if (action == QLatin1String("add")) {
-            return AddProfile(host, list, rest.mid(1));
+            return AddProfile(list, rest.mid(1));
         }
         if (action == QLatin1String("delete")) {
             return DeleteProfile(list, rest.mid(1));
@@ -515,9 +491,9 @@ int RunCommand(TCliHost& host, const QString& command, const QStringList& rest) 
         return RunOneShot(host, list, rest, command == QLatin1String("prune"));
     }
     if (command == QLatin1String("search")) {
-        return Search(*host.BackupStore(), list, rest);
+        return Search(*host.Backups().Store(), list, rest);
     }
-    return Restore(*host.BackupStore(), rest);
+    return Restore(*host.Backups().Store(), rest);
 }
 
 int RunBackup(TCliHost& host, const QStringList& args) {
@@ -541,8 +517,7 @@ int RunBackup(TCliHost& host, const QStringList& args) {
     }
     if (command == QLatin1String("check")) {
         // Reads only, the store included: no lock, and nothing is written anywhere.
-        host.SetBackupStoreReadOnly(true);
-        host.OpenProgramStores({.backups = true, .writable = false});
+        host.OpenProgramStores({.backups = true, .writable = false, .backupsReadOnly = true});
         if (!host.IsFlagSet(kFlagBackupsDatabase)) {
             return Fail(QStringLiteral("Can't open backups.db"));
         }

@@ -3,8 +3,8 @@
 #include "cli/cli_host.h"
 #include "cli/command.h"
 #include "platform/native_name.h"
-#include "shell/errors.h"
-#include "tools/security/hash/checksummer.h"
+#include "base/errors.h"
+#include "tools/checksummer/checksummer.h"
 
 #include <QStringList>
 

@@ -1,6 +1,6 @@
 // `quiva equalize`: brings two files to the same size with the EquiSize engine.
 #include "cli/commands/file_tool_support.h"
-#include "tools/file/equalize/equalizer.h"
+#include "tools/equisize/equalizer.h"
 
 namespace {
 

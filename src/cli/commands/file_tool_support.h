@@ -5,7 +5,7 @@
 #include "cli/cli_args.h"
 #include "cli/cli_host.h"
 #include "cli/command.h"
-#include "shell/errors.h"
+#include "base/errors.h"
 
 #include <QStringList>
 

@@ -1,6 +1,6 @@
 // `quiva fill`: writes a file of a chosen size filled with a pattern, with the Fill engine.
 #include "cli/commands/file_tool_support.h"
-#include "tools/file/fill/filler.h"
+#include "tools/fill/filler.h"
 
 namespace {
 

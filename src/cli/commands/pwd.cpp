@@ -3,8 +3,8 @@
 #include "cli/cli_args.h"
 #include "cli/cli_host.h"
 #include "cli/command.h"
-#include "shell/errors.h"
-#include "tools/security/pwdgen/pwd_maker.h"
+#include "base/errors.h"
+#include "tools/pwdmaker/pwd_maker.h"
 
 #include <QStringList>
 
@@ -120,19 +120,19 @@ int RunPwd(TCliHost& host, const QStringList& args) {
     // Reading the key and the scripts writes nothing and needs no lock; only the first
     // run of an installation makes and keeps its key.
     host.OpenProgramStores({.backups = false, .writable = false});
-    QByteArray installKey = host.GetInstallKey();
+    QByteArray installKey = host.Stores().GetInstallKey();
     if (installKey.isEmpty()) {
         if (!host.LockProgramData()) {
             host.ShowStatus(TCliHost::RunningText("pwd"), true, kStatusError);
             return kExitFailed;
         }
         host.OpenProgramStores({.backups = false, .writable = true});
-        installKey = host.GetInstallKey();
+        installKey = host.Stores().GetInstallKey();
     }
-    host.StartScriptEngine();
+    host.Scripts().Start();
     try {
         const std::optional<TPasswords> passwords =
-            GeneratePasswords(host, master, mnemonic->toLocal8Bit(), installKey);
+            GeneratePasswords(host, host.Scripts(), master, mnemonic->toLocal8Bit(), installKey);
         if (!passwords) {
             return kExitFailed;
         }

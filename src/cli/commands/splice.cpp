@@ -1,7 +1,7 @@
 // `quiva splice`: joins files in order into one destination with the Splice engine.
 #include "cli/commands/file_tool_support.h"
 #include "platform/native_name.h"
-#include "tools/file/splice/splicer.h"
+#include "tools/splice/splicer.h"
 
 namespace {
 

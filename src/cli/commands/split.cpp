@@ -1,6 +1,6 @@
 // `quiva split`: cuts a file into numbered pieces with the Split engine.
 #include "cli/commands/file_tool_support.h"
-#include "tools/file/split/splitter.h"
+#include "tools/split/splitter.h"
 
 namespace {
 

@@ -1,0 +1,133 @@
+#include "tools/split/splitter.h"
+#include "storage/tool_state.h"
+
+#include "base/bar_list.h"
+#include "platform/file_system.h"
+#include "platform/native_name.h"
+#include "base/errors.h"
+#include "base/host.h"
+#include "base/settings_codec.h"
+#include "base/utilities.h"
+#include "tools/common/file_io.h"
+
+#include <algorithm>
+
+QString PieceName(const QString& destFolder, const QString& source, int number) {
+    QString folder = destFolder;
+    if (folder.endsWith('/')) {
+        folder.chop(1);
+    }
+    return QStringLiteral("%1/%2.%3")
+        .arg(folder, NamePart(source), QString::number(number).rightJustified(3, '0'));
+}
+
+qint64 PieceCount(qint64 sourceSize, qint64 pieceSize) {
+    if (pieceSize <= 0 || sourceSize <= 0) {
+        return 0;
+    }
+    return sourceSize / pieceSize + (sourceSize % pieceSize != 0 ? 1 : 0);
+}
+
+int Split(const TSplitRequest& request, const TPercentProgress& progress) {
+    TSourceFile source;
+    if (!source.Open(request.source)) {
+        RaiseError(QString::fromUtf8(kSplitNoSourceMessage));
+    }
+    const qint64 size = source.Size();
+    if (request.pieceSize <= 0) {
+        RaiseError(QString::fromUtf8(kSplitZeroPieceMessage));
+    }
+    const qint64 count = PieceCount(size, request.pieceSize);
+    if (count > request.maxCount) {
+        RaiseError(QString::fromUtf8(kSplitTooManyMessage));
+    }
+    if (request.pieceSize >= size) {
+        RaiseError(QString::fromUtf8(kSplitTooSmallMessage));
+    }
+
+    int lastPercent = -1;
+    qint64 offset = 0;
+    for (int number = 1; offset < size; ++number) {
+        const QString piece = PieceName(request.destFolder, request.source, number);
+        // The piece's name as a message shows it: one readable line whatever its bytes.
+        const QString shown = PrintableName(piece);
+        if (!request.overwrite && ExistsAsNonFolder(piece)) {
+            RaiseError(QString::fromUtf8(kSplitExistsMessage).arg(shown));
+        }
+        const qint64 length = std::min(size - offset, request.pieceSize);
+        TReplacementFile output(piece);
+        if (!output.Open()) {
+            RaiseError(QString::fromUtf8(kSplitWriteMessage).arg(shown));
+        }
+        output.Reserve(length);
+        if (const auto fault = CopyBytes(source.Handle(), offset, output.Handle(), length)) {
+            if (fault->side == TCopyFault::kRead) {
+                RaiseError(QString::fromUtf8(kSplitOtherMessage).arg(fault->text, shown));
+            }
+            RaiseError(QString::fromUtf8(kSplitWriteMessage).arg(shown));
+        }
+        if (!output.Commit()) {
+            RaiseError(QString::fromUtf8(kSplitWriteMessage).arg(shown));
+        }
+        offset += length;
+        const int percent = RoundHalfEven(number * 100.0 / static_cast<double>(count));
+        if (progress && percent != lastPercent) {
+            progress(percent);
+        }
+        lastPercent = percent;
+    }
+    return static_cast<int>(count);
+}
+
+QByteArray SplitSettingsText(const TSplitSettings& settings) {
+    return TBarList::Join({
+        EncodeNativeName(settings.source),
+        EncodeNativeName(settings.destFolder),
+        settings.overwrite ? "1" : "0",
+        QByteArray::number(settings.parts.bytes),
+        QByteArray::number(settings.parts.kilobytes),
+        QByteArray::number(settings.parts.megabytes),
+        QByteArray::number(settings.quickPick),
+        QByteArray::number(settings.maxCount),
+    });
+}
+
+std::optional<TSplitSettings> ParseSplitSettings(const QByteArray& text) {
+    const TBarList fields(text);
+    if (fields.Count() != kSplitSettingsFields) {
+        return std::nullopt;
+    }
+    TSplitSettings settings;
+    const QString source = DecodeNativeName(fields[0]);
+    if (IsRegularFile(source)) {
+        settings.source = source;
+    }
+    if (const QString folder = FolderPart(source); IsFolder(folder)) {
+        settings.sourceFolder = folder;
+    }
+    if (const QString dest = DecodeNativeName(fields[1]); IsFolder(dest)) {
+        settings.destFolder = dest;
+    }
+    settings.overwrite = fields.Flag(2);
+    settings.parts = ClampedParts(fields.Int(3, 0), fields.Int(4, 0), fields.Int(5, 0));
+    settings.quickPick =
+        BoundIndex(fields.Int(6, 0), static_cast<int>(kSplitQuickPicks.size()) - 1);
+    int count = fields.Int(7, kDefaultFileCount);
+    if (count > kMaxFileCount) {
+        count = 0;
+    }
+    settings.maxCount = std::clamp(count, kMinFileCount, kMaxFileCount);
+    return settings;
+}
+
+void SaveSplitSettings(TAppStores& stores, const TSplitSettings& settings) {
+    SaveToolText(stores, kSplitSettingsKey, SplitSettingsText(settings));
+}
+
+std::optional<TSplitSettings> LoadSplitSettings(TAppStores& stores) {
+    const std::optional<QByteArray> text = LoadToolText(stores, kSplitSettingsKey);
+    if (!text) {
+        return std::nullopt;
+    }
+    return ParseSplitSettings(*text);
+}

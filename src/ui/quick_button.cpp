@@ -1,0 +1,3 @@
+#include "ui/quick_button.h"
+
+TQuickButton::TQuickButton(QWidget* parent) : QToolButton(parent) { setAutoRaise(true); }

@@ -1,0 +1,92 @@
+// The Checksummer window: CRC32, MD5, SHA1, SHA256 and Quivash of a chosen file, computed
+// off the window thread and shown row by row; a click on a filled row copies it.
+#pragma once
+
+#include "ui/form_base.h"
+#include "base/digests.h"
+
+#include <QByteArray>
+#include <QString>
+
+#include <array>
+#include <atomic>
+#include <functional>
+#include <thread>
+
+class QLabel;
+class QPainter;
+class QPushButton;
+class QTableWidget;
+class QToolButton;
+class TEllPath;
+
+// Thread safety: main thread only. The calculation runs on a worker thread that never
+// touches a widget; its results come back as queued calls on the window.
+class TfrmHash : public TFormBase {
+    Q_OBJECT
+public:
+    TfrmHash(QWidget* panel, const TToolContext& context);
+    // Stops a running calculation, waits for its thread and ends the busy state.
+    ~TfrmHash() override;
+
+    void LoadSettings() override;
+    void SaveSettings() override;
+
+    // Browse: asks for the source file; on OK shows it, takes it as the source path and
+    // its folder as the open folder. The results stay.
+    void DoBrowse();
+    // Calculate: checks the source path, clears the rows and starts the calculation inside
+    // the busy state; the rows fill in order and the busy state ends with "Done!" or with
+    // the failure's message. Returns at once; the work goes on in the background.
+    void DoCalc();
+    // Clear: forgets the source path and empties the rows.
+    void DoClear();
+
+    // The result of a row (kDigestCrc32 .. kDigestQuivash); empty until computed.
+    const QByteArray& Result(int row) const { return m_results[row]; }
+    // True from Calculate until its busy state ends.
+    bool Calculating() const { return m_worker.joinable(); }
+
+    // The open-file dialog (title, filter, start folder) → the chosen file, or empty when
+    // cancelled. Tests replace it so that no modal dialog opens.
+    std::function<QString(const QString& title, const QString& filter, const QString& folder)>
+        AskSourceFile;
+
+    // Draws one cell of dgHash: labels on the button face, results on white.
+    void WhenDraw(QPainter& painter, const QRect& rect, int row, int column, bool current);
+
+    QWidget* pnlSource = nullptr;
+    QWidget* pnlFile = nullptr;
+    QLabel* lblSource = nullptr;
+    TEllPath* stSource = nullptr;
+    QToolButton* sbnSBrowse = nullptr;
+    QTableWidget* dgHash = nullptr;
+    QWidget* pnlBtns = nullptr;
+    QPushButton* btnClear = nullptr;
+    QPushButton* btnCalc = nullptr;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    // A selected cell: a filled result row is copied to the clipboard.
+    void WhenSelect(int row, int column);
+    // One digest arrived from the worker (queued, in row order).
+    void WhenDigest(int kind, const QByteArray& hex);
+    // The worker finished; `error` is empty on success.
+    void WhenCalcDone(bool completed, const QString& error);
+    void TakeSourceFile(const QString& path);
+    void ClearResults();
+    void RepaintGrid();
+
+    std::array<QByteArray, kDigestCount> m_results;
+    std::thread m_worker;
+    std::atomic<bool> m_stop{false};
+    // Set when the current cell changed during the mouse press that is under way, so the
+    // click that follows does not select the same cell twice.
+    bool m_selectedByPress = false;
+};
+
+// Default of AskSourceFile: the open-file dialog, existing files only, hidden files shown.
+QString AskSourceFileDialog(QWidget* parent, const QString& title, const QString& filter,
+                            const QString& folder);
