@@ -18,6 +18,8 @@ function(quiva_add_library target)
         set(_engine FALSE)
     endif()
     set_target_properties(${target} PROPERTIES QUIVA_FOLDER "${_folder}" QUIVA_ENGINE ${_engine})
+    # One translation unit per few sources: the headers are parsed once, not per file.
+    set_target_properties(${target} PROPERTIES UNITY_BUILD ${QUIVA_UNITY_BUILD})
     quiva_moc_when_needed(${target})
     set_property(GLOBAL APPEND PROPERTY QUIVA_LAYER_TARGETS ${target})
 endfunction()

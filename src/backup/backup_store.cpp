@@ -7,6 +7,7 @@
 #include "base/errors.h"
 #include "platform/native_name.h"
 #include "base/host.h"
+#include "storage/sqlite_file.h"
 #include "storage/sqlite_layer.h"
 
 #include <QMutexLocker>
@@ -246,20 +247,6 @@ void RemoveNewCompanions(const QByteArray& native, const TCompanions& before) {
     }
 }
 
-// Moves a file to a name that must stay free: an existing file there is never replaced.
-bool RenameNoReplace(const QByteArray& from, const QByteArray& to) {
-    if (::renameat2(AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), RENAME_NOREPLACE) == 0) {
-        return true;
-    }
-    if (errno != EINVAL && errno != ENOSYS) {
-        return false;
-    }
-    // A file system without the no-replace rename: test first, then rename.
-    struct stat facts {};
-    return ::lstat(to.constData(), &facts) != 0 && errno == ENOENT &&
-           ::rename(from.constData(), to.constData()) == 0;
-}
-
 // Runs a PRAGMA that answers in rows of text ("ok", or one problem a row) and collects
 // the rows that are not "ok". SQLite's result code: SQLITE_OK when it ran to the end.
 int PragmaProblems(sqlite3* db, const char* pragma, QStringList& problems) {
@@ -396,51 +383,28 @@ QString TVersionRow::DateText() const {
 
 // ---- creation ----------------------------------------------------------------------
 
+namespace {
+
+// The schema of a new store.
+void BuildBackupSchema(TSQLTables& db) {
+    // Versions are blobs of tens of KiB: pages of 8 KiB keep each in fewer pages than the
+    // default, while the table and index pages that every version rewrites stay small
+    // (larger pages measured slower: they multiply what each commit writes).
+    db.ExecScript(QStringLiteral("PRAGMA page_size=%1").arg(kPageSize));
+    TSQLTransaction transaction(db);
+    for (const char* statement : kSchema) {
+        db.Exec(QString::fromLatin1(statement));
+    }
+    for (const char* statement : kIndexes) {
+        db.Exec(QString::fromLatin1(statement));
+    }
+    transaction.Commit();
+}
+
+}  // namespace
+
 bool CreateBackupDatabaseFile(const QString& path, QString* reason) {
-    const QByteArray native = EncodeNativeName(path);
-    // The file exists, private, before SQLite opens it: SQLite would create it (and its
-    // journal, which takes the file's mode) under the umask.
-    const int fd = ::open(native.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
-                          kPrivateMode);
-    if (fd < 0) {
-        if (reason != nullptr) {
-            *reason = ErrnoText(errno);
-        }
-        return false;
-    }
-    const bool private_ = ::fchmod(fd, kPrivateMode) == 0;
-    const int chmodError = errno;
-    ::close(fd);
-    if (!private_) {
-        ::unlink(native.constData());
-        if (reason != nullptr) {
-            *reason = ErrnoText(chmodError);
-        }
-        return false;
-    }
-    try {
-        TSQLTables db(path, kBusyTimeoutMs, kSynchronousNormal, TSQLOpenMode::kReadWrite);
-        // Versions are blobs of tens of KiB: pages of 8 KiB keep each in fewer pages than
-        // the default, while the table and index pages that every version rewrites stay
-        // small (larger pages measured slower: they multiply what each commit writes).
-        db.ExecScript(QStringLiteral("PRAGMA page_size=%1").arg(kPageSize));
-        TSQLTransaction transaction(db);
-        for (const char* statement : kSchema) {
-            db.Exec(QString::fromLatin1(statement));
-        }
-        for (const char* statement : kIndexes) {
-            db.Exec(QString::fromLatin1(statement));
-        }
-        transaction.Commit();
-    } catch (const ESQLite& error) {
-        ::unlink(native.constData());
-        ::unlink((native + "-journal").constData());
-        if (reason != nullptr) {
-            *reason = QString::fromUtf8(sqlite3_errstr(error.Code()));
-        }
-        return false;
-    }
-    return true;
+    return CreateDatabaseFile(path, BuildBackupSchema, reason);
 }
 
 // ---- TBackupStore ------------------------------------------------------------------
@@ -480,17 +444,14 @@ bool TBackupStore::Open(const QString& dataFolder, bool readOnly) {
         if (readOnly) {
             return false;
         }
-        const QByteArray building = native + ".new";
-        ::unlink(building.constData());  // a leftover of a run that stopped half-way
         QString reason;
-        if (!CreateBackupDatabaseFile(DecodeNativeName(building), &reason)) {
+        // Another process may have made the file meanwhile: then that one is opened.
+        if (!CreateDatabaseInPlace(m_path, BuildBackupSchema, &reason) &&
+            ::lstat(native.constData(), &facts) != 0) {
             SetProblemLocked(
                 QStringLiteral("%1 could not be created (%2); backups are off").arg(shown, reason),
                 kStatusError);
             return false;
-        }
-        if (!RenameNoReplace(building, native)) {
-            ::unlink(building.constData());  // another file took the name meanwhile
         }
         if (::lstat(native.constData(), &facts) != 0) {
             SetProblemLocked(QStringLiteral("%1 could not be created (%2); backups are off")
@@ -631,11 +592,7 @@ void TBackupStore::SetProblemLocked(const QString& text, int kind) {
 void TBackupStore::Close(bool compact) {
     QMutexLocker locker(&m_lock);
     if (m_db && compact && !m_readOnly) {
-        try {
-            m_db->ExecScript(QStringLiteral("vacuum"));
-        } catch (const ESQLite&) {
-            // Compacting is a courtesy; the versions are already safe.
-        }
+        CompactDatabase(*m_db);
     }
     m_db.reset();
     m_modeColumnAsked = nullptr;

@@ -1,5 +1,6 @@
 // The command line: runs the program's engines for scripting.
 #include "cli/cli_host.h"
+#include "base/version.h"
 #include "cli/command.h"
 #include "platform/native_name.h"
 #include "base/random.h"
@@ -94,7 +95,7 @@ int main(int argc, char** argv) {
         return kExitOk;
     }
     if (name == QLatin1String("--version")) {
-        std::printf("quiva 1.01a\n");
+        std::printf("quiva %s\n", kQuivaVersion);
         return kExitOk;
     }
     for (const TCliCommand& command : CliCommands()) {

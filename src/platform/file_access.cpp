@@ -1,5 +1,6 @@
 #include "platform/file_access.h"
 
+#include "platform/folders.h"
 #include "platform/native_name.h"
 
 #include <QRandomGenerator>
@@ -15,10 +16,6 @@
 #include <unistd.h>
 
 namespace {
-
-QByteArray Native(const QString& path) {
-    return EncodeNativeName(path);
-}
 
 TEntryKind KindOf(const struct stat& st) {
     if (S_ISREG(st.st_mode)) {
@@ -61,7 +58,6 @@ struct TFdGuard {
 
 constexpr int kFolderFlags = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
 constexpr mode_t kNewFolderMode = 0700;
-constexpr mode_t kPrivateFileMode = 0600;
 constexpr int kTemporaryAttempts = 100;
 
 // Opens a folder, making it and its missing parents (0700, whatever the umask) when it
@@ -134,7 +130,7 @@ int CreateTemporaryIn(int folderFd, QByteArray& name) {
 }  // namespace
 
 TEntryKind EntryKind(const QString& path) {
-    const QByteArray native = Native(path);
+    const QByteArray native = EncodeNativeName(path);
     struct stat st;
     if (path.isEmpty() || lstat(native.constData(), &st) != 0) {
         return kEntryMissing;
@@ -145,7 +141,7 @@ TEntryKind EntryKind(const QString& path) {
 
 bool ListFolder(const QString& folder, QList<TFolderEntry>& entries) {
     entries.clear();
-    DIR* dir = opendir(Native(folder).constData());
+    DIR* dir = opendir(EncodeNativeName(folder).constData());
     if (dir == nullptr) {
         return false;
     }
@@ -174,7 +170,7 @@ bool ListFolder(const QString& folder, QList<TFolderEntry>& entries) {
 TReadResult ReadRegularFile(const QString& path, qint64 maxBytes, QByteArray& content,
                             quint32* mode) {
     content.clear();
-    const QByteArray native = Native(path);
+    const QByteArray native = EncodeNativeName(path);
     struct stat before;
     if (stat(native.constData(), &before) != 0) {
         return errno == ENOENT || errno == ENOTDIR ? kReadMissing : kReadFailed;
@@ -239,7 +235,7 @@ bool ApplyFileTimes(const QString& path, const TFileTime& when) {
     struct timespec times[2];
     times[0].tv_sec = times[1].tv_sec = when.seconds;
     times[0].tv_nsec = times[1].tv_nsec = when.nanoseconds;
-    return utimensat(AT_FDCWD, Native(path).constData(), times, 0) == 0;
+    return utimensat(AT_FDCWD, EncodeNativeName(path).constData(), times, 0) == 0;
 }
 
 QString AbsolutePath(const QString& path) {
@@ -271,8 +267,8 @@ TWriteFileResult WriteFileInFolder(const QString& folder, const QString& name,
     if (folder.isEmpty()) {
         return kWriteFileNoFolder;
     }
-    const QByteArray target = Native(name);
-    TFdGuard dir{OpenOrMakeFolder(Native(folder))};
+    const QByteArray target = EncodeNativeName(name);
+    TFdGuard dir{OpenOrMakeFolder(EncodeNativeName(folder))};
     if (dir.fd < 0) {
         return kWriteFileNoFolder;
     }

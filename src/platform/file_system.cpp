@@ -20,8 +20,6 @@ namespace {
 constexpr unsigned long kMsdosMagic = 0x4d44;      // vfat, msdos
 constexpr unsigned long kExfatMagic = 0x2011BAB0;  // exfat
 
-QByteArray Native(const QString& path) { return EncodeNativeName(path); }
-
 QString DropTrailingSlash(QString path) {
     while (path.size() > 1 && path.endsWith('/')) {
         path.chop(1);
@@ -37,7 +35,7 @@ QString NearestExisting(const QString& path) {
     QString current = QDir::cleanPath(QFileInfo(path).absoluteFilePath());
     for (;;) {
         struct stat st;
-        if (stat(Native(current).constData(), &st) == 0) {
+        if (stat(EncodeNativeName(current).constData(), &st) == 0) {
             return current;
         }
         const QString parent = QFileInfo(current).path();
@@ -55,7 +53,7 @@ qint64 FileSize64(const QString& path) {
         return 0;
     }
     struct stat st;
-    if (stat(Native(path).constData(), &st) != 0 || !S_ISREG(st.st_mode)) {
+    if (stat(EncodeNativeName(path).constData(), &st) != 0 || !S_ISREG(st.st_mode)) {
         return 0;
     }
     return st.st_size;
@@ -63,12 +61,12 @@ qint64 FileSize64(const QString& path) {
 
 bool IsRegularFile(const QString& path) {
     struct stat st;
-    return !path.isEmpty() && stat(Native(path).constData(), &st) == 0 && S_ISREG(st.st_mode);
+    return !path.isEmpty() && stat(EncodeNativeName(path).constData(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
 bool IsFolder(const QString& path) {
     struct stat st;
-    return !path.isEmpty() && stat(Native(path).constData(), &st) == 0 && S_ISDIR(st.st_mode);
+    return !path.isEmpty() && stat(EncodeNativeName(path).constData(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
 int OpenRegularFile(const QString& path) {
@@ -78,7 +76,7 @@ int OpenRegularFile(const QString& path) {
     }
     // Non-blocking, so that opening a FIFO without a writer cannot hang; the flag is taken
     // off again for the regular file.
-    const int fd = open(Native(path).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    const int fd = open(EncodeNativeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) {
         return -1;
     }
@@ -97,7 +95,7 @@ int OpenRegularFile(const QString& path) {
 
 QString FollowLinks(const QString& path) {
     constexpr int kMaxLinks = 40;  // the kernel's own limit on links in one lookup
-    QByteArray current = Native(path);
+    QByteArray current = EncodeNativeName(path);
     for (int depth = 0; depth < kMaxLinks; ++depth) {
         struct stat st;
         if (lstat(current.constData(), &st) != 0 || !S_ISLNK(st.st_mode)) {
@@ -123,8 +121,8 @@ QString FollowLinks(const QString& path) {
 bool IsSameFile(const QString& a, const QString& b) {
     struct stat sa;
     struct stat sb;
-    if (!a.isEmpty() && !b.isEmpty() && stat(Native(a).constData(), &sa) == 0 &&
-        stat(Native(b).constData(), &sb) == 0) {
+    if (!a.isEmpty() && !b.isEmpty() && stat(EncodeNativeName(a).constData(), &sa) == 0 &&
+        stat(EncodeNativeName(b).constData(), &sb) == 0) {
         return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
     }
     return DropTrailingSlash(a) == DropTrailingSlash(b);
@@ -136,7 +134,7 @@ std::optional<quint64> FreeBytes(const QString& path) {
         return std::nullopt;
     }
     struct statvfs vfs;
-    if (statvfs(Native(existing).constData(), &vfs) != 0) {
+    if (statvfs(EncodeNativeName(existing).constData(), &vfs) != 0) {
         return std::nullopt;
     }
     return static_cast<quint64>(vfs.f_bavail) * static_cast<quint64>(vfs.f_frsize);
@@ -153,7 +151,7 @@ bool IsFatVolume(const QString& path) {
         return true;
     }
     struct statfs fs;
-    if (statfs(Native(existing).constData(), &fs) != 0) {
+    if (statfs(EncodeNativeName(existing).constData(), &fs) != 0) {
         return true;
     }
     const auto type = static_cast<unsigned long>(fs.f_type);
@@ -165,7 +163,7 @@ QString CreateTempFile() {
     if (folder.isEmpty() || !QFileInfo(folder).isDir()) {
         return {};  // Qt gives an empty path when $TMPDIR names no folder
     }
-    QByteArray name = Native(folder + "/qvkXXXXXX");
+    QByteArray name = EncodeNativeName(folder + "/qvkXXXXXX");
     const int fd = mkstemp(name.data());  // creates the file empty, mode 0600
     if (fd < 0) {
         return {};

@@ -12,7 +12,7 @@
 #include <condition_variable>
 #include <mutex>
 
-// What happened to a name, numbered as the change records of the original design.
+// What happened to a name; the numbers are those of the stored change records.
 enum TChangeAction : int {
     kChangeNone = 0,
     kChangeAdded = 1,
@@ -22,7 +22,7 @@ enum TChangeAction : int {
     kChangeRenamedTo = 5,
 };
 
-// What to watch: the original design's filter bits.
+// What to watch: bits that callers combine and keep with their settings.
 enum TChangeFilter : quint32 {
     kNotifyFileName = 0x001,    // files created, deleted, renamed
     kNotifyDirName = 0x002,     // folders created, deleted, renamed

@@ -13,8 +13,6 @@
 
 namespace {
 
-constexpr mode_t kPrivateFolderMode = 0700;
-constexpr mode_t kPrivateFileMode = 0600;
 constexpr mode_t kGroupAndOthers = 0077;
 
 bool IsFolder(const QByteArray& native) {

@@ -14,6 +14,10 @@ QString HomeFolder();
 // The folder for temporary files (no trailing "/").
 QString TempFolder();
 
+// The rights of the program's private files (stores, logs) and folders.
+inline constexpr unsigned kPrivateFileMode = 0600;
+inline constexpr unsigned kPrivateFolderMode = 0700;
+
 // Makes a folder with all missing parents; folders it makes are private (0700). True when
 // a folder exists there afterwards. Any thread.
 [[nodiscard]] bool MakeFolderPath(const QString& path);

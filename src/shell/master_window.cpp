@@ -2,6 +2,7 @@
 
 #include "platform/file_system.h"
 #include "ui/form_base.h"
+#include "shell/application.h"
 #include "shell/help_viewer.h"
 #include "shell/status_panel.h"
 #include "shell/welcome_window.h"
@@ -378,11 +379,14 @@ void TMaster::SelectTool(int index) {
         BeginBusy(QString::fromLatin1(entry->title), kBusyFade, kStatusInfo);
     }
     TFormBase* window = nullptr;
+    QString failure;
     try {
         window = entry->factory(pnlTool, ToolContext());
         window->setProperty("quivaToolIndex", index);
         window->PlaceInPanel(pnlTool);
     } catch (...) {
+        // The panel stays empty, and the user learns why.
+        failure = TApplication::FailureText(std::current_exception());
         delete window;
         window = nullptr;
     }
@@ -390,6 +394,9 @@ void TMaster::SelectTool(int index) {
         EndBusy(QString(), kBusyKeep, kStatusInfo);
     }
     if (window == nullptr) {
+        if (!failure.isEmpty()) {
+            ShowStatus(failure, false, kStatusError);
+        }
         return;
     }
     AdoptWindow(window, entry->helpContext);

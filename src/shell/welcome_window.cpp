@@ -1,5 +1,7 @@
 #include "shell/welcome_window.h"
 
+#include "base/version.h"
+
 #include <QLabel>
 #include <QMouseEvent>
 #include <QVBoxLayout>
@@ -45,7 +47,7 @@ TfrmBareSplash::TfrmBareSplash(QWidget* panel, const TToolContext& context)
     imgLogo->setObjectName(QStringLiteral("imgLogo"));
     imgLogo->setAlignment(Qt::AlignCenter);
     LoadLogo(imgLogo);
-    lblVer = new QLabel(QString::fromLatin1(kVersion), this);
+    lblVer = new QLabel(QString::fromLatin1(kQuivaVersion), this);
     lblVer->setObjectName(QStringLiteral("lblVer"));
     lblVer->setAlignment(Qt::AlignCenter);
     lblURL = new TUrlLabel(this);

@@ -29,7 +29,6 @@ class TfrmBareSplash : public TFormBase {
 public:
     TfrmBareSplash(QWidget* panel, const TToolContext& context);
 
-    static constexpr const char* kVersion = "1.01a";
 
     QLabel* imgLogo = nullptr;
     QLabel* lblVer = nullptr;

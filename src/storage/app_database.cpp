@@ -5,6 +5,7 @@
 #include "base/host.h"
 #include "base/settings_codec.h"
 #include "script/stored_scripts.h"
+#include "storage/sqlite_file.h"
 #include "storage/sqlite_layer.h"
 
 #include <QMutexLocker>
@@ -48,30 +49,26 @@ QByteArray MakeInstallationId() {
     return id;
 }
 
-bool CreateAppDatabaseFile(const QString& path) {
-    // Made private before SQLite writes a byte; its journal takes the same rights.
-    if (!CreatePrivateFile(path)) {
-        return false;
+namespace {
+
+// The tables of a new database, UTF-8 with pages of 1 KiB, and the shipped scripts.
+void BuildAppSchema(TSQLTables& db) {
+    db.ExecScript(QStringLiteral("PRAGMA page_size=%1; PRAGMA encoding='UTF-8'")
+                      .arg(TAppDatabase::kPageSize));
+    TSQLTransaction transaction(db);
+    for (const char* statement : kSchema) {
+        db.Exec(QString::fromLatin1(statement));
     }
-    try {
-        TSQLTables db(path, kBusyTimeoutMs, kSynchronousNormal, true);
-        db.ExecScript(QStringLiteral("PRAGMA page_size=%1; PRAGMA encoding='UTF-8'")
-                          .arg(TAppDatabase::kPageSize));
-        TSQLTransaction transaction(db);
-        for (const char* statement : kSchema) {
-            db.Exec(QString::fromLatin1(statement));
-        }
-        for (const auto& [name, text] : ShippedScripts()) {
-            db.Exec(QStringLiteral("INSERT INTO pScr (scrN, scrD) VALUES (?, ?)"),
-                    {name, EncodeSettings(text)});
-        }
-        transaction.Commit();
-    } catch (const ESQLite&) {
-        RemoveFile(path);
-        return false;
+    for (const auto& [name, text] : ShippedScripts()) {
+        db.Exec(QStringLiteral("INSERT INTO pScr (scrN, scrD) VALUES (?, ?)"),
+                {name, EncodeSettings(text)});
     }
-    return true;
+    transaction.Commit();
 }
+
+}  // namespace
+
+bool CreateAppDatabaseFile(const QString& path) { return CreateDatabaseFile(path, BuildAppSchema); }
 
 TAppDatabase::TAppDatabase(THost& host) : m_host(host) {}
 
@@ -84,11 +81,7 @@ bool TAppDatabase::Open(const QString& path, bool writable) {
     if (writable && EntryKind(path) == kEntryMissing) {
         // Built under another name and moved into place only when complete, so that an
         // interrupted first run never leaves a half-made database behind.
-        const QString building = path + QStringLiteral(".new");
-        RemoveFile(building);
-        if (CreateAppDatabaseFile(building) && !RenameFile(building, path)) {
-            RemoveFile(building);
-        }
+        (void)CreateDatabaseInPlace(path, BuildAppSchema);
     }
     m_host.SetFlag(kFlagUiDatabase, EntryKind(path) == kEntryFile);
     if (!m_host.IsFlagSet(kFlagUiDatabase)) {
@@ -134,11 +127,7 @@ void TAppDatabase::PrepareInstallationRow() {
 void TAppDatabase::Close(bool compact) {
     QMutexLocker locker(&m_lock);
     if (m_db && compact && m_writable) {
-        try {
-            m_db->ExecScript(QStringLiteral("vacuum"));
-        } catch (const ESQLite&) {
-            // Compacting is a courtesy; the data is already safe.
-        }
+        CompactDatabase(*m_db);
     }
     m_db.reset();
     m_writable = false;
@@ -213,7 +202,7 @@ void TAppDatabase::SaveBlob(const char* table, const char* keyColumn, const char
         transaction.Commit();
     } catch (const EQuiva& error) {
         locker.unlock();
-        m_host.ShowStatus(errorFormat.arg(error.Message(), keyText), false, 3);
+        m_host.ShowStatus(errorFormat.arg(error.Message(), keyText), false, kStatusError);
     }
 }
 
@@ -302,7 +291,7 @@ void TAppDatabase::WriteUserInfo(const QByteArray& column, const QByteArray& val
     } catch (const EQuiva& error) {
         locker.unlock();
         m_host.ShowStatus(QStringLiteral("Error %1 while writing user info").arg(error.Message()),
-                          false, 3);
+                          false, kStatusError);
     }
 }
 

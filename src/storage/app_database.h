@@ -12,10 +12,10 @@
 class THost;
 class TSQLTables;
 
-// Thread safety: every call on the connection runs under the database's own lock, so the
-// backup worker's write of the "Profiles" state never overlaps the main thread's use.
-// The lock is taken by each service and released before it returns; it is never held
-// while another lock of the program is taken.
+// Thread safety: every call on the connection runs under the database's own lock, so
+// services may be called from any thread without overlapping. The lock is taken by each
+// service and released before it returns; it is never held while another lock of the
+// program is taken.
 class TAppDatabase {
 public:
     explicit TAppDatabase(THost& host);

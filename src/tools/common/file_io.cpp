@@ -21,10 +21,6 @@ constexpr qint64 kBlockSize = 1 << 20;
 // Most bytes asked of one copy_file_range call; the kernel caps a call near 2 GiB.
 constexpr qint64 kRangeChunk = qint64(1) << 30;
 
-QByteArray Native(const QString& path) {
-    return EncodeNativeName(path);
-}
-
 QString ErrnoText(int error) {
     return QString::fromLocal8Bit(std::strerror(error));
 }
@@ -164,14 +160,14 @@ bool TReplacementFile::Open() {
         m_error = ErrnoText(EISDIR);
         return false;
     }
-    m_error = ReplaceRefusal(Native(m_final));
+    m_error = ReplaceRefusal(EncodeNativeName(m_final));
     if (!m_error.isEmpty()) {
         return false;
     }
     // Where the file system allows it the new content has no name until Commit, so that
     // nothing is left behind even when the program is killed meanwhile.
     const QString folder = FolderPart(m_final);
-    const int fd = open(Native(folder.isEmpty() ? QStringLiteral(".") : folder).constData(),
+    const int fd = open(EncodeNativeName(folder.isEmpty() ? QStringLiteral(".") : folder).constData(),
                         O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
     if (fd >= 0) {
         m_fd = fd;
@@ -197,7 +193,7 @@ bool TReplacementFile::CreateNamed(bool linkOpenFile) {
         for (int i = 0; i < 6; ++i) {
             candidate += QLatin1Char(kLetters[QRandomGenerator::global()->bounded(62)]);
         }
-        const QByteArray name = Native(candidate);
+        const QByteArray name = EncodeNativeName(candidate);
         bool made = false;
         if (linkOpenFile) {
             made = linkat(AT_FDCWD, openFile.constData(), AT_FDCWD, name.constData(),
@@ -243,10 +239,10 @@ bool TReplacementFile::Commit() {
     }
     if (m_error.isEmpty()) {
         // Again at the last moment: something else may have been put there meanwhile.
-        m_error = ReplaceRefusal(Native(m_final));
+        m_error = ReplaceRefusal(EncodeNativeName(m_final));
     }
     struct stat old;
-    const bool replacing = lstat(Native(m_final).constData(), &old) == 0;
+    const bool replacing = lstat(EncodeNativeName(m_final).constData(), &old) == 0;
     if (replacing && m_error.isEmpty()) {
         // The old file's permission bits, so that replacing never widens who may read it;
         // its new content reaches the disk before the old content is given up.
@@ -264,7 +260,7 @@ bool TReplacementFile::Commit() {
     }
     m_fd = -1;
     if (m_error.isEmpty() &&
-        rename(Native(m_tempPath).constData(), Native(m_final).constData()) != 0) {
+        rename(EncodeNativeName(m_tempPath).constData(), EncodeNativeName(m_final).constData()) != 0) {
         m_error = ErrnoText(errno);
     }
     if (!m_error.isEmpty()) {
@@ -283,7 +279,7 @@ void TReplacementFile::Discard() {
         m_fd = -1;
     }
     if (!m_tempPath.isEmpty()) {
-        unlink(Native(m_tempPath).constData());
+        unlink(EncodeNativeName(m_tempPath).constData());
         m_tempPath.clear();
     }
 }
@@ -340,13 +336,13 @@ bool ExistsAsNonFolder(const QString& path) {
         return false;
     }
     struct stat st;
-    if (lstat(Native(path).constData(), &st) != 0) {
+    if (lstat(EncodeNativeName(path).constData(), &st) != 0) {
         return false;
     }
     if (S_ISLNK(st.st_mode)) {
         // A link counts as what it points at; a dangling link is a name that exists.
         struct stat target;
-        return stat(Native(path).constData(), &target) != 0 || !S_ISDIR(target.st_mode);
+        return stat(EncodeNativeName(path).constData(), &target) != 0 || !S_ISDIR(target.st_mode);
     }
     return !S_ISDIR(st.st_mode);
 }
