@@ -4,7 +4,7 @@
 set -euo pipefail
 
 PACKAGES=(
-    g++ cmake ninja-build pkg-config ccache
+    g++ cmake ninja-build pkg-config ccache lld clang-format
     qt6-base-dev
     libsqlite3-dev zlib1g-dev libssl-dev libdeflate-dev
     libphp8.2-embed php8.2-dev

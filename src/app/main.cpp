@@ -1,12 +1,12 @@
 // The desktop program: single-instance guard, main window, message loop, orderly shutdown.
 #include "app/tool_table.h"
-#include "platform/folders.h"
-#include "platform/signal_watcher.h"
-#include "shell/application.h"
-#include "platform/instance_guard.h"
-#include "shell/master_window.h"
 #include "base/random.h"
+#include "platform/folders.h"
+#include "platform/instance_guard.h"
+#include "platform/signal_watcher.h"
 #include "script/script_engine.h"
+#include "shell/application.h"
+#include "shell/master_window.h"
 
 #include <QApplication>
 #include <QTimer>

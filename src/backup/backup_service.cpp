@@ -6,10 +6,11 @@
 #include "platform/file_system.h"
 #include "storage/app_stores.h"
 
-TBackupService::TBackupService(THost& host, TAppStores& stores)
-    : m_host(host), m_stores(stores) {}
+TBackupService::TBackupService(THost& host, TAppStores& stores) : m_host(host), m_stores(stores) {}
 
-TBackupService::~TBackupService() { Close(false); }
+TBackupService::~TBackupService() {
+    Close(false);
+}
 
 void TBackupService::Open(bool readOnly) {
     if (!m_store) {
@@ -36,7 +37,9 @@ void TBackupService::StartProfiles(bool autostart) {
     }
 }
 
-void TBackupService::StopProfiles() { m_profiles.reset(); }
+void TBackupService::StopProfiles() {
+    m_profiles.reset();
+}
 
 void TBackupService::CheckFreeSpace() {
     m_host.SetFlag(kFlagLowSpace, !HasFreeSpace(m_host.DataFolder()));

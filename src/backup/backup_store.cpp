@@ -2,11 +2,10 @@
 
 #include "backup/backup_log.h"
 #include "backup/version_blob.h"
-#include "platform/native_name.h"
 #include "base/day_number.h"
 #include "base/errors.h"
-#include "platform/native_name.h"
 #include "base/host.h"
+#include "platform/native_name.h"
 #include "storage/sqlite_file.h"
 #include "storage/sqlite_layer.h"
 

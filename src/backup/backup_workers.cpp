@@ -5,9 +5,9 @@
 #include "backup/encode_pool.h"
 #include "backup/profile.h"
 #include "backup/profiles.h"
-#include "platform/file_access.h"
 #include "base/errors.h"
 #include "base/host.h"
+#include "platform/file_access.h"
 #include "storage/app_stores.h"
 
 #include <QMutexLocker>

@@ -7,13 +7,13 @@
 #include "backup/backup_store.h"
 #include "backup/backup_workers.h"
 #include "backup/profiles.h"
+#include "base/errors.h"
+#include "base/host.h"
+#include "base/utilities.h"
 #include "platform/file_access.h"
 #include "platform/file_system.h"
 #include "platform/file_utilities.h"
 #include "platform/folder_watcher.h"
-#include "base/errors.h"
-#include "base/host.h"
-#include "base/utilities.h"
 
 #include <QtEndian>
 
@@ -465,8 +465,8 @@ void TProfile::OpenForMonitoring() {
     }
     RejectOwnFolders(m_target, OwnFolders(m_list.Host()));
     if (m_list.Store().IsReadOnly()) {
-        RaiseError(QStringLiteral("%1 can only be read, so no backup can run")
-                       .arg(m_list.Store().Path()));
+        RaiseError(
+            QStringLiteral("%1 can only be read, so no backup can run").arg(m_list.Store().Path()));
     }
     QList<TFolderEntry> entries;
     errno = 0;

@@ -3,14 +3,14 @@
 #include "backup/backup_log.h"
 #include "backup/profile.h"
 #include "base/bar_list.h"
+#include "base/errors.h"
+#include "base/host.h"
+#include "base/settings_codec.h"
+#include "base/utilities.h"
 #include "platform/file_access.h"
 #include "platform/file_system.h"
 #include "platform/file_utilities.h"
-#include "base/errors.h"
-#include "base/host.h"
 #include "storage/app_stores.h"
-#include "base/settings_codec.h"
-#include "base/utilities.h"
 
 #include <algorithm>
 

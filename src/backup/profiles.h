@@ -98,8 +98,8 @@ public:
         QString target;          // an absolute folder
         QStringList extensions;  // each with its dot
         bool recurse = true;
-        int sizeLimit = 6;       // index into the size limits (256 KiB)
-        int discardRule = 2;     // keep 20 most recent
+        int sizeLimit = 6;    // index into the size limits (256 KiB)
+        int discardRule = 2;  // keep 20 most recent
     };
     // Adds a profile after the rules every new profile meets, in this order: CheckName, "A
     // profile named %s exists already", CheckRoomForProfile, "Supply a target directory &

@@ -2,10 +2,10 @@
 #include "base/utilities.h"
 
 #include "backup/version_blob.h"
-#include "platform/file_access.h"
-#include "platform/native_name.h"
 #include "base/day_number.h"
 #include "base/errors.h"
+#include "platform/file_access.h"
+#include "platform/native_name.h"
 
 #include <QStringList>
 

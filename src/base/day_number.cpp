@@ -4,7 +4,7 @@
 
 namespace {
 constexpr double kMsPerDay = 86400000.0;
-constexpr double kLargestDayNumber = 2958465.0;  // 9999-12-31
+constexpr double kLargestDayNumber = 2958465.0;   // 9999-12-31
 constexpr double kSmallestDayNumber = -693593.0;  // 0001-01-01
 }  // namespace
 

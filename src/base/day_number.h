@@ -7,7 +7,9 @@
 #include <QDateTime>
 
 // The day numbering starts here (day 0).
-inline QDate DayNumberEpoch() { return QDate(1899, 12, 30); }
+inline QDate DayNumberEpoch() {
+    return QDate(1899, 12, 30);
+}
 
 // Day number of a date-time, read as wall-clock local time.
 double DayNumberFromDateTime(const QDateTime& dateTime);

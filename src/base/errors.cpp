@@ -4,4 +4,6 @@ EQuiva::EQuiva(QString message) : m_message(std::move(message)), m_utf8(m_messag
 
 EQuiva::EQuiva(const char* message) : EQuiva(QString::fromUtf8(message)) {}
 
-void RaiseError(const QString& message) { throw EQuiva(message); }
+void RaiseError(const QString& message) {
+    throw EQuiva(message);
+}

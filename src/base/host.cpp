@@ -9,9 +9,13 @@ THost* g_host = nullptr;
 
 }  // namespace
 
-THost* Host() { return g_host; }
+THost* Host() {
+    return g_host;
+}
 
-void SetHost(THost* host) { g_host = host; }
+void SetHost(THost* host) {
+    g_host = host;
+}
 
 THost::THost() = default;
 
@@ -50,7 +54,10 @@ bool THost::TakeFlag(int bit) {
 
 void THost::SetProgramFolder(const QString& folder) {
     m_programFolder = WithTrailingSlash(folder);
-    m_logsFolder = m_programFolder.isEmpty() ? QString() : m_programFolder + QStringLiteral("logs/");
+    m_logsFolder =
+        m_programFolder.isEmpty() ? QString() : m_programFolder + QStringLiteral("logs/");
 }
 
-void THost::SetDataFolderPath(const QString& folder) { m_dataFolder = WithTrailingSlash(folder); }
+void THost::SetDataFolderPath(const QString& folder) {
+    m_dataFolder = WithTrailingSlash(folder);
+}

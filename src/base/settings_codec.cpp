@@ -21,17 +21,17 @@ constexpr int kUsedAlphabets = 23;
 // (no "|", quotes, backslash or backquote); the last one is the alphabet's marker, and
 // the markers differ from one another. Only the first 23 are used.
 constexpr std::array<const char*, 24> kAlphabets = {
-    "8~SPdKsE$l&jt+yW5Y[M", ",4^H0*-8?POy$zxGUn{e", "amN^R7[!#yMGgQ%_<I}J",
-    "{H2~gkT:z(0;rb}a.@Fv", "6prd9,WRB*)u^K{ikyQD", ";Dn%I0!Ac,pN]*RlUBOG",
-    "_RE*#6m2IcY&0T@M4ufj", "ZAI;(l)hY<Fni&u{:k0p", "xcq$]>&nw{2=.l5}MCKE",
-    "WsFDAC25oZb(niup^3h_", ";]V(_&-<)>r!ZmB{}qxc", "?R.JFl=gnih;!VtpDd$W",
-    "TXY?6}{C1xf[^>esVHA]", "E65(?$o^3MNy>Uie}S@:", "+O-C!3s5H>YzdM<yIRq.",
-    "p4P^hO*bix@]{wLWTj<Q", "_^Xu<ZYM0mdyF$}?1#~(", "&AKLj]q%XDiRHb,$vtSn",
-    "EOYzt!inXTy+(8/PBNJ-", "aVt(zwBGF-*^X8yvfUpL", "I<Q%evroA~wTDy)/Si:K",
-    "1=WvCnI9,@E#NX2]8:dF", "OW~#1vc-,&z8T/R<w;f[", "9sEPwuOqHQ_)a@#;SG~k",
+    "8~SPdKsE$l&jt+yW5Y[M", ",4^H0*-8?POy$zxGUn{e", "amN^R7[!#yMGgQ%_<I}J", "{H2~gkT:z(0;rb}a.@Fv",
+    "6prd9,WRB*)u^K{ikyQD", ";Dn%I0!Ac,pN]*RlUBOG", "_RE*#6m2IcY&0T@M4ufj", "ZAI;(l)hY<Fni&u{:k0p",
+    "xcq$]>&nw{2=.l5}MCKE", "WsFDAC25oZb(niup^3h_", ";]V(_&-<)>r!ZmB{}qxc", "?R.JFl=gnih;!VtpDd$W",
+    "TXY?6}{C1xf[^>esVHA]", "E65(?$o^3MNy>Uie}S@:", "+O-C!3s5H>YzdM<yIRq.", "p4P^hO*bix@]{wLWTj<Q",
+    "_^Xu<ZYM0mdyF$}?1#~(", "&AKLj]q%XDiRHb,$vtSn", "EOYzt!inXTy+(8/PBNJ-", "aVt(zwBGF-*^X8yvfUpL",
+    "I<Q%evroA~wTDy)/Si:K", "1=WvCnI9,@E#NX2]8:dF", "OW~#1vc-,&z8T/R<w;f[", "9sEPwuOqHQ_)a@#;SG~k",
 };
 
-char Marker(int alphabet) { return kAlphabets[alphabet][kAlphabetLength - 1]; }
+char Marker(int alphabet) {
+    return kAlphabets[alphabet][kAlphabetLength - 1];
+}
 
 void AppendPadding(QByteArray& out, const char* alphabet) {
     for (int i = 0; i < kPaddingLength; ++i) {
@@ -40,8 +40,10 @@ void AppendPadding(QByteArray& out, const char* alphabet) {
 }
 
 int HexValue(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
     return -1;
 }
 
@@ -166,4 +168,6 @@ quint32 Hash32(const char* bytes, qsizetype length) {
     return h;
 }
 
-quint32 PathHash32(const QString& text) { return Hash32(text.toUtf8()); }
+quint32 PathHash32(const QString& text) {
+    return Hash32(text.toUtf8());
+}

@@ -27,7 +27,9 @@ QByteArray StreamDigest64(QIODevice& device);
 
 // 32-bit FNV-1 (basis 0x811C9DC5, prime 0x01000193).
 quint32 Hash32(const char* bytes, qsizetype length);
-inline quint32 Hash32(const QByteArray& bytes) { return Hash32(bytes.constData(), bytes.size()); }
+inline quint32 Hash32(const QByteArray& bytes) {
+    return Hash32(bytes.constData(), bytes.size());
+}
 
 // Hash32 of the text's UTF-8 form.
 quint32 PathHash32(const QString& text);

@@ -99,6 +99,10 @@ QString ReplaceAll(QString text, const QString& sub, const QString& replacement)
     return text;
 }
 
-int BoundIndex(int value, int maximum) { return value <= maximum ? value : 0; }
+int BoundIndex(int value, int maximum) {
+    return value <= maximum ? value : 0;
+}
 
-QByteArray BytesToHex(const QByteArray& bytes) { return bytes.toHex().toUpper(); }
+QByteArray BytesToHex(const QByteArray& bytes) {
+    return bytes.toHex().toUpper();
+}

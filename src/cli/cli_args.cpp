@@ -61,7 +61,8 @@ std::optional<qint64> ParseByteCount(const QString& text) {
     }
     bool ok = false;
     const qint64 value = digits.toLongLong(&ok);
-    if (!ok || value < 0 || digits.startsWith('+') || value > std::numeric_limits<qint64>::max() / unit) {
+    if (!ok || value < 0 || digits.startsWith('+') ||
+        value > std::numeric_limits<qint64>::max() / unit) {
         return std::nullopt;
     }
     return value * unit;

@@ -18,7 +18,9 @@ public:
 
     // The first usage error, or empty.
     const QString& Error() const { return m_error; }
-    bool Has(const QString& option) const { return m_switches.contains(option) || m_values.contains(option); }
+    bool Has(const QString& option) const {
+        return m_switches.contains(option) || m_values.contains(option);
+    }
     std::optional<QString> Value(const QString& option) const;
     const QStringList& Positional() const { return m_positional; }
 

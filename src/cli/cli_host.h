@@ -22,8 +22,8 @@ public:
 
     // Which stores a command opens.
     struct TStoreOptions {
-        bool backups = true;    // open backups.db in the data folder
-        bool writable = true;   // see TAppStores::TOptions
+        bool backups = true;           // open backups.db in the data folder
+        bool writable = true;          // see TAppStores::TOptions
         bool backupsReadOnly = false;  // backups.db for reading only (the store check)
     };
     // Opens the program's stores for the commands that need them. Nothing is compacted

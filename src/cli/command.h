@@ -11,9 +11,9 @@ class TCliHost;
 
 // Exit codes of every command.
 enum TCliExit : int {
-    kExitOk = 0,       // the action succeeded
-    kExitFailed = 1,   // the engine refused or failed; its message went to stderr
-    kExitUsage = 2,    // the command line was wrong; usage went to stderr
+    kExitOk = 0,      // the action succeeded
+    kExitFailed = 1,  // the engine refused or failed; its message went to stderr
+    kExitUsage = 2,   // the command line was wrong; usage went to stderr
 };
 
 struct TCliCommand {
@@ -29,5 +29,6 @@ const std::vector<TCliCommand>& CliCommands();
 // Adds a command; used through QUIVA_CLI_COMMAND.
 bool RegisterCliCommand(const TCliCommand& command);
 
-#define QUIVA_CLI_COMMAND(id, name, summary, function) \
-    [[maybe_unused]] static const bool g_cliCommand_##id = RegisterCliCommand({name, summary, function})
+#define QUIVA_CLI_COMMAND(id, name, summary, function)     \
+    [[maybe_unused]] static const bool g_cliCommand_##id = \
+        RegisterCliCommand({name, summary, function})

@@ -1,9 +1,9 @@
 // The command line: runs the program's engines for scripting.
-#include "cli/cli_host.h"
+#include "base/random.h"
 #include "base/version.h"
+#include "cli/cli_host.h"
 #include "cli/command.h"
 #include "platform/native_name.h"
-#include "base/random.h"
 #include "script/script_engine.h"
 
 #include <QCoreApplication>
@@ -40,7 +40,9 @@ void PrintUsage(FILE* out) {
 
 }  // namespace
 
-const std::vector<TCliCommand>& CliCommands() { return Commands(); }
+const std::vector<TCliCommand>& CliCommands() {
+    return Commands();
+}
 
 bool RegisterCliCommand(const TCliCommand& command) {
     auto& commands = Commands();

@@ -61,12 +61,14 @@ qint64 FileSize64(const QString& path) {
 
 bool IsRegularFile(const QString& path) {
     struct stat st;
-    return !path.isEmpty() && stat(EncodeNativeName(path).constData(), &st) == 0 && S_ISREG(st.st_mode);
+    return !path.isEmpty() && stat(EncodeNativeName(path).constData(), &st) == 0 &&
+           S_ISREG(st.st_mode);
 }
 
 bool IsFolder(const QString& path) {
     struct stat st;
-    return !path.isEmpty() && stat(EncodeNativeName(path).constData(), &st) == 0 && S_ISDIR(st.st_mode);
+    return !path.isEmpty() && stat(EncodeNativeName(path).constData(), &st) == 0 &&
+           S_ISDIR(st.st_mode);
 }
 
 int OpenRegularFile(const QString& path) {

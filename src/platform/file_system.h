@@ -43,7 +43,9 @@ std::optional<quint64> FreeBytes(const QString& path);
 constexpr quint64 kFreeSpaceThreshold = 16777216;  // 16 MiB
 
 // True when `bytes` free is enough (at least kFreeSpaceThreshold).
-constexpr bool IsEnoughFreeSpace(quint64 bytes) { return bytes >= kFreeSpaceThreshold; }
+constexpr bool IsEnoughFreeSpace(quint64 bytes) {
+    return bytes >= kFreeSpaceThreshold;
+}
 
 // True when the volume of the path has at least 16 MiB free; false when the query fails.
 bool HasFreeSpace(const QString& path);

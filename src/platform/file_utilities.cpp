@@ -6,7 +6,9 @@
 #include "platform/file_system.h"
 #include "platform/folders.h"
 
-QString WindowsFolder() { return HomeFolder(); }
+QString WindowsFolder() {
+    return HomeFolder();
+}
 
 QString MakeTempFileName() {
     const QString path = CreateTempFile();

@@ -7,16 +7,20 @@
 TMapStream::TMapStream(const QString& name, int timeoutMs, qint64 size) {
     m_size = (size <= 0 || size >= 0xFFFFFFFFLL) ? 65535u : static_cast<quint32>(size);
     m_timeout = (timeoutMs <= 0 || timeoutMs > 5000) ? 2000 : timeoutMs;
-    m_block = std::make_unique<TSharedBlock>(name, QStringLiteral("Lumeron_%1_MAP").arg(name),
-                                             m_size);
+    m_block =
+        std::make_unique<TSharedBlock>(name, QStringLiteral("Lumeron_%1_MAP").arg(name), m_size);
     if (!m_block->IsValid()) {
         RaiseError(QStringLiteral("%1 file mapping failed.").arg(name));
     }
 }
 
-bool TMapStream::Lock() { return m_block->Lock(m_timeout); }
+bool TMapStream::Lock() {
+    return m_block->Lock(m_timeout);
+}
 
-void TMapStream::Unlock() { m_block->Unlock(); }
+void TMapStream::Unlock() {
+    m_block->Unlock();
+}
 
 bool TMapStream::Clear() {
     if (!Lock()) {

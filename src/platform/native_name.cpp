@@ -5,7 +5,9 @@ namespace {
 constexpr char16_t kRawByteBase = 0xDC00;
 constexpr char16_t kReplacement = 0xFFFD;
 
-bool IsRawByteUnit(char16_t unit) { return unit >= 0xDC80 && unit <= 0xDCFF; }
+bool IsRawByteUnit(char16_t unit) {
+    return unit >= 0xDC80 && unit <= 0xDCFF;
+}
 
 // The length of the valid UTF-8 sequence at `at` (1 to 4), or 0 when the bytes there do
 // not start one. Overlong forms, surrogates and values past U+10FFFF are invalid.

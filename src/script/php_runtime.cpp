@@ -3,9 +3,9 @@
 // leaves behind (globals, functions, a fatal error, a timeout) is gone before the next run.
 #include "script/script_engine.h"
 
+#include <pthread.h>
 #include <csignal>
 #include <cstring>
-#include <pthread.h>
 #include <iterator>
 #include <thread>
 

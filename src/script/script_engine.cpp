@@ -33,7 +33,9 @@ TScriptEngine& TScriptEngine::Instance() {
     return engine;
 }
 
-void TScriptEngine::BlockStartForTesting(bool blocked) { g_startBlocked = blocked; }
+void TScriptEngine::BlockStartForTesting(bool blocked) {
+    g_startBlocked = blocked;
+}
 
 bool TScriptEngine::Start() {
     if (m_active) {

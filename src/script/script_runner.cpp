@@ -6,10 +6,12 @@
 TScriptRunner::TScriptRunner(THost& host, std::function<QByteArray(const QByteArray&)> fetchScript)
     : m_host(host), m_fetchScript(std::move(fetchScript)) {}
 
-void TScriptRunner::Start() { m_host.SetFlag(kFlagScriptEngine, TScriptEngine::Instance().Start()); }
+void TScriptRunner::Start() {
+    m_host.SetFlag(kFlagScriptEngine, TScriptEngine::Instance().Start());
+}
 
-void TScriptRunner::RunScript(const QByteArray& name, const QByteArray& variable,
-                              QByteArray& value, QByteArray& error) {
+void TScriptRunner::RunScript(const QByteArray& name, const QByteArray& variable, QByteArray& value,
+                              QByteArray& error) {
     error.clear();
     if (!m_host.IsFlagSet(kFlagScriptEngine)) {
         error = "FS_PHPE. Please contact us";

@@ -59,7 +59,9 @@ void ShowHelpContext(int context, QWidget* parent) {
     g_viewer->activateWindow();
 }
 
-int ShownHelpContext() { return g_viewer && g_viewer->isVisible() ? g_viewer->Context() : 0; }
+int ShownHelpContext() {
+    return g_viewer && g_viewer->isVisible() ? g_viewer->Context() : 0;
+}
 
 void CloseHelpViewer() {
     if (g_viewer) {

@@ -1,11 +1,11 @@
 #include "shell/master_window.h"
 
 #include "platform/file_system.h"
-#include "ui/form_base.h"
 #include "shell/application.h"
 #include "shell/help_viewer.h"
 #include "shell/status_panel.h"
 #include "shell/welcome_window.h"
+#include "ui/form_base.h"
 
 #include <QAbstractEventDispatcher>
 #include <QApplication>
@@ -417,7 +417,9 @@ void TMaster::ShowPanelWindow(TToolFactory factory, int helpContext, int kind,
     }
 }
 
-int TMaster::CheckInterval() const { return tmrCheck->interval(); }
+int TMaster::CheckInterval() const {
+    return tmrCheck->interval();
+}
 
 void TMaster::SetCheckInterval(int ms) {
     if (!m_intervalOverride) {

@@ -22,7 +22,9 @@ QColor TStatusPanel::TextColour() const {
     return StatusColour(m_kind, m_step, palette().color(QPalette::Button));
 }
 
-QSize TStatusPanel::sizeHint() const { return QSize(50, 19); }
+QSize TStatusPanel::sizeHint() const {
+    return QSize(50, 19);
+}
 
 void TStatusPanel::paintEvent(QPaintEvent* /*event*/) {
     QPainter painter(this);

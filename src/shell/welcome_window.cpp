@@ -52,8 +52,8 @@ TfrmBareSplash::TfrmBareSplash(QWidget* panel, const TToolContext& context)
     lblVer->setAlignment(Qt::AlignCenter);
     lblURL = new TUrlLabel(this);
     lblURL->setObjectName(QStringLiteral("lblURL"));
-    lblStart = new QLabel(QStringLiteral("Expand a node && select a tool").replace("&&", "&"),
-                          this);
+    lblStart =
+        new QLabel(QStringLiteral("Expand a node && select a tool").replace("&&", "&"), this);
     lblStart->setObjectName(QStringLiteral("lblStart"));
     lblStart->setAlignment(Qt::AlignCenter);
     layout->addWidget(imgLogo, 1);

@@ -29,7 +29,6 @@ class TfrmBareSplash : public TFormBase {
 public:
     TfrmBareSplash(QWidget* panel, const TToolContext& context);
 
-
     QLabel* imgLogo = nullptr;
     QLabel* lblVer = nullptr;
     TUrlLabel* lblURL = nullptr;

@@ -1,9 +1,9 @@
 #include "storage/app_database.h"
 
-#include "platform/file_access.h"
-#include "platform/folders.h"
 #include "base/host.h"
 #include "base/settings_codec.h"
+#include "platform/file_access.h"
+#include "platform/folders.h"
 #include "script/stored_scripts.h"
 #include "storage/sqlite_file.h"
 #include "storage/sqlite_layer.h"
@@ -68,7 +68,9 @@ void BuildAppSchema(TSQLTables& db) {
 
 }  // namespace
 
-bool CreateAppDatabaseFile(const QString& path) { return CreateDatabaseFile(path, BuildAppSchema); }
+bool CreateAppDatabaseFile(const QString& path) {
+    return CreateDatabaseFile(path, BuildAppSchema);
+}
 
 TAppDatabase::TAppDatabase(THost& host) : m_host(host) {}
 

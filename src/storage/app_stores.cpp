@@ -38,7 +38,9 @@ QByteArray MakeInstallKey() {
 
 TAppStores::TAppStores(THost& host) : m_host(host), m_db(host) {}
 
-TAppStores::~TAppStores() { Close(false); }
+TAppStores::~TAppStores() {
+    Close(false);
+}
 
 QString TAppStores::DatabasePath() const {
     return m_host.ProgramFolder() + QStringLiteral("qvde.d");
@@ -69,7 +71,9 @@ void TAppStores::Close(bool compact) {
     m_db.Close(compact && m_db.IsWritable());
 }
 
-bool TAppStores::Writable() const { return m_db.IsWritable(); }
+bool TAppStores::Writable() const {
+    return m_db.IsWritable();
+}
 
 void TAppStores::MakeDataFolder() {
     // The program's own Data folder is tightened like the program folder; a folder the user
@@ -132,7 +136,9 @@ void TAppStores::SaveToolState(const QByteArray& key, const QByteArray& state) {
     m_db.SaveToolState(key, state);
 }
 
-bool TAppStores::HasToolState(const QByteArray& key) { return m_db.HasToolState(key); }
+bool TAppStores::HasToolState(const QByteArray& key) {
+    return m_db.HasToolState(key);
+}
 
 std::optional<QByteArray> TAppStores::LoadProfileBlob(const QByteArray& profileId) {
     return m_db.LoadProfileBlob(profileId);
@@ -155,9 +161,13 @@ void TAppStores::WriteUserInfo(const QByteArray& column, const QByteArray& value
     m_db.WriteUserInfo(column, value, owner);
 }
 
-QByteArray TAppStores::InstallationId() const { return m_db.InstallationId(); }
+QByteArray TAppStores::InstallationId() const {
+    return m_db.InstallationId();
+}
 
-QByteArray TAppStores::FetchScript(const QByteArray& name) { return m_db.FetchScript(name); }
+QByteArray TAppStores::FetchScript(const QByteArray& name) {
+    return m_db.FetchScript(name);
+}
 
 QByteArray TAppStores::GetInstallKey() {
     if (!m_installKey.isEmpty() || !m_host.IsFlagSet(kFlagUiDatabase)) {

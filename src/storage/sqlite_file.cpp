@@ -18,7 +18,9 @@ namespace {
 constexpr int kNewFileBusyTimeoutMs = 100;
 constexpr int kNewFileSynchronous = 1;
 
-QString ErrnoText(int error) { return QString::fromLocal8Bit(std::strerror(error)); }
+QString ErrnoText(int error) {
+    return QString::fromLocal8Bit(std::strerror(error));
+}
 
 }  // namespace
 
@@ -74,8 +76,8 @@ void CompactDatabase(TSQLTables& db) {
 bool RenameNoReplace(const QString& from, const QString& to) {
     const QByteArray source = EncodeNativeName(from);
     const QByteArray target = EncodeNativeName(to);
-    if (::renameat2(AT_FDCWD, source.constData(), AT_FDCWD, target.constData(),
-                    RENAME_NOREPLACE) == 0) {
+    if (::renameat2(AT_FDCWD, source.constData(), AT_FDCWD, target.constData(), RENAME_NOREPLACE) ==
+        0) {
         return true;
     }
     if (errno != EINVAL && errno != ENOSYS) {

@@ -19,8 +19,7 @@ void SaveToolFields(TAppStores& stores, const QByteArray& key, const QList<QByte
     SaveToolText(stores, key, TBarList::Join(fields));
 }
 
-std::optional<TBarList> LoadToolFields(TAppStores& stores, const QByteArray& key,
-                                       qsizetype count) {
+std::optional<TBarList> LoadToolFields(TAppStores& stores, const QByteArray& key, qsizetype count) {
     const std::optional<QByteArray> text = LoadToolText(stores, key);
     if (!text) {
         return std::nullopt;

@@ -21,5 +21,4 @@ std::optional<QByteArray> LoadToolText(TAppStores& stores, const QByteArray& key
 void SaveToolFields(TAppStores& stores, const QByteArray& key, const QList<QByteArray>& fields);
 // The stored fields of a key when there are exactly `count` of them; none when nothing is
 // stored, the text is damaged or the count differs. Never raises. Main thread.
-std::optional<TBarList> LoadToolFields(TAppStores& stores, const QByteArray& key,
-                                       qsizetype count);
+std::optional<TBarList> LoadToolFields(TAppStores& stores, const QByteArray& key, qsizetype count);

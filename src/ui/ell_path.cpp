@@ -27,7 +27,9 @@ QString TEllPath::ShownText() const {
     return fontMetrics().elidedText(m_caption, Qt::ElideMiddle, width);
 }
 
-QSize TEllPath::sizeHint() const { return QSize(200, fontMetrics().height() + 6); }
+QSize TEllPath::sizeHint() const {
+    return QSize(200, fontMetrics().height() + 6);
+}
 
 void TEllPath::paintEvent(QPaintEvent* event) {
     QFrame::paintEvent(event);

@@ -2,12 +2,12 @@
 
 #include "base/errors.h"
 #include "base/host.h"
-#include "storage/tool_state.h"
 #include "base/settings_codec.h"
 #include "base/utilities.h"
 #include "platform/file_system.h"
 #include "platform/file_utilities.h"
 #include "platform/folders.h"
+#include "storage/tool_state.h"
 
 #include <QClipboard>
 #include <QDesktopServices>
@@ -160,8 +160,8 @@ void TFormBase::CopyTextToClipboard(const QString& text) {
 
 std::optional<QString> TFormBase::PickFolder(const QString& title, const QString& preselected) {
     const QString start = QFileInfo(preselected).isDir() ? preselected : QString();
-    QString folder = QFileDialog::getExistingDirectory(this, title, start,
-                                                       QFileDialog::ShowDirsOnly);
+    QString folder =
+        QFileDialog::getExistingDirectory(this, title, start, QFileDialog::ShowDirsOnly);
     if (folder.isEmpty()) {
         return std::nullopt;
     }
@@ -179,8 +179,8 @@ bool TFormBase::ConfirmYesNo(const QString& text, int helpContext) {
 }
 
 bool TFormBase::ShellOpen(const QString& target) {
-    const QUrl url = QFileInfo::exists(target) ? QUrl::fromLocalFile(target)
-                                               : QUrl::fromUserInput(target);
+    const QUrl url =
+        QFileInfo::exists(target) ? QUrl::fromLocalFile(target) : QUrl::fromUserInput(target);
     return !QDesktopServices::openUrl(url);
 }
 

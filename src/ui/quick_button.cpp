@@ -1,3 +1,5 @@
 #include "ui/quick_button.h"
 
-TQuickButton::TQuickButton(QWidget* parent) : QToolButton(parent) { setAutoRaise(true); }
+TQuickButton::TQuickButton(QWidget* parent) : QToolButton(parent) {
+    setAutoRaise(true);
+}

@@ -13,12 +13,12 @@ class TFormBase;
 using TToolFactory = TFormBase* (*)(QWidget* panel, const TToolContext& context);
 
 struct TToolEntry {
-    int index;              // registry index, also the tree node's key
-    const char* category;   // tree category node
-    const char* nodeText;   // tree tool node
+    int index;             // registry index, also the tree node's key
+    const char* category;  // tree category node
+    const char* nodeText;  // tree tool node
     int helpContext;
-    TToolFactory factory;   // nullptr until the tool is built: the panel stays empty
-    const char* title;      // the caption shown while it is created; nullptr: no busy state
+    TToolFactory factory;  // nullptr until the tool is built: the panel stays empty
+    const char* title;     // the caption shown while it is created; nullptr: no busy state
 };
 
 using TToolTable = std::vector<TToolEntry>;

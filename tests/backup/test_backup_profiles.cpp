@@ -1,6 +1,5 @@
 // Backup profiles: selection rules, mask matching, the profile blob, naming, readiness,
 // counters and their recovery, deletion.
-#include "platform/file_utilities.h"
 #include "backup/backup_log.h"
 #include "backup/backup_store.h"
 #include "backup/profile.h"
@@ -10,6 +9,7 @@
 #include "base/errors.h"
 #include "base/settings_codec.h"
 #include "base/utilities.h"
+#include "platform/file_utilities.h"
 #include "storage/sqlite_layer.h"
 #include "support/test_dir.h"
 #include "support/test_host.h"

@@ -3,9 +3,9 @@
 #include "backup/backup_log.h"
 #include "backup/backup_store.h"
 #include "backup/version_blob.h"
-#include "platform/native_name.h"
 #include "base/day_number.h"
 #include "base/errors.h"
+#include "platform/native_name.h"
 #include "storage/sqlite_layer.h"
 #include "support/test_dir.h"
 #include "support/test_host.h"
@@ -16,9 +16,9 @@
 
 #include <sqlite3.h>
 
-#include <csignal>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <csignal>
 
 #include <gtest/gtest.h>
 

@@ -1,10 +1,10 @@
 // The digests: published vectors, Quivash against a plain reading of its definition (with
 // the vector unit on and off, across block, group and reduce boundaries), and the published
 // digests cross-checked with Debian's tools and Python's zlib on real files.
+#include "base/digests.h"
 #include "base/errors.h"
 #include "support/test_dir.h"
 #include "tools/checksummer/checksummer.h"
-#include "base/digests.h"
 
 #include <QBuffer>
 #include <QFile>

@@ -103,7 +103,11 @@ TEST(DecodeSettings, ShortOrMalformedTextsGiveEmpty) {
     const QByteArray rest = "abc";
     EXPECT_EQ(DecodeSettings(Digest64(rest) + rest), QByteArray());
     // A correct digest over a text whose marker belongs to no alphabet.
-    const QByteArray noMarker = "000000" "00" "|" "000000";
+    const QByteArray noMarker =
+        "000000"
+        "00"
+        "|"
+        "000000";
     EXPECT_EQ(DecodeSettings(Digest64(noMarker) + noMarker), QByteArray());
     // Truncated and extended texts fail the digest.
     const QByteArray encoded = EncodeSettings("abc|");

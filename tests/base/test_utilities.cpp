@@ -1,8 +1,8 @@
 // The shared utility functions: numbers, texts, stamps, day numbers and file times.
-#include "platform/file_utilities.h"
 #include "base/day_number.h"
 #include "base/errors.h"
 #include "base/utilities.h"
+#include "platform/file_utilities.h"
 #include "support/test_dir.h"
 
 #include <QFileInfo>
@@ -76,10 +76,8 @@ TEST(RejectOwnFolders, SameFolderOnDiskOrSameText) {
     const QStringList folders{own, dir.Sub("missing-data/")};
     const QString message = "Quiva application, data & log folders cannot be monitored";
     EXPECT_EQ(ErrorOf([&] { RejectOwnFolders(dir.Sub("program"), folders); }), message);
-    EXPECT_EQ(ErrorOf([&] { RejectOwnFolders(dir.Sub("program/../program/"), folders); }),
-              message);
-    ASSERT_EQ(symlink(own.toLocal8Bit().constData(), dir.Sub("link").toLocal8Bit().constData()),
-              0);
+    EXPECT_EQ(ErrorOf([&] { RejectOwnFolders(dir.Sub("program/../program/"), folders); }), message);
+    ASSERT_EQ(symlink(own.toLocal8Bit().constData(), dir.Sub("link").toLocal8Bit().constData()), 0);
     EXPECT_EQ(ErrorOf([&] { RejectOwnFolders(dir.Sub("link"), folders); }), message);
     EXPECT_EQ(ErrorOf([&] { RejectOwnFolders(dir.Sub("missing-data"), folders); }), message);
     EXPECT_EQ(ErrorOf([&] { RejectOwnFolders(other, folders); }), "");
@@ -182,10 +180,10 @@ TEST_F(LocalZone, FileTimesUseTheRealLocalOffsetOfTheMoment) {
     const double noon = 0.5;
     const TFileTime winter = DateTimeToFileTimeUtc(noon, winterDate);
     const TFileTime summer = DateTimeToFileTimeUtc(noon, summerDate);
-    EXPECT_EQ(winter.seconds, QDateTime(QDate(2024, 1, 15), QTime(11, 0), QTimeZone::utc())
-                                  .toSecsSinceEpoch());
-    EXPECT_EQ(summer.seconds, QDateTime(QDate(2024, 7, 15), QTime(10, 0), QTimeZone::utc())
-                                  .toSecsSinceEpoch());
+    EXPECT_EQ(winter.seconds,
+              QDateTime(QDate(2024, 1, 15), QTime(11, 0), QTimeZone::utc()).toSecsSinceEpoch());
+    EXPECT_EQ(summer.seconds,
+              QDateTime(QDate(2024, 7, 15), QTime(10, 0), QTimeZone::utc()).toSecsSinceEpoch());
 
     double back = 0;
     ASSERT_TRUE(FileTimeToLocalDateTime(summer, back));

@@ -3,8 +3,8 @@
 // make the length field match the keys; bit 2: the payload is given unscrambled) and a
 // 24-bit expected size; the rest is the blob. A blob that decodes is encoded again both
 // ways and must decode to the same bytes.
-#include "storage/app_stores.h"
 #include "fuzz_target.h"
+#include "storage/app_stores.h"
 
 #include "backup/version_blob.h"
 #include "base/errors.h"

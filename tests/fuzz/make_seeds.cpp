@@ -3,13 +3,13 @@
 // digest or key). The generator is seeded, so a second run writes the same files.
 //
 //   fuzz_make_seeds FOLDER     (writes FOLDER/settings, FOLDER/profile_blob, FOLDER/version_blob)
-#include "storage/app_stores.h"
 #include "backup/profile.h"
 #include "backup/profiles.h"
 #include "backup/version_blob.h"
 #include "base/host.h"
 #include "base/random.h"
 #include "base/settings_codec.h"
+#include "storage/app_stores.h"
 #include "support/test_dir.h"
 #include "support/test_host.h"
 

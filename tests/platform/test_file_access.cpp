@@ -8,7 +8,6 @@
 #include <QDateTime>
 #include <QFileInfo>
 
-#include <csignal>
 #include <pwd.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
@@ -16,6 +15,7 @@
 #include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <csignal>
 
 #include <gtest/gtest.h>
 

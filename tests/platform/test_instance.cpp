@@ -1,9 +1,9 @@
 // The single-instance guard and the shared block it keeps the running instance's identity
 // in.
-#include "platform/folders.h"
-#include "platform/instance_lock.h"
 #include "base/errors.h"
+#include "platform/folders.h"
 #include "platform/instance_guard.h"
+#include "platform/instance_lock.h"
 #include "platform/map_stream.h"
 #include "support/test_dir.h"
 

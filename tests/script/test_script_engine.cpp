@@ -8,10 +8,10 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
 #include <csignal>
 #include <cstdio>
 #include <functional>
-#include <unistd.h>
 
 namespace {
 

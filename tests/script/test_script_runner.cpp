@@ -1,9 +1,9 @@
 // The host services: flags, FailWith, BytesToHex and the script runner with the real
 // PHP engine and the scripts stored in a real application database.
-#include "base/utilities.h"
 #include "base/errors.h"
-#include "script/script_engine.h"
 #include "base/settings_codec.h"
+#include "base/utilities.h"
+#include "script/script_engine.h"
 #include "storage/sqlite_layer.h"
 #include "support/test_dir.h"
 #include "support/test_host.h"
@@ -96,14 +96,15 @@ TEST_F(ScriptRunner, PwdChkAcceptsAndRefuses) {
         bool accepted;
     };
     const Case cases[] = {
-        {"abcdef1", true},  {"1234567", true},  {"Passw0rdLong", true}, {"abc1", false},
-        {"abcdefg", false}, {"abc 1234", false}, {"abc-1234", false},   {"", false},
-        {"pässw0rd", false},
+        {"abcdef1", true},   {"1234567", true},  {"Passw0rdLong", true},
+        {"abc1", false},     {"abcdefg", false}, {"abc 1234", false},
+        {"abc-1234", false}, {"", false},        {"pässw0rd", false},
     };
     for (const Case& c : cases) {
         QByteArray value = c.password;
         const QByteArray error = Run("pwdchk", "pwd", value);
-        EXPECT_EQ(error.isEmpty(), c.accepted) << c.password.constData() << ": " << error.constData();
+        EXPECT_EQ(error.isEmpty(), c.accepted)
+            << c.password.constData() << ": " << error.constData();
         EXPECT_EQ(value, c.password);
     }
 }
@@ -114,9 +115,16 @@ TEST_F(ScriptRunner, GfmAcceptsAndRefuses) {
         bool accepted;
     };
     const Case cases[] = {
-        {"*.txt", true}, {"a?c.*", true},      {"*", true},     {"", false},
-        {"   ", false},  {"sub/*.txt", false}, {".", false},    {"..", false},
-        {QByteArray(300, 'a'), false},         {QByteArray("a\0b", 3), false},
+        {"*.txt", true},
+        {"a?c.*", true},
+        {"*", true},
+        {"", false},
+        {"   ", false},
+        {"sub/*.txt", false},
+        {".", false},
+        {"..", false},
+        {QByteArray(300, 'a'), false},
+        {QByteArray("a\0b", 3), false},
     };
     for (const Case& c : cases) {
         QByteArray value = c.mask;
@@ -132,7 +140,7 @@ TEST_F(ScriptRunner, MissingScriptIsRefusedByName) {
 }
 
 TEST_F(ScriptRunner, ScriptsChangeTheValueWrappedOrNot) {
-    StoreScript("upper", "$v = strtoupper($v);");            // wrapped in "<? ... ?>"
+    StoreScript("upper", "$v = strtoupper($v);");                   // wrapped in "<? ... ?>"
     StoreScript("tagged", "<?php $v = $v . '|' . strlen($v); ?>");  // run as it is
     StoreScript("refuse", "<? if ($v == 'no') { $err = 'Refused: ' . $v; } ?>");
     QByteArray value = "abc";

@@ -1,13 +1,13 @@
 // The main window, the tool window base and the status panel, driven headless.
 #include "app/tool_table.h"
 #include "base/errors.h"
-#include "ui/form_base.h"
+#include "base/settings_codec.h"
 #include "shell/help_viewer.h"
 #include "shell/master_window.h"
-#include "base/settings_codec.h"
 #include "shell/status_panel.h"
 #include "shell/welcome_window.h"
 #include "support/test_dir.h"
+#include "ui/form_base.h"
 
 #include <QCheckBox>
 #include <QGroupBox>
@@ -81,9 +81,7 @@ protected:
         m_master = std::make_unique<TMaster>(m_dir.Sub("prog"), tools);
         m_master->Tick = [this] { return m_now; };
     }
-    void TearDown() override {
-        m_master.reset();
-    }
+    void TearDown() override { m_master.reset(); }
     TFakeTool* Fake() const { return dynamic_cast<TFakeTool*>(m_master->CurrentWindow()); }
     QTreeWidgetItem* Node(const QString& text) const {
         const auto found =

@@ -1,6 +1,6 @@
 // The SQLite access layer on real database files.
-#include "storage/sqlite_layer.h"
 #include "platform/native_name.h"
+#include "storage/sqlite_layer.h"
 #include "support/test_dir.h"
 
 #include <QDir>
@@ -42,10 +42,10 @@ TEST(SQLiteKinds, FromTheWholeDeclaredTypeIgnoringCase) {
         TSQLKind kind;
     };
     const Case cases[] = {
-        {"TEXT", kKindText},      {"string", kKindText},     {"Char", kKindText},
-        {"VARCHAR", kKindText},   {"VARCHAR(10)", kKindOther}, {"INTEGER", kKindInteger},
-        {"int", kKindOther},      {"boolean", kKindBoolean}, {"Numeric", kKindReal},
-        {"FLOAT", kKindReal},     {"double", kKindReal},     {"BLOB", kKindBlob},
+        {"TEXT", kKindText},    {"string", kKindText},       {"Char", kKindText},
+        {"VARCHAR", kKindText}, {"VARCHAR(10)", kKindOther}, {"INTEGER", kKindInteger},
+        {"int", kKindOther},    {"boolean", kKindBoolean},   {"Numeric", kKindReal},
+        {"FLOAT", kKindReal},   {"double", kKindReal},       {"BLOB", kKindBlob},
         {nullptr, kKindOther},
     };
     for (const Case& c : cases) {
@@ -58,8 +58,8 @@ TEST(SQLiteOpen, BusyTimeoutClamp) {
         int in;
         int out;
     };
-    for (const Case c : {Case{200, 10}, Case{4, 10}, Case{5, 5}, Case{100, 100}, Case{101, 10},
-                         Case{-1, 10}}) {
+    for (const Case c :
+         {Case{200, 10}, Case{4, 10}, Case{5, 5}, Case{100, 100}, Case{101, 10}, Case{-1, 10}}) {
         EXPECT_EQ(TSQLTables::ClampBusyTimeout(c.in), c.out) << c.in;
     }
 }
@@ -84,8 +84,8 @@ TEST_F(SQLiteLayer, EmptyResultIsAtEndAndReadsRaise30) {
 
 TEST_F(SQLiteLayer, TypedReadsAndTheirKinds) {
     m_db->Exec("INSERT INTO t VALUES (?, ?, ?, ?, ?, ?)",
-               {qint64(7), QStringLiteral("Grüße"), qint64(2), 0.5, TSQLBlob{QByteArray("\x00\x01z", 3)},
-                QStringLiteral("misc")});
+               {qint64(7), QStringLiteral("Grüße"), qint64(2), 0.5,
+                TSQLBlob{QByteArray("\x00\x01z", 3)}, QStringLiteral("misc")});
     const auto r = m_db->Query("SELECT id, name, flag, size, data, misc, id + 1 FROM t", 10, 1);
     ASSERT_EQ(r->RowCount(), 1);
     EXPECT_EQ(r->GetInt(0), 7);
@@ -185,9 +185,8 @@ TEST_F(SQLiteLayer, BoundValuesAreNeverSql) {
     const auto exact = m_db->Query("SELECT id FROM t WHERE name = ?", 1, 10, {hostile});
     ASSERT_EQ(exact->RowCount(), 1);
     EXPECT_EQ(exact->GetInt(0), 1);
-    const auto escaped =
-        m_db->Query("SELECT id FROM t WHERE name LIKE ? ESCAPE '\\'", 1, 10,
-                    {QStringLiteral("x\\%\\_y%")});
+    const auto escaped = m_db->Query("SELECT id FROM t WHERE name LIKE ? ESCAPE '\\'", 1, 10,
+                                     {QStringLiteral("x\\%\\_y%")});
     ASSERT_EQ(escaped->RowCount(), 1);
     EXPECT_EQ(escaped->GetInt(0), 2);
 }

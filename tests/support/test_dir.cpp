@@ -27,7 +27,9 @@ TestDir::~TestDir() {
     }
 }
 
-QString TestDir::Sub(const QString& relative) const { return m_dir.filePath(relative); }
+QString TestDir::Sub(const QString& relative) const {
+    return m_dir.filePath(relative);
+}
 
 QString TestDir::Write(const QString& relative, const QByteArray& content) {
     const QString path = Sub(relative);

@@ -81,8 +81,7 @@ public:
     QByteArray ReadUserInfo(const QByteArray& column, const QByteArray& owner) {
         return m_stores.ReadUserInfo(column, owner);
     }
-    void WriteUserInfo(const QByteArray& column, const QByteArray& value,
-                       const QByteArray& owner) {
+    void WriteUserInfo(const QByteArray& column, const QByteArray& value, const QByteArray& owner) {
         m_stores.WriteUserInfo(column, value, owner);
     }
     QByteArray InstallationId() const { return m_stores.InstallationId(); }

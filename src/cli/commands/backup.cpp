@@ -6,7 +6,10 @@
 #include "backup/profiles.h"
 #include "backup/version_blob.h"
 #include "backup/version_restore.h"
+#include "base/day_number.h"
+#include "base/errors.h"
 #include "base/utf16le.h"
+#include "base/utilities.h"
 #include "cli/cli_args.h"
 #include "cli/cli_host.h"
 #include "cli/command.h"
@@ -14,9 +17,6 @@
 #include "platform/file_system.h"
 #include "platform/folders.h"
 #include "platform/native_name.h"
-#include "base/day_number.h"
-#include "base/errors.h"
-#include "base/utilities.h"
 
 #include <QDir>
 #include <QEventLoop>

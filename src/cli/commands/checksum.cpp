@@ -1,9 +1,9 @@
 // `quiva checksum`: the Checksummer's digests of files, all five from one read of each.
+#include "base/errors.h"
 #include "cli/cli_args.h"
 #include "cli/cli_host.h"
 #include "cli/command.h"
 #include "platform/native_name.h"
-#include "base/errors.h"
 #include "tools/checksummer/checksummer.h"
 
 #include <QStringList>

@@ -2,10 +2,10 @@
 // handling, size options and running an engine action with the program's exit codes.
 #pragma once
 
+#include "base/errors.h"
 #include "cli/cli_args.h"
 #include "cli/cli_host.h"
 #include "cli/command.h"
-#include "base/errors.h"
 
 #include <QStringList>
 

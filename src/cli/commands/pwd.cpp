@@ -1,9 +1,9 @@
 // `quiva pwd`: the Pwd Maker's six passwords for a site, from the master password read on
 // standard input and this installation's key.
+#include "base/errors.h"
 #include "cli/cli_args.h"
 #include "cli/cli_host.h"
 #include "cli/command.h"
-#include "base/errors.h"
 #include "tools/pwdmaker/pwd_maker.h"
 
 #include <QStringList>

@@ -1,8 +1,8 @@
 #include "tools/checksummer/checksummer.h"
 
+#include "base/errors.h"
 #include "platform/file_system.h"
 #include "platform/native_name.h"
-#include "base/errors.h"
 
 #include <QFile>
 

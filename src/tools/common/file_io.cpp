@@ -167,8 +167,9 @@ bool TReplacementFile::Open() {
     // Where the file system allows it the new content has no name until Commit, so that
     // nothing is left behind even when the program is killed meanwhile.
     const QString folder = FolderPart(m_final);
-    const int fd = open(EncodeNativeName(folder.isEmpty() ? QStringLiteral(".") : folder).constData(),
-                        O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+    const int fd =
+        open(EncodeNativeName(folder.isEmpty() ? QStringLiteral(".") : folder).constData(),
+             O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
     if (fd >= 0) {
         m_fd = fd;
         return true;
@@ -259,8 +260,8 @@ bool TReplacementFile::Commit() {
         m_error = ErrnoText(errno);
     }
     m_fd = -1;
-    if (m_error.isEmpty() &&
-        rename(EncodeNativeName(m_tempPath).constData(), EncodeNativeName(m_final).constData()) != 0) {
+    if (m_error.isEmpty() && rename(EncodeNativeName(m_tempPath).constData(),
+                                    EncodeNativeName(m_final).constData()) != 0) {
         m_error = ErrnoText(errno);
     }
     if (!m_error.isEmpty()) {

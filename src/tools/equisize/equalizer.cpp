@@ -2,12 +2,12 @@
 #include "storage/tool_state.h"
 
 #include "base/bar_list.h"
-#include "platform/file_system.h"
-#include "platform/native_name.h"
 #include "base/errors.h"
 #include "base/host.h"
 #include "base/settings_codec.h"
 #include "base/utilities.h"
+#include "platform/file_system.h"
+#include "platform/native_name.h"
 #include "tools/common/file_io.h"
 
 #include <algorithm>

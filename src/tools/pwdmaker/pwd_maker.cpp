@@ -1,10 +1,10 @@
 #include "tools/pwdmaker/pwd_maker.h"
 
 #include "base/bar_list.h"
-#include "base/host.h"
-#include "script/script_runner.h"
-#include "base/utilities.h"
 #include "base/digests.h"
+#include "base/host.h"
+#include "base/utilities.h"
+#include "script/script_runner.h"
 
 #include <QString>
 
@@ -144,8 +144,7 @@ TPasswords DerivePasswords(const QByteArray& master, const QByteArray& mnemonic,
 }
 
 std::optional<TPasswords> GeneratePasswords(THost& host, TScriptRunner& scripts,
-                                            const QByteArray& master,
-                                            const QByteArray& mnemonic,
+                                            const QByteArray& master, const QByteArray& mnemonic,
                                             const QByteArray& installKey) {
     if (mnemonic.isEmpty()) {
         host.ShowStatus(QStringLiteral("First enter a site mnemonic!"), false, kStatusError);

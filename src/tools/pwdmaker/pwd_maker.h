@@ -61,8 +61,7 @@ TPasswords DerivePasswords(const QByteArray& master, const QByteArray& mnemonic,
 // raised as EQuiva through FailWith and nothing is derived. Returns the six passwords
 // from the master password as the script left it. Main thread (runs a script).
 std::optional<TPasswords> GeneratePasswords(THost& host, TScriptRunner& scripts,
-                                            const QByteArray& master,
-                                            const QByteArray& mnemonic,
+                                            const QByteArray& master, const QByteArray& mnemonic,
                                             const QByteArray& installKey);
 
 // ---- clearing after idle time ---------------------------------------------------------

@@ -1,14 +1,14 @@
 #include "windows/checksummer/hash_window.h"
 
-#include "base/host.h"
-#include "storage/tool_state.h"
-#include "ui/ell_path.h"
-#include "platform/file_system.h"
-#include "platform/native_name.h"
 #include "base/errors.h"
+#include "base/host.h"
 #include "base/settings_codec.h"
 #include "base/utilities.h"
+#include "platform/file_system.h"
+#include "platform/native_name.h"
+#include "storage/tool_state.h"
 #include "tools/checksummer/checksummer.h"
+#include "ui/ell_path.h"
 
 #include <QEvent>
 #include <QFileDialog>
@@ -67,8 +67,7 @@ QString AskSourceFileDialog(QWidget* parent, const QString& title, const QString
     return dialog.selectedFiles().constFirst();
 }
 
-TfrmHash::TfrmHash(QWidget* panel, const TToolContext& context)
-    : TFormBase(panel, context) {
+TfrmHash::TfrmHash(QWidget* panel, const TToolContext& context) : TFormBase(panel, context) {
     setFixedSize(kWindowWidth, kWindowHeight);
     AskSourceFile = [this](const QString& title, const QString& filter, const QString& folder) {
         return AskSourceFileDialog(this, title, filter, folder);

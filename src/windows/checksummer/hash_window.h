@@ -2,8 +2,8 @@
 // off the window thread and shown row by row; a click on a filled row copies it.
 #pragma once
 
-#include "ui/form_base.h"
 #include "base/digests.h"
+#include "ui/form_base.h"
 
 #include <QByteArray>
 #include <QString>

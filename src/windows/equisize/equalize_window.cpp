@@ -1,14 +1,14 @@
 #include "windows/equisize/equalize_window.h"
 
+#include "base/errors.h"
 #include "base/host.h"
-#include "ui/ell_path.h"
 #include "platform/file_system.h"
 #include "platform/native_name.h"
-#include "base/errors.h"
-#include "ui/window_parts.h"
-#include "ui/file_dialogs.h"
 #include "tools/common/file_io.h"
 #include "tools/equisize/equalizer.h"
+#include "ui/ell_path.h"
+#include "ui/file_dialogs.h"
+#include "ui/window_parts.h"
 
 #include <QButtonGroup>
 #include <QFrame>

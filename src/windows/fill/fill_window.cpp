@@ -1,15 +1,15 @@
 #include "windows/fill/fill_window.h"
 
-#include "base/host.h"
-#include "platform/file_utilities.h"
-#include "ui/ell_path.h"
 #include "base/errors.h"
+#include "base/host.h"
 #include "base/utilities.h"
-#include "ui/window_parts.h"
-#include "ui/file_dialogs.h"
+#include "platform/file_utilities.h"
 #include "tools/common/file_io.h"
-#include "ui/size_sliders.h"
 #include "tools/fill/filler.h"
+#include "ui/ell_path.h"
+#include "ui/file_dialogs.h"
+#include "ui/size_sliders.h"
+#include "ui/window_parts.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -22,8 +22,8 @@
 #include <QSlider>
 #include <QStyle>
 #include <QThread>
-#include <QValidator>
 #include <QVBoxLayout>
+#include <QValidator>
 
 #include <algorithm>
 
@@ -52,8 +52,7 @@ QLineEdit* MakeHexEdit(QWidget* parent, const char* name, int maxChars, const ch
 
 }  // namespace
 
-TfrmFill::TfrmFill(QWidget* panel, const TToolContext& context)
-    : TFormBase(panel, context) {
+TfrmFill::TfrmFill(QWidget* panel, const TToolContext& context) : TFormBase(panel, context) {
     setFixedSize(kClientWidth, kClientHeight);
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
@@ -232,9 +231,10 @@ void TfrmFill::DoFill() {
         QThread::msleep(static_cast<unsigned long>(std::max(0, NoticePauseMs)));
     }
 
-    RunBusy(QString::fromLatin1(kFillingText), QString::fromLatin1(kFillingCompleteText), [this, &plan] {
-        Fill(plan, [this](int percent) { ShowProgress(PercentDoneText(percent)); });
-    });
+    RunBusy(QString::fromLatin1(kFillingText), QString::fromLatin1(kFillingCompleteText),
+            [this, &plan] {
+                Fill(plan, [this](int percent) { ShowProgress(PercentDoneText(percent)); });
+            });
 }
 
 void TfrmFill::SaveSettings() {

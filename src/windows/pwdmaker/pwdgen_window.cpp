@@ -1,10 +1,10 @@
 #include "windows/pwdmaker/pwdgen_window.h"
 
+#include "base/errors.h"
 #include "base/host.h"
+#include "base/settings_codec.h"
 #include "storage/app_stores.h"
 #include "storage/tool_state.h"
-#include "base/errors.h"
-#include "base/settings_codec.h"
 
 #include <QCheckBox>
 #include <QComboBox>

@@ -2,8 +2,8 @@
 // the installation key, with the sensitive fields cleared after a chosen idle time.
 #pragma once
 
-#include "ui/form_base.h"
 #include "tools/pwdmaker/pwd_maker.h"
+#include "ui/form_base.h"
 
 #include <QByteArray>
 

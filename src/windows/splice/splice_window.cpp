@@ -1,15 +1,15 @@
 #include "windows/splice/splice_window.h"
 
-#include "platform/file_utilities.h"
-#include "ui/ell_path.h"
-#include "platform/file_system.h"
-#include "platform/native_name.h"
 #include "base/errors.h"
 #include "base/utilities.h"
-#include "ui/window_parts.h"
-#include "ui/file_dialogs.h"
+#include "platform/file_system.h"
+#include "platform/file_utilities.h"
+#include "platform/native_name.h"
 #include "tools/common/file_io.h"
 #include "tools/splice/splicer.h"
+#include "ui/ell_path.h"
+#include "ui/file_dialogs.h"
+#include "ui/window_parts.h"
 
 #include <QCheckBox>
 #include <QFrame>
@@ -44,8 +44,7 @@ QToolButton* MakeListButton(QWidget* parent, const char* name, const QString& te
 
 }  // namespace
 
-TfrmSplice::TfrmSplice(QWidget* panel, const TToolContext& context)
-    : TFormBase(panel, context) {
+TfrmSplice::TfrmSplice(QWidget* panel, const TToolContext& context) : TFormBase(panel, context) {
     setFixedSize(kClientWidth, kClientHeight);
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);

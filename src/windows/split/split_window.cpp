@@ -1,15 +1,15 @@
 #include "windows/split/split_window.h"
 
-#include "platform/file_utilities.h"
-#include "ui/ell_path.h"
-#include "platform/file_system.h"
 #include "base/errors.h"
 #include "base/utilities.h"
-#include "ui/window_parts.h"
-#include "ui/file_dialogs.h"
+#include "platform/file_system.h"
+#include "platform/file_utilities.h"
 #include "tools/common/file_io.h"
-#include "ui/size_sliders.h"
 #include "tools/split/splitter.h"
+#include "ui/ell_path.h"
+#include "ui/file_dialogs.h"
+#include "ui/size_sliders.h"
+#include "ui/window_parts.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -30,8 +30,7 @@ constexpr int kClientHeight = 354;
 
 }  // namespace
 
-TfrmSplit::TfrmSplit(QWidget* panel, const TToolContext& context)
-    : TFormBase(panel, context) {
+TfrmSplit::TfrmSplit(QWidget* panel, const TToolContext& context) : TFormBase(panel, context) {
     setFixedSize(kClientWidth, kClientHeight);
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);

@@ -2,8 +2,8 @@
 // on the calling thread, the source checks, stopping, and a stream that fails mid-way.
 #include "base/errors.h"
 #include "support/test_dir.h"
-#include "tools/common/file_tool_test_support.h"
 #include "tools/checksummer/checksummer.h"
+#include "tools/common/file_tool_test_support.h"
 
 #include <QBuffer>
 #include <QDir>

@@ -1,13 +1,13 @@
 // The Checksummer window driven headless in a real main window: choosing a file,
 // Calculate with its rows and status texts in order, copying rows, failures, settings.
 #include "app/tool_table.h"
-#include "ui/ell_path.h"
-#include "shell/master_window.h"
+#include "base/digests.h"
 #include "base/settings_codec.h"
+#include "shell/master_window.h"
 #include "shell/status_panel.h"
 #include "support/test_dir.h"
 #include "tools/common/file_tool_test_support.h"
-#include "base/digests.h"
+#include "ui/ell_path.h"
 #include "windows/checksummer/hash_window.h"
 
 #include <QClipboard>

@@ -3,8 +3,8 @@
 // their names, and listing a folder's temporaries.
 #pragma once
 
-#include "platform/native_name.h"
 #include "base/errors.h"
+#include "platform/native_name.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,7 +1,7 @@
 // Shared file access of the file tools: regular-file sources, fast copying with its
 // fallback, and replacing a file only once its new content is complete.
-#include "tools/common/file_io.h"
 #include "support/test_dir.h"
+#include "tools/common/file_io.h"
 #include "tools/common/file_tool_test_support.h"
 
 #include <QFileInfo>

@@ -3,12 +3,12 @@
 #include "app/tool_table.h"
 #include "windows/equisize/equalize_window.h"
 
-#include "ui/ell_path.h"
+#include "base/utilities.h"
 #include "shell/master_window.h"
 #include "shell/status_panel.h"
-#include "base/utilities.h"
 #include "support/test_dir.h"
 #include "tools/common/file_tool_test_support.h"
+#include "ui/ell_path.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,10 +1,10 @@
 // EquiSize: the three routes, the refusals, the target kept intact when it cannot be
 // replaced, no temporary files left anywhere, the size labels and the stored settings.
-#include "tools/equisize/equalizer.h"
-#include "support/test_dir.h"
 #include "platform/file_system.h"
+#include "support/test_dir.h"
 #include "support/test_host.h"
 #include "tools/common/file_tool_test_support.h"
+#include "tools/equisize/equalizer.h"
 
 #include <QDir>
 #include <QLocale>

@@ -1,10 +1,10 @@
 // Fill: sequence and range parsing with their messages, the checks and their order, the
 // three patterns' bytes, progress, safe replacement and the stored settings.
-#include "tools/fill/filler.h"
 #include "base/random.h"
 #include "support/test_dir.h"
 #include "support/test_host.h"
 #include "tools/common/file_tool_test_support.h"
+#include "tools/fill/filler.h"
 
 #include <array>
 

@@ -1,10 +1,10 @@
 // The Pwd Maker's engine: the formatters and the derivation against an independent Python
 // reading (hashlib's SHA-256 with TextSha256's word order), the stated properties, the idle
 // clock, the stored settings, and Generate with the real "pwdchk" script.
+#include "base/digests.h"
 #include "base/errors.h"
 #include "support/test_dir.h"
 #include "support/test_host.h"
-#include "base/digests.h"
 #include "tools/pwdmaker/pwd_maker.h"
 
 #include <QFile>
@@ -317,7 +317,8 @@ protected:
 };
 
 TEST_F(PwdMakerGenerate, AcceptedPasswordGivesTheDerivedSix) {
-    const auto passwords = GeneratePasswords(m_host, m_host.Scripts(), "secret123", "gmail.com", kKey);
+    const auto passwords =
+        GeneratePasswords(m_host, m_host.Scripts(), "secret123", "gmail.com", kKey);
     ASSERT_TRUE(passwords.has_value());
     EXPECT_EQ(*passwords, DerivePasswords("secret123", "gmail.com", kKey));
     EXPECT_TRUE(m_host.statuses.isEmpty());
@@ -327,7 +328,8 @@ TEST_F(PwdMakerGenerate, EmptyMnemonicOrKeyGeneratesNothing) {
     EXPECT_FALSE(GeneratePasswords(m_host, m_host.Scripts(), "secret123", "", kKey).has_value());
     EXPECT_TRUE(m_host.HasError("First enter a site mnemonic!"));
     EXPECT_FALSE(m_host.statuses.last().hold);
-    EXPECT_FALSE(GeneratePasswords(m_host, m_host.Scripts(), "secret123", "gmail.com", "").has_value());
+    EXPECT_FALSE(
+        GeneratePasswords(m_host, m_host.Scripts(), "secret123", "gmail.com", "").has_value());
     EXPECT_TRUE(m_host.HasError("Installation key not available"));
 }
 

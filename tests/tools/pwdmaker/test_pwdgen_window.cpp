@@ -1,8 +1,8 @@
 // The Pwd Maker window driven headless in a real main window with the real script engine:
 // generating, copying, the idle clearing and the stored settings.
 #include "app/tool_table.h"
-#include "shell/master_window.h"
 #include "base/settings_codec.h"
+#include "shell/master_window.h"
 #include "shell/status_panel.h"
 #include "support/test_dir.h"
 #include "tools/pwdmaker/pwd_maker.h"

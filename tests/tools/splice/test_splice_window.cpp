@@ -4,11 +4,11 @@
 #include "platform/file_utilities.h"
 #include "windows/splice/splice_window.h"
 
-#include "ui/ell_path.h"
+#include "base/utilities.h"
 #include "shell/master_window.h"
 #include "shell/status_panel.h"
-#include "base/utilities.h"
 #include "support/test_dir.h"
+#include "ui/ell_path.h"
 
 #include <QCheckBox>
 #include <QDir>

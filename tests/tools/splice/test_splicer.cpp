@@ -1,9 +1,9 @@
 // Splice: joining in order, the checks and their order, the destination kept intact
 // until every source was copied, the list rules and the stored settings.
-#include "tools/splice/splicer.h"
 #include "support/test_dir.h"
 #include "support/test_host.h"
 #include "tools/common/file_tool_test_support.h"
+#include "tools/splice/splicer.h"
 
 #include <QFile>
 

@@ -4,12 +4,12 @@
 #include "platform/file_utilities.h"
 #include "windows/split/split_window.h"
 
-#include "ui/ell_path.h"
-#include "shell/master_window.h"
 #include "base/settings_codec.h"
-#include "shell/status_panel.h"
 #include "base/utilities.h"
+#include "shell/master_window.h"
+#include "shell/status_panel.h"
 #include "support/test_dir.h"
+#include "ui/ell_path.h"
 
 #include <QCheckBox>
 #include <QComboBox>

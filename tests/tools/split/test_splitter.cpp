@@ -1,10 +1,10 @@
 // Split: piece sizes and names, the refusals and their order, failures part-way, the
 // quick picks and the stored settings.
-#include "tools/split/splitter.h"
 #include "support/test_dir.h"
 #include "support/test_host.h"
 #include "tools/common/file_io.h"
 #include "tools/common/file_tool_test_support.h"
+#include "tools/split/splitter.h"
 
 #include <QFile>
 
