@@ -8,6 +8,7 @@
 #include "tools/fill/filler.h"
 #include "ui/ell_path.h"
 #include "ui/file_dialogs.h"
+#include "ui/file_tool_panels.h"
 #include "ui/size_sliders.h"
 #include "ui/window_parts.h"
 
@@ -58,40 +59,24 @@ TfrmFill::TfrmFill(QWidget* panel, const TToolContext& context) : TFormBase(pane
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
 
-    pnlDest = MakePanel(this, "pnlDest");
-    lblDest = Named(new QLabel(QStringLiteral("Destination File"), pnlDest), "lblDest");
-    stDest = Named(new TEllPath(pnlDest), "stDest");
-    bbnBrowse = Named(new QPushButton(pnlDest), "bbnBrowse");
-    bbnBrowse->setIcon(bbnBrowse->style()->standardIcon(QStyle::SP_DirOpenIcon));
-    bbnBrowse->setFixedWidth(28);
-    cbxOverwrite =
-        Named(new QCheckBox(QStringLiteral("Overwrite Existing File"), pnlDest), "cbxOverwrite");
-    auto* destGrid = new QGridLayout(pnlDest);
-    destGrid->setContentsMargins(6, 4, 6, 4);
-    destGrid->setVerticalSpacing(2);
-    destGrid->addWidget(lblDest, 0, 0, 1, 2);
-    destGrid->addWidget(stDest, 1, 0);
-    destGrid->addWidget(bbnBrowse, 1, 1);
-    destGrid->addWidget(cbxOverwrite, 2, 0, 1, 2);
+    const TDestinationPanel dest = MakeDestinationPanel(
+        this, QStringLiteral("Overwrite Existing File"), QStringLiteral("Browse|Select file name"));
+    pnlDest = dest.panel;
+    lblDest = dest.label;
+    stDest = dest.path;
+    bbnBrowse = dest.browse;
+    cbxOverwrite = dest.overwrite;
 
-    pnlSize = MakePanel(this, "pnlSize");
-    lblFileSize = Named(new QLabel(QStringLiteral("File Size:"), pnlSize), "lblFileSize");
-    lblSize = Named(new QLabel(pnlSize), "lblSize");
-    tbB = Named(new QSlider(pnlSize), "tbB");
-    tbKb = Named(new QSlider(pnlSize), "tbKb");
-    tbMb = Named(new QSlider(pnlSize), "tbMb");
-    lblCommon = Named(new QLabel(QStringLiteral("Quick Pick"), pnlSize), "lblCommon");
-    cbCommon = Named(new QComboBox(pnlSize), "cbCommon");
-    auto* sizeGrid = new QGridLayout(pnlSize);
-    sizeGrid->setContentsMargins(6, 4, 6, 4);
-    sizeGrid->setVerticalSpacing(2);
-    sizeGrid->addWidget(lblFileSize, 0, 0);
-    sizeGrid->addWidget(lblSize, 0, 1, Qt::AlignRight);
-    sizeGrid->addWidget(tbB, 1, 0, 1, 2);
-    sizeGrid->addWidget(tbKb, 2, 0, 1, 2);
-    sizeGrid->addWidget(tbMb, 3, 0, 1, 2);
-    sizeGrid->addWidget(lblCommon, 4, 0);
-    sizeGrid->addWidget(cbCommon, 4, 1);
+    const TSizePanel size =
+        MakeSizePanel(this, "pnlSize", QStringLiteral("File Size:"), "lblFileSize", 2);
+    pnlSize = size.panel;
+    lblFileSize = size.title;
+    lblSize = size.size;
+    tbB = size.bytes;
+    tbKb = size.kilobytes;
+    tbMb = size.megabytes;
+    lblCommon = size.quickLabel;
+    cbCommon = size.quickPick;
 
     pnlPattern = MakePanel(this, "pnlPattern");
     cbPattern = Named(new QComboBox(pnlPattern), "cbPattern");
@@ -138,12 +123,6 @@ TfrmFill::TfrmFill(QWidget* panel, const TToolContext& context) : TFormBase(pane
     layout->addStretch();
     layout->addWidget(pnlBtns);
 
-    SetHint(bbnBrowse, QStringLiteral("Browse|Select file name"));
-    SetHint(stDest, QStringLiteral("Destination File"));
-    SetHint(tbB, QStringLiteral("Bytes|Use PgUp, PgDn & Arrow keys to adjust size"));
-    SetHint(tbKb, QStringLiteral("Kilobytes|Use PgUp, PgDn & Arrow keys to adjust size"));
-    SetHint(tbMb, QStringLiteral("Megabytes|Use PgUp, PgDn & Arrow keys to adjust size"));
-    SetHint(cbCommon, QStringLiteral("Common Sizes|"));
     SetHint(cbPattern, QStringLiteral("Fill Pattern|Fixed Byte Sequence or Random"));
     SetHint(edtSeq, QStringLiteral("Sequence|2, 4, 6, or 8 Hexadecimal Characters"));
     SetHint(edtFrom, QStringLiteral("Minimum|Hexadecimal from 00 to FF"));

@@ -9,6 +9,7 @@
 #include "tools/splice/splicer.h"
 #include "ui/ell_path.h"
 #include "ui/file_dialogs.h"
+#include "ui/file_tool_panels.h"
 #include "ui/window_parts.h"
 
 #include <QCheckBox>
@@ -79,21 +80,13 @@ TfrmSplice::TfrmSplice(QWidget* panel, const TToolContext& context) : TFormBase(
     sourcesColumn->addWidget(lbSources, 1);
     sourcesColumn->addWidget(pnlBtnA);
 
-    pnlDest = MakePanel(this, "pnlDest");
-    lblDest = Named(new QLabel(QStringLiteral("Destination File"), pnlDest), "lblDest");
-    bbnBrowse = Named(new QPushButton(pnlDest), "bbnBrowse");
-    bbnBrowse->setIcon(bbnBrowse->style()->standardIcon(QStyle::SP_DirOpenIcon));
-    bbnBrowse->setFixedWidth(28);
-    stDest = Named(new TEllPath(pnlDest), "stDest");
-    cbxOverwrite =
-        Named(new QCheckBox(QStringLiteral("Overwrite Destination"), pnlDest), "cbxOverwrite");
-    auto* destGrid = new QGridLayout(pnlDest);
-    destGrid->setContentsMargins(6, 4, 6, 4);
-    destGrid->setVerticalSpacing(2);
-    destGrid->addWidget(lblDest, 0, 0, 1, 2);
-    destGrid->addWidget(stDest, 1, 0);
-    destGrid->addWidget(bbnBrowse, 1, 1);
-    destGrid->addWidget(cbxOverwrite, 2, 0, 1, 2);
+    const TDestinationPanel dest = MakeDestinationPanel(
+        this, QStringLiteral("Overwrite Destination"), QStringLiteral("Browse"));
+    pnlDest = dest.panel;
+    lblDest = dest.label;
+    stDest = dest.path;
+    bbnBrowse = dest.browse;
+    cbxOverwrite = dest.overwrite;
 
     pnlBtns = MakePanel(this, "pnlBtns");
     btnReset = Named(new QPushButton(QStringLiteral("Reset"), pnlBtns), "btnReset");
@@ -114,8 +107,6 @@ TfrmSplice::TfrmSplice(QWidget* panel, const TToolContext& context) : TFormBase(
     SetHint(sbnRemove, QStringLiteral("Remove"));
     SetHint(sbnAdd, QStringLiteral("Add|Use Shift/Ctrl keys to select multiple files"));
     SetHint(cbxMulti, QStringLiteral("Allow multiple instances of the same source file"));
-    SetHint(bbnBrowse, QStringLiteral("Browse"));
-    SetHint(stDest, QStringLiteral("Destination File"));
     SetHint(btnReset, QStringLiteral("Clear Entries"));
     SetHint(btnConcat, QStringLiteral("Splice|Use the arrow buttons to change file order"));
 

@@ -8,6 +8,7 @@
 #include "tools/split/splitter.h"
 #include "ui/ell_path.h"
 #include "ui/file_dialogs.h"
+#include "ui/file_tool_panels.h"
 #include "ui/size_sliders.h"
 #include "ui/window_parts.h"
 
@@ -56,24 +57,16 @@ TfrmSplit::TfrmSplit(QWidget* panel, const TToolContext& context) : TFormBase(pa
     sourceGrid->addWidget(sbnDBrowse, 3, 1);
     sourceGrid->addWidget(cbxOverwrite, 4, 0, 1, 2);
 
-    pnlOptions = MakePanel(this, "pnlOptions");
-    lblMaxSize = Named(new QLabel(QStringLiteral("Max Size:"), pnlOptions), "lblMaxSize");
-    lblSize = Named(new QLabel(pnlOptions), "lblSize");
-    tbB = Named(new QSlider(pnlOptions), "tbB");
-    tbKb = Named(new QSlider(pnlOptions), "tbKb");
-    tbMb = Named(new QSlider(pnlOptions), "tbMb");
-    lblCommon = Named(new QLabel(QStringLiteral("Quick Pick"), pnlOptions), "lblCommon");
-    cbCommon = Named(new QComboBox(pnlOptions), "cbCommon");
-    auto* optionsGrid = new QGridLayout(pnlOptions);
-    optionsGrid->setContentsMargins(6, 4, 6, 4);
-    optionsGrid->setVerticalSpacing(3);
-    optionsGrid->addWidget(lblMaxSize, 0, 0);
-    optionsGrid->addWidget(lblSize, 0, 1, Qt::AlignRight);
-    optionsGrid->addWidget(tbB, 1, 0, 1, 2);
-    optionsGrid->addWidget(tbKb, 2, 0, 1, 2);
-    optionsGrid->addWidget(tbMb, 3, 0, 1, 2);
-    optionsGrid->addWidget(lblCommon, 4, 0);
-    optionsGrid->addWidget(cbCommon, 4, 1);
+    const TSizePanel size =
+        MakeSizePanel(this, "pnlOptions", QStringLiteral("Max Size:"), "lblMaxSize", 3);
+    pnlOptions = size.panel;
+    lblMaxSize = size.title;
+    lblSize = size.size;
+    tbB = size.bytes;
+    tbKb = size.kilobytes;
+    tbMb = size.megabytes;
+    lblCommon = size.quickLabel;
+    cbCommon = size.quickPick;
 
     pnlCount = MakePanel(this, "pnlCount");
     lblMaxCount = Named(new QLabel(QStringLiteral("Max File Count:"), pnlCount), "lblMaxCount");
@@ -103,10 +96,6 @@ TfrmSplit::TfrmSplit(QWidget* panel, const TToolContext& context) : TFormBase(pa
 
     SetHint(sbnSBrowse, QStringLiteral("Browse|Select file to be split"));
     SetHint(sbnDBrowse, QStringLiteral("Browse|Destination directory for split files"));
-    SetHint(tbB, QStringLiteral("Bytes|Use PgUp, PgDn & Arrow keys to adjust size"));
-    SetHint(tbKb, QStringLiteral("Kilobytes|Use PgUp, PgDn & Arrow keys to adjust size"));
-    SetHint(tbMb, QStringLiteral("Megabytes|Use PgUp, PgDn & Arrow keys to adjust size"));
-    SetHint(cbCommon, QStringLiteral("Common Sizes|"));
     SetHint(btnReset, QStringLiteral("|Reset"));
     SetHint(btnSplit, QStringLiteral("|Split"));
 
