@@ -7,7 +7,6 @@
 #include "platform/folders.h"
 #include "platform/native_name.h"
 #include "script/script_runner.h"
-#include "shell/welcome_window.h"
 #include "storage/app_stores.h"
 #include "ui/ell_path.h"
 #include "ui/window_parts.h"
