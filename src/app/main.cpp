@@ -7,8 +7,11 @@
 #include "script/script_engine.h"
 #include "shell/application.h"
 #include "shell/master_window.h"
+#include "shell/splash_window.h"
 
 #include <QApplication>
+#include <QPointer>
+#include <QScopeGuard>
 #include <QTimer>
 
 #include <cstdio>
@@ -51,10 +54,16 @@ int main(int argc, char** argv) {
 
     int result = 0;
     {
+        // The splash shows while the main window is built and goes one second after the
+        // main window shows; whatever ends the start-up early takes it away too.
+        QPointer<TfrmSplash> splash = new TfrmSplash;
+        const auto freeSplash = qScopeGuard([&splash] { delete splash; });
+        splash->ShowNow();
         auto master = std::make_unique<TMaster>(DefaultProgramFolder(), ToolTable());
         QObject::connect(&guard, &TInstanceGuard::raiseRequested, master.get(),
                          &TMaster::RestoreAndRaise);
         QObject::connect(&guard, &TInstanceGuard::quitRequested, &app, quit);
+        splash->CloseAfterShown(master.get());
         master->show();
 
         // Without a display the start script asks for a picture of the main window.

@@ -1,9 +1,13 @@
 #include "shell/master_window.h"
 
+#include "net/win_wrap.h"
 #include "platform/file_system.h"
+#include "shell/about_window.h"
 #include "shell/application.h"
 #include "shell/help_viewer.h"
+#include "shell/preferences_window.h"
 #include "shell/status_panel.h"
+#include "shell/version_window.h"
 #include "shell/welcome_window.h"
 #include "ui/form_base.h"
 
@@ -403,10 +407,10 @@ void TMaster::SelectTool(int index) {
     window->AfterConstruction();
 }
 
-void TMaster::ShowPanelWindow(TToolFactory factory, int helpContext, int kind,
+void TMaster::ShowPanelWindow(const TPanelFactory& factory, int helpContext, int kind,
                               const QString& message) {
     FreeCurrentWindow();
-    if (factory != nullptr) {
+    if (factory) {
         TFormBase* window = factory(pnlTool, ToolContext());
         window->PlaceInPanel(pnlTool);
         AdoptWindow(window, helpContext);
@@ -454,15 +458,39 @@ void TMaster::DoEditUP() {
     const QString message = m_stores.PreferencesPassword() == TAppStores::kDefaultPassword
                                 ? QStringLiteral("Default password at setup was vompa7")
                                 : QString();
-    ShowPanelWindow(nullptr, kHelpPreferences, kStatusError, message);
+    ShowPanelWindow(
+        [this](QWidget* panel, const TToolContext& context) {
+            return new TfrmUOpt(panel, context, [this] { return IsDirTrackRunning(); });
+        },
+        kHelpPreferences, kStatusError, message);
 }
 
 void TMaster::DoCheckVer() {
-    ShowPanelWindow(nullptr, kHelpVersion, kStatusInfo, QString());
+    ShowPanelWindow(
+        [this](QWidget* panel, const TToolContext& context) {
+            return new TfrmVerInf(panel, context, &HttpClient());
+        },
+        kHelpVersion, kStatusInfo, QString());
 }
 
 void TMaster::DoShowAbout() {
-    ShowPanelWindow(nullptr, kHelpMain, kStatusInfo, QString());
+    ShowPanelWindow(&CreateTool<TfrmAbout>, kHelpMain, kStatusInfo, QString());
+}
+
+TWinWrap& TMaster::HttpClient() {
+    if (!m_http) {
+        m_http = std::make_unique<TWinWrap>();
+        m_http->OnBytes = [this](qint64 count) {
+            if (count > 0) {
+                ShowStatus(QStringLiteral("%1 bytes received").arg(count), false, kStatusInfo);
+            }
+        };
+    }
+    return *m_http;
+}
+
+bool TMaster::IsDirTrackRunning() const {
+    return false;
 }
 
 void TMaster::WhenHelp() {

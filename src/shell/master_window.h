@@ -16,6 +16,7 @@
 #include <QPointer>
 
 #include <functional>
+#include <memory>
 
 class QAction;
 class QMenu;
@@ -24,6 +25,11 @@ class QTimer;
 class QTreeWidget;
 class QTreeWidgetItem;
 class TStatusPanel;
+class TWinWrap;
+
+// What makes a window for the panel: a tool's factory, or one that hands a shell window
+// more than the context.
+using TPanelFactory = std::function<TFormBase*(QWidget* panel, const TToolContext& context)>;
 
 // Thread safety: main thread only. Workers reach it through queued calls.
 class TMaster : public QMainWindow, public THost, public TToolPanel {
@@ -47,7 +53,8 @@ public:
     int ToolboxWidth() const;
     // Frees the current window and shows a new one made by the factory, with its help
     // context; a non-empty message is then shown with the given kind.
-    void ShowPanelWindow(TToolFactory factory, int helpContext, int kind, const QString& message);
+    void ShowPanelWindow(const TPanelFactory& factory, int helpContext, int kind,
+                         const QString& message);
     int CheckInterval() const override;
     void SetCheckInterval(int ms) override;
     void RestoreCheckInterval() override;
@@ -95,6 +102,19 @@ public:
     // The window that greets the user at start.
     static TToolFactory WelcomeFactory;
 
+    // ---- the shell's own windows -------------------------------------------------------
+    // The menu entries: Options > User Preferences, Help > Check Current Version and
+    // Help > About.
+    void DoEditUP();
+    void DoCheckVer();
+    void DoShowAbout();
+    // The HTTP client of the version check, made on first use; the byte counts it reports
+    // are shown in the status panel.
+    TWinWrap& HttpClient();
+    // True while DirTrack tracks (its tracking object answers here); the preferences then
+    // refuse to move the data folder.
+    bool IsDirTrackRunning() const;
+
 public slots:
     // Restores the window from the tray or the task bar and brings it to the front.
     void RestoreAndRaise();
@@ -119,9 +139,6 @@ private:
     void AdoptWindow(TFormBase* window, int helpContext);
     void StatusUpdate(const QString& text, int mode, int kind);
     void Beep();
-    void DoEditUP();
-    void DoCheckVer();
-    void DoShowAbout();
 
     TToolTable m_tools;
     // The services, made before the window's parts and freed after the shown window.
@@ -146,6 +163,8 @@ private:
     bool m_closing = false;
     qint64 m_lastSpaceCheck = -1;
     std::vector<std::function<bool()>> m_idleHandlers;
+
+    std::unique_ptr<TWinWrap> m_http;
 };
 
 // The program's main window, or nullptr when the host is not one (command line, tests).

@@ -4,14 +4,19 @@
 
 #include <QLabel>
 #include <QMouseEvent>
+#include <QUrl>
 #include <QVBoxLayout>
 
-const char* TUrlLabel::kAddress = "https://quiva-tessaline.example/";
+#ifndef QUIVA_WEB_ADDRESS
+#define QUIVA_WEB_ADDRESS "https://quiva-tessaline.example/"
+#endif
+
+const char* TUrlLabel::kAddress = QUIVA_WEB_ADDRESS;
 
 TUrlLabel::TUrlLabel(QWidget* parent) : QWidget(parent) {
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
-    m_label = new QLabel(QStringLiteral("quiva-tessaline.example"), this);
+    m_label = new QLabel(QUrl(QString::fromUtf8(kAddress)).host(), this);
     m_label->setAlignment(Qt::AlignCenter);
     QFont font = m_label->font();
     font.setBold(true);
@@ -34,7 +39,7 @@ void TUrlLabel::enterEvent(QEnterEvent* event) {
 
 void TUrlLabel::mousePressEvent(QMouseEvent* event) {
     if (event->button() == Qt::LeftButton) {
-        TFormBase::ShellOpen(QString::fromLatin1(kAddress));
+        TFormBase::ShellOpen(QString::fromUtf8(kAddress));
     }
 }
 

@@ -67,7 +67,7 @@ void TAppStores::Close(bool compact) {
         return;
     }
     m_open = false;
-    SaveShellState();
+    (void)SaveShellState();
     m_db.Close(compact && m_db.IsWritable());
 }
 
@@ -115,12 +115,22 @@ void TAppStores::LoadShellState() {
     m_passwordHash = Hash32(m_password);
 }
 
-void TAppStores::SaveShellState() {
+bool TAppStores::SaveShellState() {
     if (!m_host.IsFlagSet(kFlagUiDatabase) || !Writable()) {
-        return;
+        return false;
     }
     const QByteArray state = m_host.DataFolder().toUtf8() + '|' + m_password + "|||||";
-    SaveToolState(kShellStateKey, EncodeSettings(state));
+    // A state that LoadShellState would not read back as it is (it would then fall back to
+    // the defaults) is never written over the stored one.
+    const TBarList fields(state);
+    if (fields.Count() != kShellStateFields || fields.Text(0) != m_host.DataFolder() ||
+        fields[1] != m_password) {
+        return false;
+    }
+    const QByteArray encoded = EncodeSettings(state);
+    SaveToolState(kShellStateKey, encoded);
+    const std::optional<QByteArray> stored = LoadToolState(kShellStateKey);
+    return stored && *stored == encoded;
 }
 
 void TAppStores::SetPreferencesPassword(const QByteArray& password) {

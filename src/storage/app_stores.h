@@ -47,8 +47,13 @@ public:
     // Makes the folder the host's data folder (made when missing: private when it is the
     // program's own Data folder or new). Main thread, with no backup running.
     void ChangeDataFolder(const QString& folder);
-    // Stores the shell state now (data folder and password); nothing while read-only.
-    void SaveShellState();
+    // Stores the shell state now (data folder and password, in one transaction) and reads
+    // it back. True when what is stored is what is in force and will be read so at the
+    // next start. False while the database is closed or read-only, when the write failed
+    // (the failure was shown), or when the state could not be read back as it is (a "|" in
+    // the password or the folder, a folder name that is not UTF-8): such a state is not
+    // written, and the stored one stays.
+    [[nodiscard]] bool SaveShellState();
 
     // ---- database services ------------------------------------------------------------
     // Each is a no-op with an empty result while flag 1 is clear, reports its own

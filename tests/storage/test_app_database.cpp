@@ -307,6 +307,31 @@ TEST_F(AppDatabase, ShellStateWithWrongFieldCountOrDamageIsIgnored) {
     }
 }
 
+TEST_F(AppDatabase, ShellStateIsStoredAtOnceOnlyWhenItReadsBackAsItIs) {
+    auto host = Start();
+    auto stored = [&] {
+        return DecodeSettings(Raw()
+                                  ->Query(QStringLiteral("SELECT appdata FROM seridata "
+                                                         "WHERE appname = 'Quiva'"),
+                                          10, 1)
+                                  ->GetBlob(0)
+                                  .value_or(QByteArray()));
+    };
+    host->SetPreferencesPassword("secret42");
+    EXPECT_TRUE(host->Stores().SaveShellState());
+    const QByteArray kept = host->DataFolder().toUtf8() + "|secret42|||||";
+    EXPECT_EQ(stored(), kept);
+    // A "|" would split the fields, and the next start would fall back to the defaults:
+    // such a state is refused and the stored one stays.
+    host->SetPreferencesPassword("sec|ret42");
+    EXPECT_FALSE(host->Stores().SaveShellState());
+    EXPECT_EQ(stored(), kept);
+    host->SetPreferencesPassword("secret42");
+    host->Stores().ChangeDataFolder(m_dir.MakeDir("a|b"));
+    EXPECT_FALSE(host->Stores().SaveShellState());
+    EXPECT_EQ(stored(), kept);
+}
+
 TEST_F(AppDatabase, MissingInstallationRowIsMadeAgain) {
     { auto host = Start(); }
     Raw()->Exec("DELETE FROM uInf");
