@@ -9,10 +9,13 @@
 
 #include <openssl/rand.h>
 
+#include <algorithm>
+
 namespace {
 
 constexpr int kShellStateFields = 6;
 constexpr int kInstallKeyBytes = 16;
+constexpr qsizetype kInstallKeyDigits = 64;
 constexpr const char* kInstallKeyColumn = "uconf";
 
 // A new installation key: 16 random bytes of 0-254 from the system's strong generator,
@@ -200,4 +203,28 @@ QByteArray TAppStores::GetInstallKey() {
     }
     m_installKey = key;
     return m_installKey;
+}
+
+QByteArray TAppStores::StoredInstallKey() {
+    if (!m_host.IsFlagSet(kFlagUiDatabase)) {
+        return {};
+    }
+    return ReadUserInfo(kInstallKeyColumn, InstallationId());
+}
+
+bool TAppStores::SetInstallKey(const QByteArray& key) {
+    const bool shaped =
+        key.size() == kInstallKeyDigits && std::all_of(key.begin(), key.end(), [](char c) {
+            return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F');
+        });
+    if (!shaped || !m_host.IsFlagSet(kFlagUiDatabase) || !Writable()) {
+        return false;
+    }
+    const QByteArray owner = InstallationId();
+    WriteUserInfo(kInstallKeyColumn, key, owner);
+    if (ReadUserInfo(kInstallKeyColumn, owner) != key) {
+        return false;
+    }
+    m_installKey = key;
+    return true;
 }

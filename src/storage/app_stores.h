@@ -75,6 +75,14 @@ public:
     // database is open for reading only, or when a new key could not be stored (a key that
     // is not kept would give passwords that cannot be made again). Main thread.
     QByteArray GetInstallKey();
+    // The installation key kept for this installation, without making one: empty while
+    // flag 1 is clear or when none is kept. Main thread.
+    QByteArray StoredInstallKey();
+    // Keeps `key` (64 upper-case hex digits, as a recovery text gives it back) as this
+    // installation's key in place of any other. True when it was written and reads back;
+    // false for a key of another shape or a database that cannot be written. Main thread;
+    // the caller holds the program folder's lock.
+    [[nodiscard]] bool SetInstallKey(const QByteArray& key);
 
     TAppDatabase& Database() { return m_db; }
     QString DatabasePath() const;

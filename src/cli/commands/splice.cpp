@@ -11,9 +11,15 @@ constexpr const char* kSpliceUsage =
     "Joins the SOURCE files, in the order given, byte for byte into DEST. DEST is\n"
     "replaced only when every source was copied.\n"
     "\n"
+    "When the first SOURCE is a piece NAME.001 and the checksum list NAME.sha256 that\n"
+    "split --manifest writes lies beside it, every listed piece is checked first (the\n"
+    "SOURCE files must be the listed pieces, in order, and undamaged) and the joined\n"
+    "file is checked against the list's line for NAME before DEST is replaced.\n"
+    "\n"
     "Options:\n"
     "  --overwrite      replace an existing DEST\n"
-    "  --progress       print each source's path on stderr once it is copied\n"
+    "  --progress       print each source's path on stderr once it is copied (and\n"
+    "                   \"PIECE: OK\" once a listed piece is checked)\n"
     "  --help           show this text\n"
     "\n"
     "Exit status: 0 done, 1 refused or failed (the reason on stderr), 2 usage error.\n";
@@ -37,11 +43,20 @@ int RunSplice(TCliHost& host, const QStringList& args) {
     const bool progress = parsed.Has("--progress");
     host.SetVerbose(progress);
     return RunAction(host, [&] {
-        Splice(destination, sources, overwrite, [&](const QString& source) {
-            if (progress) {
-                host.ShowStatus(PrintableName(source), false, kStatusInfo);
-            }
-        });
+        Splice(
+            destination, sources, overwrite,
+            [&](const QString& source) {
+                if (progress) {
+                    host.ShowStatus(PrintableName(source), false, kStatusInfo);
+                }
+            },
+            [&](const QString& piece) {
+                if (progress) {
+                    host.ShowStatus(
+                        QString::fromUtf8(kSplicePieceCheckedText).arg(PrintableName(piece)), false,
+                        kStatusInfo);
+                }
+            });
         host.ShowStatus(QString::fromUtf8(kSplicingCompleteText), false, kStatusCompletion);
     });
 }

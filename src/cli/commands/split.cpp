@@ -6,7 +6,7 @@ namespace {
 
 constexpr const char* kSplitUsage =
     "Usage: quiva split SOURCE DESTDIR --size BYTES [--max-count N] [--overwrite] "
-    "[--progress]\n"
+    "[--manifest] [--progress]\n"
     "\n"
     "Cuts SOURCE into pieces of at most BYTES bytes, written into DESTDIR as\n"
     "NAME.001, NAME.002, ... (NAME being the file name of SOURCE).\n"
@@ -16,6 +16,10 @@ constexpr const char* kSplitUsage =
     "                   at most 1023M + 1023K + 1023 bytes\n"
     "  --max-count N    the most pieces the split may create, 2 to 1022 (default 16)\n"
     "  --overwrite      replace existing pieces instead of stopping\n"
+    "  --manifest       also write the checksum list NAME.sha256 into DESTDIR: the\n"
+    "                   SHA-256 of each piece and of the whole file, in sha256sum's\n"
+    "                   format, taken during the split; splice checks the pieces\n"
+    "                   with it\n"
     "  --progress       print the \"N% Done\" texts on stderr\n"
     "  --help           show this text\n"
     "\n"
@@ -26,7 +30,8 @@ int RunSplit(TCliHost& host, const QStringList& args) {
     if (PrintHelpIfAsked(args, kSplitUsage)) {
         return kExitOk;
     }
-    const TCliArgs parsed(args, {"--size", "--max-count"}, {"--overwrite", "--progress"});
+    const TCliArgs parsed(args, {"--size", "--max-count"},
+                          {"--overwrite", "--manifest", "--progress"});
     if (!parsed.Error().isEmpty()) {
         return UsageError("split", parsed.Error(), kSplitUsage);
     }
@@ -43,6 +48,7 @@ int RunSplit(TCliHost& host, const QStringList& args) {
     request.destFolder = parsed.Positional()[1];
     request.pieceSize = *size;
     request.overwrite = parsed.Has("--overwrite");
+    request.checksumList = parsed.Has("--manifest");
     if (const std::optional<QString> count = parsed.Value("--max-count")) {
         bool ok = false;
         request.maxCount = count->toInt(&ok);

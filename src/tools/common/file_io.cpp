@@ -34,8 +34,10 @@ TCopyFault WriteFault(int error) {
 
 // Reads and writes through a buffer from `offset` on. With `length` < 0 it copies to the
 // end of `from`; otherwise exactly `length` bytes. Adds the bytes copied to `copied`.
+// `observe`, when given, sees every block before it is written.
 std::optional<TCopyFault> CopyThroughBuffer(int from, qint64 offset, int to, qint64 length,
-                                            qint64& copied) {
+                                            qint64& copied,
+                                            const TCopyObserver* observe = nullptr) {
     const std::unique_ptr<char[]> buffer(new char[kBlockSize]);
     const bool toEnd = length < 0;
     qint64 left = length;
@@ -53,6 +55,9 @@ std::optional<TCopyFault> CopyThroughBuffer(int from, qint64 offset, int to, qin
                 return std::nullopt;
             }
             return TCopyFault{TCopyFault::kRead, QString::fromLatin1(kUnexpectedEndText)};
+        }
+        if (observe != nullptr) {
+            (*observe)(buffer.get(), got);
         }
         if (auto fault = WriteAll(to, buffer.get(), got)) {
             return fault;
@@ -298,6 +303,21 @@ std::optional<TCopyFault> CopyBytes(int from, qint64 offset, int to, qint64 leng
 std::optional<TCopyFault> CopyToEnd(int from, int to, qint64& copied) {
     copied = 0;
     return CopyRange(from, 0, to, -1, copied);
+}
+
+std::optional<TCopyFault> CopyBytesObserved(int from, qint64 offset, int to, qint64 length,
+                                            const TCopyObserver& observe) {
+    if (length <= 0) {
+        return std::nullopt;
+    }
+    qint64 copied = 0;
+    return CopyThroughBuffer(from, offset, to, length, copied, &observe);
+}
+
+std::optional<TCopyFault> CopyToEndObserved(int from, int to, qint64& copied,
+                                            const TCopyObserver& observe) {
+    copied = 0;
+    return CopyThroughBuffer(from, 0, to, -1, copied, &observe);
 }
 
 std::optional<TCopyFault> WriteAll(int to, const char* data, qint64 length) {

@@ -4,6 +4,7 @@
 
 #include <QString>
 
+#include <functional>
 #include <optional>
 
 // Why a copy or write stopped: which side failed and the system's own error text.
@@ -108,6 +109,16 @@ std::optional<TCopyFault> CopyBytes(int from, qint64 offset, int to, qint64 leng
 // Copies `from` from its start to its end, however long it is then, to the current
 // position of `to`. `copied` receives the byte count. Returns the fault or none. Any thread.
 std::optional<TCopyFault> CopyToEnd(int from, int to, qint64& copied);
+
+// Sees each block of bytes that a copy passes on, in order, before it is written.
+using TCopyObserver = std::function<void(const char* data, qint64 size)>;
+
+// CopyBytes and CopyToEnd through the program's own buffer, showing every block to
+// `observe` on the way (to digest the bytes while they are copied). Any thread.
+std::optional<TCopyFault> CopyBytesObserved(int from, qint64 offset, int to, qint64 length,
+                                            const TCopyObserver& observe);
+std::optional<TCopyFault> CopyToEndObserved(int from, int to, qint64& copied,
+                                            const TCopyObserver& observe);
 
 // Writes `length` bytes to `to`, retrying short writes. Returns the fault or none.
 std::optional<TCopyFault> WriteAll(int to, const char* data, qint64 length);

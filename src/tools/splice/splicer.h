@@ -26,6 +26,22 @@ inline constexpr const char* kSpliceAccessMessage = "Access to %1 failed";   // 
 // The error's own text, then the destination path.
 inline constexpr const char* kSpliceOtherMessage = "Error \"%1\" while building %2";
 
+// The checksum list that Split writes beside the pieces (NAME.sha256 for NAME.001, ...).
+inline constexpr const char* kSpliceListDamagedMessage =
+    "The checksum list %1 is damaged at line %2";                           // list, line number
+inline constexpr const char* kSplicePieceMissingMessage = "%1 is missing";  // piece
+inline constexpr const char* kSplicePieceNotAddedMessage =
+    "%1 is missing from the source list";  // piece
+inline constexpr const char* kSplicePieceOrderMessage =
+    "%1 is out of order: the checksum list %2 puts it elsewhere";  // piece, list
+inline constexpr const char* kSpliceNotListedMessage =
+    "%1 is not in the checksum list %2";  // source, list
+inline constexpr const char* kSplicePieceDamagedMessage =
+    "%1 is damaged: its checksum does not match %2";  // piece, list
+inline constexpr const char* kSpliceWholeDamagedMessage =
+    "The joined file does not match the checksum in %1";          // list
+inline constexpr const char* kSplicePieceCheckedText = "%1: OK";  // piece
+
 // ---- the splice -------------------------------------------------------------------------
 // Called after each source was copied, with that source's path (the window shows it as
 // the progress text).
@@ -43,13 +59,31 @@ void CheckSplice(const QString& destination, const QStringList& sources, bool ov
 // to its end, into a new file beside the destination, and puts it in place only when
 // every source was copied: until then an existing destination keeps its content, and on
 // any failure nothing is left behind. Returns the destination's size.
-// Raises EQuiva: the check messages; kSpliceCannotWriteMessage (the new file cannot be
-// created, or cannot be put in place: also for a FIFO, socket or device, or a file the
-// user may not write, at the destination); kSpliceAccessMessage (a source cannot be opened or
-// is not a regular file); kSpliceOtherMessage (reading or writing failed meanwhile).
-// Any thread; `progress` runs on the caller's thread.
+//
+// When the first source is a piece (NAME.001, NAME.002, ...: a name ending in "." and at
+// least three digits) and the checksum list NAME.sha256 that Split writes lies beside it,
+// the list is read (sha256sum lines, "HEX  NAME" or "SHA256 (NAME) = HEX"; lines about
+// other files are passed over) and, before anything is written:
+//  - every piece it lists must exist (kSplicePieceMissingMessage) and the sources must be
+//    exactly the listed pieces in the list's order (kSplicePieceNotAddedMessage,
+//    kSplicePieceOrderMessage, kSpliceNotListedMessage, naming the first that is not);
+//  - every piece is read and its SHA-256 compared with the list's
+//    (kSplicePieceDamagedMessage names the first that differs); `checked` gets each piece
+//    that matched.
+// A list with a line for NAME itself is the whole file's checksum: the joined bytes are
+// digested as they are copied and, when they differ, nothing is put in place
+// (kSpliceWholeDamagedMessage). A list that cannot be read is refused with
+// kSpliceAccessMessage, a malformed line with kSpliceListDamagedMessage. Without a list
+// nothing of this happens.
+//
+// Raises EQuiva: the check messages; the list's messages above; kSpliceCannotWriteMessage
+// (the new file cannot be created, or cannot be put in place: also for a FIFO, socket or
+// device, or a file the user may not write, at the destination); kSpliceAccessMessage (a
+// source cannot be opened or is not a regular file); kSpliceOtherMessage (reading or
+// writing failed meanwhile).
+// Any thread; `progress` and `checked` run on the caller's thread.
 qint64 Splice(const QString& destination, const QStringList& sources, bool overwrite,
-              const TSpliceProgress& progress = {});
+              const TSpliceProgress& progress = {}, const TSpliceProgress& checked = {});
 
 // ---- the source list --------------------------------------------------------------------
 // Appends the path unless `multiples` is off and the list already holds exactly that

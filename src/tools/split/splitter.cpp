@@ -2,6 +2,7 @@
 #include "storage/tool_state.h"
 
 #include "base/bar_list.h"
+#include "base/digests.h"
 #include "base/errors.h"
 #include "base/host.h"
 #include "base/settings_codec.h"
@@ -9,8 +10,10 @@
 #include "platform/file_system.h"
 #include "platform/native_name.h"
 #include "tools/common/file_io.h"
+#include "tools/common/sum_list.h"
 
 #include <algorithm>
+#include <memory>
 
 QString PieceName(const QString& destFolder, const QString& source, int number) {
     QString folder = destFolder;
@@ -19,6 +22,14 @@ QString PieceName(const QString& destFolder, const QString& source, int number) 
     }
     return QStringLiteral("%1/%2.%3")
         .arg(folder, NamePart(source), QString::number(number).rightJustified(3, '0'));
+}
+
+QString ChecksumListName(const QString& destFolder, const QString& source) {
+    QString folder = destFolder;
+    if (folder.endsWith('/')) {
+        folder.chop(1);
+    }
+    return QStringLiteral("%1/%2.sha256").arg(folder, NamePart(source));
 }
 
 qint64 PieceCount(qint64 sourceSize, qint64 pieceSize) {
@@ -44,6 +55,22 @@ int Split(const TSplitRequest& request, const TPercentProgress& progress) {
     if (request.pieceSize >= size) {
         RaiseError(QString::fromUtf8(kSplitTooSmallMessage));
     }
+    // The list is made ready before the first piece, so that a list that may not be
+    // written stops the split before anything is written.
+    std::unique_ptr<TReplacementFile> list;
+    std::unique_ptr<TDigester> whole;
+    QByteArray listText;
+    if (request.checksumList) {
+        const QString listPath = ChecksumListName(request.destFolder, request.source);
+        if (!request.overwrite && ExistsAsNonFolder(listPath)) {
+            RaiseError(QString::fromUtf8(kSplitExistsMessage).arg(PrintableName(listPath)));
+        }
+        list = std::make_unique<TReplacementFile>(listPath);
+        if (!list->Open()) {
+            RaiseError(QString::fromUtf8(kSplitWriteMessage).arg(PrintableName(listPath)));
+        }
+        whole = MakeDigester(kDigestSha256, static_cast<quint64>(size));
+    }
 
     int lastPercent = -1;
     qint64 offset = 0;
@@ -60,7 +87,24 @@ int Split(const TSplitRequest& request, const TPercentProgress& progress) {
             RaiseError(QString::fromUtf8(kSplitWriteMessage).arg(shown));
         }
         output.Reserve(length);
-        if (const auto fault = CopyBytes(source.Handle(), offset, output.Handle(), length)) {
+        std::optional<TCopyFault> fault;
+        if (list) {
+            // Both digests take the bytes on their way to the piece: no second read.
+            const std::unique_ptr<TDigester> digest =
+                MakeDigester(kDigestSha256, static_cast<quint64>(length));
+            fault = CopyBytesObserved(source.Handle(), offset, output.Handle(), length,
+                                      [&](const char* data, qint64 bytes) {
+                                          const auto* block = reinterpret_cast<const uchar*>(data);
+                                          digest->Update(block, bytes);
+                                          whole->Update(block, bytes);
+                                      });
+            if (!fault) {
+                listText += FormatSumLine(digest->Final(), EncodeNativeName(NamePart(piece)));
+            }
+        } else {
+            fault = CopyBytes(source.Handle(), offset, output.Handle(), length);
+        }
+        if (fault) {
             if (fault->side == TCopyFault::kRead) {
                 RaiseError(QString::fromUtf8(kSplitOtherMessage).arg(fault->text, shown));
             }
@@ -75,6 +119,12 @@ int Split(const TSplitRequest& request, const TPercentProgress& progress) {
             progress(percent);
         }
         lastPercent = percent;
+    }
+    if (list) {
+        listText += FormatSumLine(whole->Final(), EncodeNativeName(NamePart(request.source)));
+        if (WriteAll(list->Handle(), listText.constData(), listText.size()) || !list->Commit()) {
+            RaiseError(QString::fromUtf8(kSplitWriteMessage).arg(PrintableName(list->Target())));
+        }
     }
     return static_cast<int>(count);
 }
@@ -130,4 +180,13 @@ std::optional<TSplitSettings> LoadSplitSettings(TAppStores& stores) {
         return std::nullopt;
     }
     return ParseSplitSettings(*text);
+}
+
+void SaveSplitListSetting(TAppStores& stores, bool checksumList) {
+    SaveToolFields(stores, kSplitListSettingsKey, {checksumList ? "1" : "0"});
+}
+
+bool LoadSplitListSetting(TAppStores& stores) {
+    const std::optional<TBarList> fields = LoadToolFields(stores, kSplitListSettingsKey, 1);
+    return fields && fields->Flag(0);
 }

@@ -52,11 +52,16 @@ struct TSplitRequest {
     qint64 pieceSize = 131072;
     int maxCount = kDefaultFileCount;  // the most pieces the split may create
     bool overwrite = false;            // replace existing pieces instead of stopping
+    bool checksumList = false;         // also write the checksum list (ChecksumListName)
 };
 
 // The path of piece `number`: destination folder + "/" + the source's file name + "." +
 // the number with at least three digits (.001 ... .999, .1000).
 QString PieceName(const QString& destFolder, const QString& source, int number);
+
+// The checksum list of a split: destination folder + "/" + the source's file name +
+// ".sha256".
+QString ChecksumListName(const QString& destFolder, const QString& source);
 
 // The number of pieces a source of `sourceSize` bytes gives (rounded up); 0 for a piece
 // size of 0.
@@ -68,12 +73,20 @@ qint64 PieceCount(qint64 sourceSize, qint64 pieceSize);
 // existing piece of that name stays as it was. `progress` gets n * 100 / count (halves to
 // even) after piece n. The source is never changed; pieces with higher numbers from an
 // earlier split are left alone.
+// With `checksumList` the SHA-256 of every piece and of the whole source are computed from
+// the bytes as they are copied (the source is read once), and ChecksumListName is written
+// after the last piece: one sha256sum line "HEX  NAME.001" per piece, in order, then
+// "HEX  NAME" for the whole source, so that `sha256sum -c` takes the list and Splice can
+// check the pieces before joining them.
 // Raises EQuiva, checked in this order: kSplitNoSourceMessage (no source, or not a regular
-// readable file), kSplitZeroPieceMessage, kSplitTooManyMessage, kSplitTooSmallMessage
-// (nothing written for any of these); then per piece kSplitExistsMessage (overwrite off),
-// kSplitWriteMessage (the piece cannot be created, written or put in place; also when a
-// FIFO, socket or device, or a file the user may not write, is in the piece's place) or
-// kSplitOtherMessage (reading the source failed). Pieces written before a failure stay.
+// readable file), kSplitZeroPieceMessage, kSplitTooManyMessage, kSplitTooSmallMessage, and
+// for the checksum list kSplitExistsMessage (overwrite off) or kSplitWriteMessage (it may
+// not be replaced) — nothing is written for any of these; then per piece
+// kSplitExistsMessage (overwrite off), kSplitWriteMessage (the piece cannot be created,
+// written or put in place; also when a FIFO, socket or device, or a file the user may not
+// write, is in the piece's place) or kSplitOtherMessage (reading the source failed); last
+// kSplitWriteMessage naming the list when it cannot be written. Pieces written before a
+// failure stay; the list is written only after every piece.
 // Any thread; `progress` runs on the caller's thread.
 int Split(const TSplitRequest& request, const TPercentProgress& progress = {});
 
@@ -111,3 +124,12 @@ void SaveSplitSettings(TAppStores& stores, const TSplitSettings& settings);
 // Loads, unscrambles and parses the stored settings through the host. None when nothing
 // is stored or the text is damaged or has the wrong field count. Main thread.
 std::optional<TSplitSettings> LoadSplitSettings(TAppStores& stores);
+
+// ---- stored option "Write checksum list", key "SplitList" -------------------------------
+// Kept under a key of its own, one field "1"/"0", so that the state under "Split" keeps
+// its eight fields.
+inline constexpr const char* kSplitListSettingsKey = "SplitList";
+
+void SaveSplitListSetting(TAppStores& stores, bool checksumList);
+// The stored option; false when nothing usable is stored. Main thread.
+bool LoadSplitListSetting(TAppStores& stores);

@@ -10,15 +10,20 @@
 #include "tools/checksummer/checksummer.h"
 #include "ui/ell_path.h"
 
+#include <QClipboard>
 #include <QEvent>
 #include <QFileDialog>
+#include <QGuiApplication>
 #include <QHeaderView>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPainter>
 #include <QPushButton>
 #include <QStyledItemDelegate>
 #include <QTableWidget>
 #include <QToolButton>
+
+#include <algorithm>
 
 namespace {
 
@@ -32,6 +37,9 @@ constexpr int kGridLineWidth = 1;
 constexpr int kLongestResult = 64;
 constexpr int kGridPointSize = 8;
 constexpr int kSmallestPointSize = 7;
+// Rows marked by a verification: 0x00C0FFC0 for a match, 0x00C0C0FF for a mismatch.
+const QColor kMatchColour(192, 255, 192);
+const QColor kMismatchColour(255, 192, 192);
 
 // Paints dgHash's cells through the window's WhenDraw.
 class THashGridDelegate : public QStyledItemDelegate {
@@ -166,6 +174,35 @@ TfrmHash::TfrmHash(QWidget* panel, const TToolContext& context) : TFormBase(pane
     btnCalc->setObjectName(QStringLiteral("btnCalc"));
     btnCalc->setGeometry(kWindowWidth - 8 - 84, 12, 80, 26);
     connect(btnCalc, &QPushButton::clicked, this, &TfrmHash::DoCalc);
+
+    // The Verify field takes the room left of the buttons.
+    lblVerify = new QLabel(QStringLiteral("Verify"), pnlBtns);
+    lblVerify->setObjectName(QStringLiteral("lblVerify"));
+    lblVerify->setGeometry(8, 17, 36, 16);
+    edtVerify = new QLineEdit(pnlBtns);
+    edtVerify->setObjectName(QStringLiteral("edtVerify"));
+    edtVerify->setGeometry(46, 13, btnClear->x() - 46 - 8, 24);
+    lblVerify->setBuddy(edtVerify);
+    SetHint(edtVerify, QStringLiteral("Hash to verify|Paste a CRC32, MD5, SHA1, SHA256 or "
+                                      "Quivash hash to compare with the file's"));
+    connect(edtVerify, &QLineEdit::textEdited, this, [this] {
+        ClearMarks();
+        RepaintGrid();
+    });
+    connect(edtVerify, &QLineEdit::returnPressed, this, [this] {
+        if (Calculating()) {
+            return;
+        }
+        const TVerifyOutcome outcome = DoVerify();
+        THost* host = &Host();
+        if (outcome.text.isEmpty() || host == nullptr) {
+            return;
+        }
+        const int kind = outcome.matched != 0      ? kStatusCompletion
+                         : outcome.mismatched != 0 ? kStatusError
+                                                   : kStatusNotice;
+        host->ShowStatus(outcome.text, kind != kStatusCompletion, kind);
+    });
 }
 
 TfrmHash::~TfrmHash() {
@@ -234,6 +271,7 @@ void TfrmHash::TakeSourceFile(const QString& path) {
 void TfrmHash::DoClear() {
     stSource->SetCaption(QString());
     PathSlots[2].clear();
+    edtVerify->clear();
     ClearResults();
     RepaintGrid();
 }
@@ -242,6 +280,44 @@ void TfrmHash::ClearResults() {
     for (QByteArray& result : m_results) {
         result.clear();
     }
+    ClearMarks();
+}
+
+void TfrmHash::ClearMarks() {
+    m_marks.fill(kMarkNone);
+}
+
+void TfrmHash::TakeVerifyFromClipboard() {
+    if (!edtVerify->text().trimmed().isEmpty()) {
+        return;
+    }
+    const QString text = QGuiApplication::clipboard()->text();
+    const TVerifyTarget target = ParseVerifyText(text);
+    if (target.digests != 0 && text != m_copiedText) {
+        edtVerify->setText(text.trimmed());
+    }
+}
+
+TVerifyOutcome TfrmHash::DoVerify() {
+    ClearMarks();
+    const TVerifyTarget target = ParseVerifyText(edtVerify->text());
+    const bool complete = std::none_of(m_results.begin(), m_results.end(),
+                                       [](const QByteArray& result) { return result.isEmpty(); });
+    if (!complete || (target.digests == 0 && target.problem.isEmpty())) {
+        RepaintGrid();
+        return {};
+    }
+    const TVerifyOutcome outcome = VerifyDigests(target, m_results);
+    for (int row = 0; row < kDigestCount; ++row) {
+        const TDigestSet bit = DigestBit(static_cast<TDigestKind>(row));
+        if (outcome.matched & bit) {
+            m_marks[row] = kMarkMatch;
+        } else if (outcome.mismatched & bit) {
+            m_marks[row] = kMarkMismatch;
+        }
+    }
+    RepaintGrid();
+    return outcome;
 }
 
 void TfrmHash::RepaintGrid() {
@@ -263,6 +339,7 @@ void TfrmHash::DoCalc() {
         EndWithError(error.Message());
         return;
     }
+    TakeVerifyFromClipboard();
     ClearResults();
     RepaintGrid();
     m_stop = false;
@@ -317,8 +394,18 @@ void TfrmHash::WhenCalcDone(bool completed, const QString& error) {
         // Only a closing window stops a run, and it ends the busy state itself.
         return;
     }
-    if (panel != nullptr) {
-        panel->EndBusy(QStringLiteral("Done!"), kBusyFade, kStatusCompletion);
+    // With a hash in the Verify field the outcome of the comparison ends the busy state.
+    const TVerifyOutcome verified = DoVerify();
+    if (verified.mismatched != 0) {
+        EndWithError(verified.text);
+    } else if (panel != nullptr) {
+        if (verified.text.isEmpty()) {
+            panel->EndBusy(QStringLiteral("Done!"), kBusyFade, kStatusCompletion);
+        } else if (verified.matched != 0) {
+            panel->EndBusy(verified.text, kBusyFade, kStatusCompletion);
+        } else {
+            panel->EndBusy(verified.text, kBusyHold, kStatusNotice);
+        }
     }
     dgHash->setFocus();
 }
@@ -327,7 +414,8 @@ void TfrmHash::WhenSelect(int row, int column) {
     if (column != 1 || row < 0 || row >= kDigestCount || m_results[row].isEmpty()) {
         return;
     }
-    CopyTextToClipboard(QString::fromLatin1(m_results[row]));
+    m_copiedText = QString::fromLatin1(m_results[row]);
+    CopyTextToClipboard(m_copiedText);
     if (THost* host = &Host()) {
         host->ShowStatus(QStringLiteral("%1 copied to clipboard")
                              .arg(DigestLabel(static_cast<TDigestKind>(row))),
@@ -343,7 +431,10 @@ void TfrmHash::WhenDraw(QPainter& painter, const QRect& rect, int row, int colum
                          DigestLabel(static_cast<TDigestKind>(row)));
         return;
     }
-    painter.fillRect(rect, Qt::white);
+    const QColor fill = m_marks[row] == kMarkMatch      ? kMatchColour
+                        : m_marks[row] == kMarkMismatch ? kMismatchColour
+                                                        : QColor(Qt::white);
+    painter.fillRect(rect, fill);
     painter.setPen(Qt::black);
     const QString text = QString::fromLatin1(m_results[row]);
     const QRect area = rect.adjusted(kTextIndent, 0, -1, 0);

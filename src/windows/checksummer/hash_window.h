@@ -3,6 +3,7 @@
 #pragma once
 
 #include "base/digests.h"
+#include "tools/checksummer/digest_check.h"
 #include "ui/form_base.h"
 
 #include <QByteArray>
@@ -14,6 +15,7 @@
 #include <thread>
 
 class QLabel;
+class QLineEdit;
 class QPainter;
 class QPushButton;
 class QTableWidget;
@@ -39,8 +41,17 @@ public:
     // the busy state; the rows fill in order and the busy state ends with "Done!" or with
     // the failure's message. Returns at once; the work goes on in the background.
     void DoCalc();
-    // Clear: forgets the source path and empties the rows.
+    // Clear: forgets the source path and the Verify text and empties the rows.
     void DoClear();
+    // Verify: compares the rows with the hash in edtVerify, marks the rows and shows the
+    // outcome (a match as a completion, a mismatch as an error, a hash that fits no digest
+    // as a notice). Calculate runs it when it ends; Enter in the field runs it again.
+    // Returns the outcome; an empty text when the field is empty or rows are missing.
+    TVerifyOutcome DoVerify();
+
+    // How a result row is marked by the last verification.
+    enum TRowMark { kMarkNone, kMarkMatch, kMarkMismatch };
+    TRowMark RowMark(int row) const { return m_marks[row]; }
 
     // The result of a row (kDigestCrc32 .. kDigestQuivash); empty until computed.
     const QByteArray& Result(int row) const { return m_results[row]; }
@@ -64,6 +75,10 @@ public:
     QWidget* pnlBtns = nullptr;
     QPushButton* btnClear = nullptr;
     QPushButton* btnCalc = nullptr;
+    // "Verify": a pasted hash (taken from the clipboard at Calculate when the field is
+    // empty and the clipboard holds one) that the rows are compared with.
+    QLabel* lblVerify = nullptr;
+    QLineEdit* edtVerify = nullptr;
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -77,9 +92,15 @@ private:
     void WhenCalcDone(bool completed, const QString& error);
     void TakeSourceFile(const QString& path);
     void ClearResults();
+    void ClearMarks();
     void RepaintGrid();
+    // Puts a hash found on the clipboard into the empty Verify field; a text that this
+    // window copied from a row is not taken.
+    void TakeVerifyFromClipboard();
 
     std::array<QByteArray, kDigestCount> m_results;
+    std::array<TRowMark, kDigestCount> m_marks{};
+    QString m_copiedText;  // what this window last put on the clipboard
     std::thread m_worker;
     std::atomic<bool> m_stop{false};
     // Set when the current cell changed during the mouse press that is under way, so the

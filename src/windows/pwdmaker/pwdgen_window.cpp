@@ -5,17 +5,22 @@
 #include "base/settings_codec.h"
 #include "storage/app_stores.h"
 #include "storage/tool_state.h"
+#include "tools/pwdmaker/recovery_key.h"
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDialog>
+#include <QDialogButtonBox>
 #include <QEvent>
 #include <QFontDatabase>
 #include <QFrame>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMouseEvent>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTimer>
+#include <QVBoxLayout>
 
 #include <algorithm>
 
@@ -46,6 +51,24 @@ QLabel* MakeLabel(QWidget* parent, const char* name, const QString& caption, int
     label->setObjectName(QString::fromLatin1(name));
     label->setGeometry(x, y, 200, 16);
     return label;
+}
+
+// The recovery text in a small dialog, in the fixed font, selectable for copying.
+void ShowRecoveryDialog(QWidget* parent, const QString& text) {
+    QDialog dialog(parent);
+    dialog.setWindowTitle(QStringLiteral("Recovery Key"));
+    auto* layout = new QVBoxLayout(&dialog);
+    auto* view = new QPlainTextEdit(text, &dialog);
+    view->setObjectName(QStringLiteral("edtRecoveryKey"));
+    view->setReadOnly(true);
+    view->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+    view->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+    view->setMinimumSize(420, 150);
+    layout->addWidget(view);
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close, &dialog);
+    QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+    layout->addWidget(buttons);
+    dialog.exec();
 }
 
 QFrame* MakeBevel(QWidget* parent, const char* name, int y) {
@@ -89,6 +112,15 @@ TfrmPwdGen::TfrmPwdGen(QWidget* panel, const TToolContext& context)
 
     bvlOne = MakeBevel(pnlMain, "bvlOne", 98);
     lblSugg = MakeLabel(pnlMain, "lblSugg", QStringLiteral("Suggested Passwords"), 10, 104);
+    lblSugg->setFixedWidth(130);
+    // The key's recovery text, beside the passwords that depend on it.
+    btnKey = new QPushButton(QStringLiteral("Show recovery key"), pnlMain);
+    btnKey->setObjectName(QStringLiteral("btnKey"));
+    btnKey->setGeometry(kWindowWidth - 10 - 128, 100, 128, 20);
+    SetHint(btnKey, QStringLiteral("|Show the installation key to write down: with the master "
+                                   "password it brings every password back"));
+    connect(btnKey, &QPushButton::clicked, this, &TfrmPwdGen::DoShowKey);
+    ShowRecoveryText = [this](const QString& text) { ShowRecoveryDialog(this, text); };
     const QFont courier = QFontDatabase::systemFont(QFontDatabase::FixedFont);
     const char* names[kPasswordBoxes] = {"edtOne",  "edtTwo",  "edtThree",
                                          "edtFour", "edtFive", "edtSix"};
@@ -148,6 +180,7 @@ TfrmPwdGen::TfrmPwdGen(QWidget* panel, const TToolContext& context)
     // Without the installation key no password could be made again later.
     m_installKey = Stores().GetInstallKey();
     btnGen->setEnabled(!m_installKey.isEmpty());
+    btnKey->setEnabled(!m_installKey.isEmpty());
     m_clock.SetClearAfter(cbClearAfter->currentIndex());
 }
 
@@ -227,6 +260,18 @@ void TfrmPwdGen::DoReSet() {
     m_clock.SetClearAfter(kDefaultClearAfter);
     cbxRemPwd->setChecked(false);
     m_clock.Restart();
+}
+
+void TfrmPwdGen::DoShowKey() {
+    m_clock.Restart();
+    try {
+        const QByteArray text = FormatRecoveryText(m_installKey) + '\n' + kRecoverySafeText;
+        if (ShowRecoveryText) {
+            ShowRecoveryText(QString::fromUtf8(text));
+        }
+    } catch (const EQuiva& error) {
+        ShowStickyError(error.Message());
+    }
 }
 
 void TfrmPwdGen::WhenClicked(QLineEdit* box) {

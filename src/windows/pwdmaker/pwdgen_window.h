@@ -6,8 +6,10 @@
 #include "ui/form_base.h"
 
 #include <QByteArray>
+#include <QString>
 
 #include <array>
+#include <functional>
 
 class QCheckBox;
 class QComboBox;
@@ -35,6 +37,13 @@ public:
     // Reset: master password, passwords and options back to their defaults; the mnemonic
     // stays.
     void DoReSet();
+    // "Show recovery key": shows the installation key's recovery text and the advice to
+    // keep it safe (through ShowRecoveryText).
+    void DoShowKey();
+
+    // Shows the recovery text (the key lines, then the advice); by default a dialog whose
+    // text can be selected and copied. Tests replace it so that no modal dialog opens.
+    std::function<void(const QString& text)> ShowRecoveryText;
 
     // The installation key taken at creation; empty when none could be had.
     const QByteArray& InstallKey() const { return m_installKey; }
@@ -62,6 +71,8 @@ public:
     QCheckBox* cbxMask = nullptr;
     QPushButton* btnReSet = nullptr;
     QPushButton* btnGen = nullptr;
+    // "Show recovery key"; enabled exactly when the installation key is.
+    QPushButton* btnKey = nullptr;
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;

@@ -246,8 +246,12 @@ void TfrmSplice::DoConcat() {
     }
 
     RunBusy(QString::fromLatin1(kSplicingText), QString::fromLatin1(kSplicingCompleteText), [&] {
-        Splice(destination, sources, overwrite,
-               [this](const QString& source) { ShowProgress(PrintableName(source)); });
+        Splice(
+            destination, sources, overwrite,
+            [this](const QString& source) { ShowProgress(PrintableName(source)); },
+            [this](const QString& piece) {
+                ShowProgress(QString::fromUtf8(kSplicePieceCheckedText).arg(PrintableName(piece)));
+            });
     });
 }
 

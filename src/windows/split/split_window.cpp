@@ -46,6 +46,8 @@ TfrmSplit::TfrmSplit(QWidget* panel, const TToolContext& context) : TFormBase(pa
     sbnDBrowse = MakeBrowseButton(pnlSource, "sbnDBrowse");
     cbxOverwrite = Named(new QCheckBox(QStringLiteral("Overwrite Desitnation Files"), pnlSource),
                          "cbxOverwrite");
+    cbxChecksumList =
+        Named(new QCheckBox(QStringLiteral("Write checksum list"), pnlSource), "cbxChecksumList");
     auto* sourceGrid = new QGridLayout(pnlSource);
     sourceGrid->setContentsMargins(6, 4, 6, 4);
     sourceGrid->setVerticalSpacing(2);
@@ -56,6 +58,7 @@ TfrmSplit::TfrmSplit(QWidget* panel, const TToolContext& context) : TFormBase(pa
     sourceGrid->addWidget(stDest, 3, 0);
     sourceGrid->addWidget(sbnDBrowse, 3, 1);
     sourceGrid->addWidget(cbxOverwrite, 4, 0, 1, 2);
+    sourceGrid->addWidget(cbxChecksumList, 5, 0, 1, 2);
 
     const TSizePanel size =
         MakeSizePanel(this, "pnlOptions", QStringLiteral("Max Size:"), "lblMaxSize", 3);
@@ -96,6 +99,9 @@ TfrmSplit::TfrmSplit(QWidget* panel, const TToolContext& context) : TFormBase(pa
 
     SetHint(sbnSBrowse, QStringLiteral("Browse|Select file to be split"));
     SetHint(sbnDBrowse, QStringLiteral("Browse|Destination directory for split files"));
+    SetHint(cbxChecksumList, QStringLiteral("NAME.sha256 beside the pieces|The SHA-256 of every "
+                                            "piece and of the whole file, for Splice and "
+                                            "sha256sum -c"));
     SetHint(btnReset, QStringLiteral("|Reset"));
     SetHint(btnSplit, QStringLiteral("|Split"));
 
@@ -172,6 +178,7 @@ void TfrmSplit::DoReset() {
     ShowSource(QString());
     stDest->SetCaption(PathSlots[1]);
     cbxOverwrite->setChecked(false);
+    cbxChecksumList->setChecked(false);
     m_sizes->Reset();
     tbCount->setValue(kDefaultFileCount);
 }
@@ -183,6 +190,7 @@ void TfrmSplit::DoSplit() {
     request.pieceSize = PieceSize();
     request.maxCount = m_maxCount;
     request.overwrite = cbxOverwrite->isChecked();
+    request.checksumList = cbxChecksumList->isChecked();
 
     RunBusy(QString::fromLatin1(kSplittingText), QString::fromLatin1(kSplittingCompleteText),
             [this, &request] {
@@ -199,9 +207,11 @@ void TfrmSplit::SaveSettings() {
     settings.quickPick = cbCommon->currentIndex();
     settings.maxCount = m_maxCount;
     SaveSplitSettings(Stores(), settings);
+    SaveSplitListSetting(Stores(), cbxChecksumList->isChecked());
 }
 
 void TfrmSplit::LoadSettings() {
+    cbxChecksumList->setChecked(LoadSplitListSetting(Stores()));
     const std::optional<TSplitSettings> settings = LoadSplitSettings(Stores());
     if (!settings) {
         return;

@@ -62,6 +62,8 @@ public:
     TEllPath* stDest = nullptr;
     QToolButton* sbnDBrowse = nullptr;
     QCheckBox* cbxOverwrite = nullptr;
+    // "Write checksum list": the split also writes NAME.sha256 beside the pieces.
+    QCheckBox* cbxChecksumList = nullptr;
     QFrame* pnlOptions = nullptr;
     QLabel* lblMaxSize = nullptr;
     QLabel* lblSize = nullptr;

@@ -15,7 +15,9 @@
 #include <QDir>
 #include <QFile>
 #include <QGuiApplication>
+#include <QImage>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QRandomGenerator>
 #include <QTableWidget>
@@ -82,7 +84,11 @@ QByteArray Hex(const QByteArray& bytes) {
 
 class HashWindow : public ::testing::Test {
 protected:
-    void SetUp() override { Open(); }
+    void SetUp() override {
+        // A hash left on the clipboard would be taken into the Verify field.
+        QGuiApplication::clipboard()->clear();
+        Open();
+    }
     void TearDown() override { m_master.reset(); }
 
     void Open() {
@@ -429,6 +435,144 @@ TEST_F(HashWindow, ClosingWhileCalculatingStopsAndWaitsForTheWork) {
     Window()->btnCalc->click();
     m_master.reset();
     QCoreApplication::processEvents();
+}
+
+// The fill colour of a result cell as drawn, read off the grid's picture above the text.
+QColor CellColour(TfrmHash* window, int row) {
+    QTableWidget* grid = window->dgHash;
+    const QRect cell = grid->visualItemRect(grid->item(row, 1));
+    return grid->viewport()->grab().toImage().pixelColor(cell.center().x(), cell.top() + 3);
+}
+
+const QString kAbcMd5 = "900150983CD24FB0D6963F7D28E17F72";
+const QString kAbcSha256 = "BA7816BF8F01CFEA414140DE5DAE2223B00361A396177A9CB410FF61F20015AD";
+const QString kAbcQuivash = "B74A41E9E0AF052824210D54B874D2E9515F1CC0F8148390837CF920F7A08D1B";
+
+TEST_F(HashWindow, VerifyMarksTheMatchingRowOrTheRowsThatDiffer) {
+    using M = TfrmHash::TRowMark;
+    const M none = TfrmHash::kMarkNone;
+    const M match = TfrmHash::kMarkMatch;
+    const M differs = TfrmHash::kMarkMismatch;
+    EXPECT_EQ(Window()->lblVerify->text(), "Verify");
+    EXPECT_EQ(Window()->edtVerify->text(), "");
+    struct Case {
+        const char* name;
+        QString text;
+        QList<M> marks;
+        QString status;
+        int kind;
+    };
+    const Case cases[] = {
+        {"sha256, lower case with blanks",
+         "  " + kAbcSha256.toLower() + " ",
+         {none, none, none, match, none},
+         "Verified: the file's SHA256 matches",
+         kStatusCompletion},
+        {"quivash",
+         kAbcQuivash,
+         {none, none, none, none, match},
+         "Verified: the file's Quivash matches",
+         kStatusCompletion},
+        {"crc32",
+         "352441c2",
+         {match, none, none, none, none},
+         "Verified: the file's CRC32 matches",
+         kStatusCompletion},
+        {"md5 differs",
+         "0" + kAbcMd5.mid(1),
+         {none, differs, none, none, none},
+         "Mismatch: the file's MD5 does not match",
+         kStatusError},
+        {"64 digits that match neither",
+         "0" + kAbcSha256.mid(1),
+         {none, none, none, differs, differs},
+         "Mismatch: neither the file's SHA256 nor its Quivash matches",
+         kStatusError},
+        {"a length no hash has",
+         kAbcMd5.left(31),
+         {none, none, none, none, none},
+         "No match possible: 31 hexadecimal digits fit no hash (8, 32, 40 or 64)",
+         kStatusNotice},
+        {"not hexadecimal",
+         "not a hash",
+         {none, none, none, none, none},
+         "No match possible: the Verify text is not hexadecimal",
+         kStatusNotice},
+        {"nothing to verify", "", {none, none, none, none, none}, "Done!", kStatusCompletion},
+    };
+    Choose(m_dir.Write("abc", "abc"));
+    for (const Case& test : cases) {
+        SCOPED_TRACE(test.name);
+        Window()->edtVerify->setText(test.text);
+        Calculate();
+        QList<M> marks;
+        for (int row = 0; row < kDigestCount; ++row) {
+            marks << Window()->RowMark(row);
+        }
+        EXPECT_EQ(marks, test.marks);
+        EXPECT_EQ(Status(), test.status);
+        EXPECT_EQ(Kind(), test.kind);
+        EXPECT_TRUE(Window()->btnCalc->isEnabled());
+        EXPECT_TRUE(m_master->ToolTree()->isEnabled());
+    }
+
+    // The marks are drawn: green for a match, red for a difference, white otherwise.
+    Window()->edtVerify->setText(kAbcMd5);
+    Calculate();
+    EXPECT_EQ(CellColour(Window(), 1), QColor(192, 255, 192));
+    EXPECT_EQ(CellColour(Window(), 2), QColor(Qt::white));
+    Window()->edtVerify->setText("352441C3");
+    Calculate();
+    EXPECT_EQ(CellColour(Window(), 0), QColor(255, 192, 192));
+    EXPECT_EQ(CellColour(Window(), 1), QColor(Qt::white));
+}
+
+TEST_F(HashWindow, VerifyTakesAHashFromTheClipboardButNotARowItCopied) {
+    QClipboard* clipboard = QGuiApplication::clipboard();
+    const QString abc = m_dir.Write("abc", "abc");
+    Choose(abc);
+
+    // An empty field takes the hash on the clipboard.
+    clipboard->setText("\t" + kAbcSha256.toLower() + "\n");
+    Calculate();
+    EXPECT_EQ(Window()->edtVerify->text(), kAbcSha256.toLower());
+    EXPECT_EQ(Status(), "Verified: the file's SHA256 matches");
+    EXPECT_EQ(Window()->RowMark(kDigestSha256), TfrmHash::kMarkMatch);
+
+    // A field holding text keeps it; a clipboard holding no hash gives nothing.
+    clipboard->setText(kAbcMd5);
+    Calculate();
+    EXPECT_EQ(Window()->edtVerify->text(), kAbcSha256.toLower());
+    Window()->edtVerify->clear();
+    clipboard->setText("just words");
+    Calculate();
+    EXPECT_EQ(Window()->edtVerify->text(), "");
+    EXPECT_EQ(Status(), "Done!");
+
+    // A row copied from this window is not taken as the hash to verify the next file by.
+    ClickRow(kDigestMd5);
+    ASSERT_EQ(clipboard->text(), kAbcMd5);
+    Choose(m_dir.Write("abd", "abd"));
+    Calculate();
+    EXPECT_EQ(Window()->edtVerify->text(), "");
+    EXPECT_EQ(Status(), "Done!");
+
+    // Editing the field clears the marks; Enter compares again.
+    Window()->edtVerify->setText(QString::fromLatin1(Window()->Result(kDigestSha1)));
+    QTest::keyClick(Window()->edtVerify, Qt::Key_Return);
+    EXPECT_EQ(Window()->RowMark(kDigestSha1), TfrmHash::kMarkMatch);
+    EXPECT_EQ(Status(), "Verified: the file's SHA1 matches");
+    QTest::keyClick(Window()->edtVerify, Qt::Key_0);
+    EXPECT_EQ(Window()->RowMark(kDigestSha1), TfrmHash::kMarkNone);
+    QTest::keyClick(Window()->edtVerify, Qt::Key_Return);
+    EXPECT_EQ(Status(), "No match possible: 41 hexadecimal digits fit no hash (8, 32, 40 or 64)");
+    EXPECT_EQ(Kind(), kStatusNotice);
+
+    // Clear empties the field with the rows.
+    Window()->btnClear->click();
+    EXPECT_EQ(Window()->edtVerify->text(), "");
+    EXPECT_EQ(Window()->RowMark(kDigestSha1), TfrmHash::kMarkNone);
+    clipboard->clear();
 }
 
 }  // namespace

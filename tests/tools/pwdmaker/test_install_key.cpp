@@ -92,4 +92,37 @@ TEST_F(InstallKey, NoneWhenTheNewKeyCannotBeStored) {
     EXPECT_EQ(host.ReadUserInfo("uconf", host.InstallationId()), key);
 }
 
+TEST_F(InstallKey, AKeyBroughtBackReplacesTheOneKept) {
+    const QByteArray recovered(64, 'A');
+    QByteArray made;
+    {
+        TTestHost host;
+        host.OpenStores(Folder());
+        // Nothing is kept yet, and asking does not make a key.
+        EXPECT_TRUE(host.Stores().StoredInstallKey().isEmpty());
+        EXPECT_TRUE(host.ReadUserInfo("uconf", host.InstallationId()).isEmpty());
+        made = host.GetInstallKey();
+        EXPECT_EQ(host.Stores().StoredInstallKey(), made);
+
+        EXPECT_TRUE(host.Stores().SetInstallKey(recovered));
+        EXPECT_EQ(host.GetInstallKey(), recovered);
+        EXPECT_EQ(host.Stores().StoredInstallKey(), recovered);
+        // Keys of another shape are not kept.
+        for (const QByteArray& bad :
+             {QByteArray(63, 'A'), QByteArray(64, 'a'), QByteArray(64, 'G'), QByteArray()}) {
+            EXPECT_FALSE(host.Stores().SetInstallKey(bad)) << bad.constData();
+        }
+        EXPECT_EQ(host.Stores().StoredInstallKey(), recovered);
+    }
+    TTestHost again;
+    again.OpenStores(Folder());
+    EXPECT_EQ(again.GetInstallKey(), recovered);
+
+    // A database open for reading only keeps what it has.
+    TTestHost reader;
+    reader.OpenStores(Folder(), {.backups = false, .writable = false});
+    EXPECT_FALSE(reader.Stores().SetInstallKey(made));
+    EXPECT_EQ(reader.Stores().StoredInstallKey(), recovered);
+}
+
 }  // namespace

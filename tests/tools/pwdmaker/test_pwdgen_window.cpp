@@ -6,6 +6,7 @@
 #include "shell/status_panel.h"
 #include "support/test_dir.h"
 #include "tools/pwdmaker/pwd_maker.h"
+#include "tools/pwdmaker/recovery_key.h"
 #include "windows/pwdmaker/pwdgen_window.h"
 
 #include <QCheckBox>
@@ -372,7 +373,30 @@ TEST_F(PwdGenWindow, WithoutAnInstallationKeyGenerateIsUnavailable) {
     m_master->SelectTool(kPwdGenIndex);
     EXPECT_TRUE(Window()->InstallKey().isEmpty());
     EXPECT_FALSE(Window()->btnGen->isEnabled());
+    EXPECT_FALSE(Window()->btnKey->isEnabled());
     m_master->SetFlag(kFlagUiDatabase, true);
+}
+
+TEST_F(PwdGenWindow, ShowRecoveryKeyShowsTheKeyTheBoxesAreMadeFrom) {
+    TfrmPwdGen* window = Window();
+    EXPECT_EQ(window->btnKey->text(), "Show recovery key");
+    EXPECT_TRUE(window->btnKey->isEnabled());
+    // The button sits on the window beside the label of the passwords, clear of it.
+    EXPECT_TRUE(window->rect().contains(window->btnKey->geometry()));
+    EXPECT_FALSE(window->btnKey->geometry().intersects(window->lblSugg->geometry()));
+    EXPECT_GE(window->btnKey->width(), window->btnKey->sizeHint().width());
+
+    QStringList shown;
+    window->ShowRecoveryText = [&](const QString& text) { shown << text; };
+    window->btnKey->click();
+    ASSERT_EQ(shown.size(), 1);
+    EXPECT_TRUE(shown[0].startsWith("Quiva Tessaline recovery key\n")) << shown[0].toStdString();
+    EXPECT_TRUE(
+        shown[0].endsWith("This key together with your master password yields every "
+                          "password Pwd Maker makes, so keep it somewhere safe."));
+    QString error;
+    EXPECT_EQ(ParseRecoveryText(shown[0].toUtf8(), error), window->InstallKey());
+    EXPECT_TRUE(error.isEmpty());
 }
 
 }  // namespace

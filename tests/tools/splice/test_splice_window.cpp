@@ -8,6 +8,7 @@
 #include "shell/master_window.h"
 #include "shell/status_panel.h"
 #include "support/test_dir.h"
+#include "tools/split/splitter.h"
 #include "ui/ell_path.h"
 
 #include <QCheckBox>
@@ -109,6 +110,41 @@ TEST_F(SpliceWindow, SplicesThroughTheButtonsAndBringsItsInputsBack) {
     EXPECT_EQ(window->stDest->Caption(), "");
     EXPECT_FALSE(window->cbxOverwrite->isChecked());
     EXPECT_TRUE(window->cbxMulti->isChecked());
+}
+
+TEST_F(SpliceWindow, PiecesWithAChecksumListAreCheckedBeforeJoining) {
+    QByteArray content;
+    for (int i = 0; i < 250; ++i) {
+        content += static_cast<char>(i);
+    }
+    m_dir.Write("src/movie.avi", content);
+    TSplitRequest split;
+    split.source = m_dir.Sub("src/movie.avi");
+    split.destFolder = m_dir.MakeDir("pieces");
+    split.pieceSize = 100;
+    split.checksumList = true;
+    ASSERT_EQ(Split(split), 3);
+    QStringList pieces;
+    for (int n = 1; n <= 3; ++n) {
+        pieces << PieceName(split.destFolder, split.source, n);
+    }
+    TfrmSplice* window = Show();
+    ASSERT_NE(window, nullptr);
+    Add(window, pieces);
+    ChooseDest(window, m_dir.Sub("joined"));
+    window->btnConcat->click();
+    EXPECT_EQ(StatusText(), "Splicing Complete");
+    EXPECT_EQ(m_dir.Read("joined"), content);
+
+    // A damaged piece is named as an error and nothing is written.
+    m_dir.Write("pieces/movie.avi.002", QByteArray(100, 'x'));
+    ChooseDest(window, m_dir.Sub("again"));
+    window->btnConcat->click();
+    EXPECT_EQ(StatusText(), QStringLiteral("%1 is damaged: its checksum does not match %2")
+                                .arg(pieces[1], m_dir.Sub("pieces/movie.avi.sha256")));
+    EXPECT_EQ(StatusKind(), kStatusError);
+    EXPECT_TRUE(window->btnConcat->isEnabled());
+    EXPECT_FALSE(QFile::exists(m_dir.Sub("again")));
 }
 
 TEST_F(SpliceWindow, RefusalsAndAFailingSourceKeepTheOldDestination) {

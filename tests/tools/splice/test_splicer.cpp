@@ -3,8 +3,10 @@
 #include "support/test_dir.h"
 #include "support/test_host.h"
 #include "tools/common/file_tool_test_support.h"
+#include "tools/common/sum_list.h"
 #include "tools/splice/splicer.h"
 
+#include <QCryptographicHash>
 #include <QFile>
 
 #include <sys/stat.h>
@@ -176,6 +178,195 @@ TEST(Splice, NeverReplacesASpecialFile) {
               }),
               QStringLiteral("Access to %1 failed").arg(dir.Sub("socket")));
     EXPECT_EQ(Names(dir.Path()), QStringList({"a", "b", "fifo", "link-to-fifo", "socket"}));
+}
+
+// ---- the checksum list beside the pieces --------------------------------------------------
+
+QByteArray Sha256Hex(const QByteArray& bytes) {
+    return QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex().toUpper();
+}
+
+QByteArray Content(int size) {
+    QByteArray bytes(size, '\0');
+    for (int i = 0; i < size; ++i) {
+        bytes[i] = static_cast<char>('a' + i % 26);
+    }
+    return bytes;
+}
+
+// Writes the pieces "movie.avi.001", ... of `content` into the folder "p" with the list
+// that Split writes beside them (and, with `wholeLine`, its last line for the whole file).
+// Returns the pieces' paths.
+QStringList WritePieces(TestDir& dir, const QByteArray& content, int size, bool wholeLine = true) {
+    QStringList pieces;
+    QByteArray list;
+    for (int number = 1, at = 0; at < content.size(); ++number, at += size) {
+        const QString name = QStringLiteral("movie.avi.%1").arg(number, 3, 10, QChar('0'));
+        pieces << dir.Write("p/" + name, content.mid(at, size));
+        list += FormatSumLine(Sha256Hex(content.mid(at, size)), name.toUtf8());
+    }
+    if (wholeLine) {
+        list += FormatSumLine(Sha256Hex(content), "movie.avi");
+    }
+    dir.Write("p/movie.avi.sha256", list);
+    return pieces;
+}
+
+TEST(SpliceChecksumList, PiecesAreCheckedFirstAndTheWholeFileWhileJoining) {
+    TestDir dir;
+    const QByteArray content = Content(100);
+    const QStringList pieces = WritePieces(dir, content, 30);
+    QStringList checked;
+    QStringList copied;
+    EXPECT_EQ(Splice(
+                  dir.Sub("p/movie.avi"), pieces, false,
+                  [&](const QString& path) {
+                      // Every piece was checked before the first was copied.
+                      EXPECT_EQ(checked.size(), pieces.size());
+                      copied << path;
+                  },
+                  [&](const QString& path) { checked << path; }),
+              100);
+    EXPECT_EQ(checked, pieces);
+    EXPECT_EQ(copied, pieces);
+    EXPECT_EQ(dir.Read("p/movie.avi"), content);
+
+    // Lower-case digits and sha256sum's tagged lines read the same.
+    QByteArray tagged;
+    for (int n = 0; n < pieces.size(); ++n) {
+        tagged += "SHA256 (movie.avi.00" + QByteArray::number(n + 1) +
+                  ") = " + Sha256Hex(content.mid(n * 30, 30)).toLower() + "\n";
+    }
+    dir.Write("p/movie.avi.sha256", tagged + "# no line for the whole file\n");
+    EXPECT_EQ(Splice(dir.Sub("joined"), pieces, false), 100);
+    EXPECT_EQ(dir.Read("joined"), content);
+}
+
+TEST(SpliceChecksumList, RefusalsNameTheFirstFaultAndLeaveTheDestinationAlone) {
+    struct Case {
+        const char* name;
+        // Spoils the pieces, the list or the sources; returns the message expected.
+        std::function<QString(TestDir&, QStringList&)> spoil;
+    };
+    const auto list = [](const TestDir& dir) { return dir.Sub("p/movie.avi.sha256"); };
+    const Case cases[] = {
+        {"a damaged piece",
+         [&](TestDir& dir, QStringList& sources) {
+             dir.Write("p/movie.avi.003", Content(30));  // the same size, other bytes
+             return QStringLiteral("%1 is damaged: its checksum does not match %2")
+                 .arg(sources[2], list(dir));
+         }},
+        {"a missing piece is found before a damaged one is read",
+         [&](TestDir& dir, QStringList& sources) {
+             dir.Write("p/movie.avi.002", Content(30));
+             QFile::remove(sources[3]);
+             return QStringLiteral("%1 is missing").arg(sources[3]);
+         }},
+        {"a piece left out",
+         [&](TestDir&, QStringList& sources) {
+             const QString left = sources.takeAt(1);
+             return QStringLiteral("%1 is missing from the source list").arg(left);
+         }},
+        {"pieces out of order",
+         [&](TestDir& dir, QStringList& sources) {
+             sources.swapItemsAt(0, 1);
+             return QStringLiteral("%1 is out of order: the checksum list %2 puts it elsewhere")
+                 .arg(dir.Sub("p/movie.avi.001"), list(dir));
+         }},
+        {"a piece twice",
+         [&](TestDir& dir, QStringList& sources) {
+             sources << sources.last();
+             return QStringLiteral("%1 is out of order: the checksum list %2 puts it elsewhere")
+                 .arg(sources.last(), list(dir));
+         }},
+        {"a source the list does not name",
+         [&](TestDir& dir, QStringList& sources) {
+             sources.insert(2, dir.Write("p/extra", "x"));
+             return QStringLiteral("%1 is not in the checksum list %2")
+                 .arg(dir.Sub("p/extra"), list(dir));
+         }},
+        {"the whole file's line differs",
+         [&](TestDir& dir, QStringList&) {
+             QByteArray text = dir.Read("p/movie.avi.sha256");
+             text.replace(Sha256Hex(Content(100)), Sha256Hex("something else"));
+             dir.Write("p/movie.avi.sha256", text);
+             return QStringLiteral("The joined file does not match the checksum in %1")
+                 .arg(list(dir));
+         }},
+        {"a malformed line",
+         [&](TestDir& dir, QStringList&) {
+             QList<QByteArray> lines = dir.Read("p/movie.avi.sha256").split('\n');
+             lines[2] = "not a checksum line";
+             dir.Write("p/movie.avi.sha256", lines.join('\n'));
+             return QStringLiteral("The checksum list %1 is damaged at line 3").arg(list(dir));
+         }},
+        {"a digest of another length",
+         [&](TestDir& dir, QStringList&) {
+             dir.Write("p/movie.avi.sha256", "900150983cd24fb0d6963f7d28e17f72  movie.avi.001\n");
+             return QStringLiteral("The checksum list %1 is damaged at line 1").arg(list(dir));
+         }},
+    };
+    for (const Case& test : cases) {
+        SCOPED_TRACE(test.name);
+        TestDir dir;
+        QStringList sources = WritePieces(dir, Content(100), 30);
+        const QString dest = dir.Write("out/movie.avi", "precious");
+        const QString message = test.spoil(dir, sources);
+        const QStringList before = Names(dir.Sub("p"));
+        QStringList copied;
+        EXPECT_EQ(ErrorOf([&] {
+                      Splice(dest, sources, true, [&](const QString& path) { copied << path; });
+                  }),
+                  message);
+        EXPECT_EQ(dir.Read("out/movie.avi"), "precious");
+        EXPECT_EQ(Names(dir.Sub("out")), QStringList({"movie.avi"}));
+        EXPECT_EQ(Names(dir.Sub("p")), before);
+        if (QString(test.name) != "the whole file's line differs") {
+            EXPECT_TRUE(copied.isEmpty());  // refused before anything was written
+        }
+    }
+}
+
+TEST(SpliceChecksumList, ListsThatDoNotApplyAndNamesThatAreNotUtf8) {
+    TestDir dir;
+    const QByteArray content = Content(100);
+
+    // A list with only the whole file's line (as a download site gives one): the pieces
+    // are joined and the result checked; a damaged piece then fails the whole.
+    QStringList pieces = WritePieces(dir, content, 30, false);
+    dir.Write("p/movie.avi.sha256", FormatSumLine(Sha256Hex(content), "movie.avi"));
+    EXPECT_EQ(Splice(dir.Sub("joined"), pieces, false), 100);
+    dir.Write("p/movie.avi.001", Content(30).toUpper());
+    EXPECT_EQ(ErrorOf([&] { Splice(dir.Sub("joined"), pieces, true); }),
+              QStringLiteral("The joined file does not match the checksum in %1")
+                  .arg(dir.Sub("p/movie.avi.sha256")));
+    EXPECT_EQ(dir.Read("joined"), content);
+
+    // A list about other files, and a first source that is no piece: joined unchecked.
+    dir.Write("p/movie.avi.sha256", FormatSumLine(Sha256Hex("x"), "other.bin"));
+    EXPECT_EQ(Splice(dir.Sub("joined"), pieces, true), 100);
+    const QString plain = dir.Write("p/plain", "abc");
+    dir.Write("p/plain.sha256", "garbage");
+    EXPECT_EQ(Splice(dir.Sub("joined"), {plain, pieces[0]}, true), 33);
+
+    // Pieces and list named by bytes that are not UTF-8.
+    dir.MakeDir("raw");
+    const QString first = dir.Sub("raw/" + Latin1Name("caf", ".bin.001"));
+    const QString second = dir.Sub("raw/" + Latin1Name("caf", ".bin.002"));
+    ASSERT_TRUE(WriteNative(first, "abc"));
+    ASSERT_TRUE(WriteNative(second, "de"));
+    ASSERT_TRUE(WriteNative(dir.Sub("raw/" + Latin1Name("caf", ".bin.sha256")),
+                            FormatSumLine(Sha256Hex("abc"), "caf\xE9.bin.001") +
+                                FormatSumLine(Sha256Hex("XX"), "caf\xE9.bin.002")));
+    EXPECT_EQ(ErrorOf([&] {
+                  Splice(dir.Sub("raw/out"), {first, second}, false);
+              }),
+              QStringLiteral("%1/raw/caf\\xE9.bin.002 is damaged: its checksum does not match "
+                             "%1/raw/caf\\xE9.bin.sha256")
+                  .arg(dir.Path()));
+    ASSERT_TRUE(WriteNative(second, "XX"));
+    EXPECT_EQ(Splice(dir.Sub("raw/out"), {first, second}, false), 5);
+    EXPECT_EQ(ReadNative(dir.Sub("raw/out")), "abcXX");
 }
 
 TEST(SpliceList, AddingWithAndWithoutMultiples) {

@@ -134,6 +134,48 @@ TEST_F(SplitWindow, SplitsThroughTheButtonsAndBringsItsInputsBack) {
     EXPECT_EQ(window->PieceSize(), 1509949);
 }
 
+TEST_F(SplitWindow, WriteChecksumListIsAnOptionRememberedUnderItsOwnKey) {
+    const QString source = m_dir.Write("src/movie.avi", Content(100));
+    const QString out = m_dir.MakeDir("out");
+    TfrmSplit* window = Show();
+    ASSERT_NE(window, nullptr);
+    EXPECT_EQ(window->cbxChecksumList->text(), "Write checksum list");
+    EXPECT_FALSE(window->cbxChecksumList->isChecked());
+    // The window keeps its size and still gives every box its full height.
+    EXPECT_EQ(window->size(), QSize(249, 354));
+    for (QCheckBox* box : {window->cbxOverwrite, window->cbxChecksumList}) {
+        EXPECT_GE(box->height(), box->sizeHint().height());
+    }
+
+    Choose(window, source, out);
+    window->tbKb->setValue(0);
+    window->tbB->setValue(40);
+    window->cbxChecksumList->setChecked(true);
+    window->btnSplit->click();
+    EXPECT_EQ(StatusText(), "Splitting Complete");
+    EXPECT_EQ(QDir(out).entryList(QDir::Files, QDir::Name),
+              QStringList({"movie.avi.001", "movie.avi.002", "movie.avi.003", "movie.avi.sha256"}));
+    EXPECT_TRUE(m_dir.Read("out/movie.avi.sha256").endsWith("  movie.avi\n"));
+
+    // Saved under "SplitList"; the state under "Split" keeps its eight fields.
+    window = Show();
+    ASSERT_NE(window, nullptr);
+    EXPECT_TRUE(window->cbxChecksumList->isChecked());
+    EXPECT_EQ(DecodeSettings(*m_master->Stores().LoadToolState("SplitList")), "1|");
+    EXPECT_EQ(DecodeSettings(*m_master->Stores().LoadToolState("Split")).count('|'), 8);
+
+    // A list that is already there stops the split (overwrite off) before any piece.
+    QDir(out).removeRecursively();
+    m_dir.Write("out/movie.avi.sha256", "old");
+    window->btnSplit->click();
+    EXPECT_EQ(StatusText(), QStringLiteral("%1 already exists").arg(out + "/movie.avi.sha256"));
+    EXPECT_EQ(StatusKind(), kStatusError);
+    EXPECT_EQ(QDir(out).entryList(QDir::Files), QStringList({"movie.avi.sha256"}));
+
+    window->btnReset->click();
+    EXPECT_FALSE(window->cbxChecksumList->isChecked());
+}
+
 TEST_F(SplitWindow, StoredTextWithTheWrongFieldCountLeavesTheDefaults) {
     const QString folder = m_dir.MakeDir("dest");
     for (const QByteArray& text : {QByteArray("|" + folder.toUtf8() + "|1|5|6|7|0|"),

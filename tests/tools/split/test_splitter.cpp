@@ -1,11 +1,15 @@
 // Split: piece sizes and names, the refusals and their order, failures part-way, the
 // quick picks and the stored settings.
+#include "base/bar_list.h"
+#include "base/settings_codec.h"
 #include "support/test_dir.h"
 #include "support/test_host.h"
 #include "tools/common/file_io.h"
 #include "tools/common/file_tool_test_support.h"
 #include "tools/split/splitter.h"
 
+#include <QCryptographicHash>
+#include <QDir>
 #include <QFile>
 
 #include <sys/stat.h>
@@ -235,6 +239,97 @@ TEST(Split, NeverReplacesASpecialFileInThePlaceOfAPiece) {
     }
 }
 
+// The SHA-256 of bytes in upper-case hex, as the checksum list holds it.
+QByteArray Sha256Hex(const QByteArray& bytes) {
+    return QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex().toUpper();
+}
+
+TEST(Split, ChecksumListHoldsEveryPieceThenTheWholeFile) {
+    TestDir dir;
+    const QByteArray content = Content(100);
+    dir.Write("src/movie.avi", content);
+    dir.MakeDir("out");
+    TSplitRequest request = Request(dir, 30);
+    request.checksumList = true;
+    QList<int> progress;
+    EXPECT_EQ(Split(request, [&](int percent) { progress << percent; }), 4);
+    EXPECT_EQ(progress, QList<int>({25, 50, 75, 100}));
+    EXPECT_EQ(Names(dir.Sub("out")), QStringList({"movie.avi.001", "movie.avi.002", "movie.avi.003",
+                                                  "movie.avi.004", "movie.avi.sha256"}));
+    EXPECT_EQ(dir.Read("out/movie.avi.sha256"),
+              Sha256Hex(content.mid(0, 30)) + "  movie.avi.001\n" + Sha256Hex(content.mid(30, 30)) +
+                  "  movie.avi.002\n" + Sha256Hex(content.mid(60, 30)) + "  movie.avi.003\n" +
+                  Sha256Hex(content.mid(90)) + "  movie.avi.004\n" + Sha256Hex(content) +
+                  "  movie.avi\n");
+    EXPECT_EQ(dir.Read("out/movie.avi.004"), content.mid(90));
+    EXPECT_EQ(ChecksumListName(dir.Sub("out") + "/", "/x/y.bin"), dir.Sub("out/y.bin.sha256"));
+
+    // With overwrite a later split replaces the list; without the option none is written.
+    const QByteArray other = Content(70);
+    dir.Write("src/movie.avi", other);
+    request.overwrite = true;
+    EXPECT_EQ(Split(request), 3);
+    EXPECT_TRUE(dir.Read("out/movie.avi.sha256").endsWith(Sha256Hex(other) + "  movie.avi\n"));
+    dir.MakeDir("plain");
+    request.destFolder = dir.Sub("plain");
+    request.checksumList = false;
+    EXPECT_EQ(Split(request), 3);
+    EXPECT_EQ(Names(dir.Sub("plain")),
+              QStringList({"movie.avi.001", "movie.avi.002", "movie.avi.003"}));
+}
+
+TEST(Split, AChecksumListThatMayNotBeWrittenStopsTheSplitBeforeAnyPiece) {
+    TestDir dir;
+    dir.Write("src/movie.avi", Content(100));
+    const QString list = dir.Write("out/movie.avi.sha256", "old list");
+    TSplitRequest request = Request(dir, 30);
+    request.checksumList = true;
+    EXPECT_EQ(ErrorOf([&] { Split(request); }), QStringLiteral("%1 already exists").arg(list));
+    EXPECT_EQ(Names(dir.Sub("out")), QStringList({"movie.avi.sha256"}));
+    EXPECT_EQ(dir.Read("out/movie.avi.sha256"), "old list");
+
+    // A folder, or a FIFO, in the list's place is never replaced, even with overwrite.
+    ASSERT_TRUE(QFile::remove(list));
+    dir.MakeDir("out/movie.avi.sha256");
+    request.overwrite = true;
+    EXPECT_EQ(ErrorOf([&] { Split(request); }), QStringLiteral("Could not write %1").arg(list));
+    EXPECT_EQ(Names(dir.Sub("out")), QStringList({"movie.avi.sha256"}));
+    ASSERT_TRUE(QDir(list).removeRecursively());
+    ASSERT_TRUE(MakeFifo(list));
+    EXPECT_EQ(ErrorOf([&] { Split(request); }), QStringLiteral("Could not write %1").arg(list));
+    EXPECT_EQ(KindOf(list), S_IFIFO);
+
+    // A split that stops at a piece writes no list.
+    ASSERT_TRUE(QFile::remove(list));
+    dir.Write("out/movie.avi.003", "keep me");
+    request.overwrite = false;
+    EXPECT_EQ(ErrorOf([&] { Split(request); }),
+              QStringLiteral("%1 already exists").arg(dir.Sub("out/movie.avi.003")));
+    EXPECT_EQ(Names(dir.Sub("out")),
+              QStringList({"movie.avi.001", "movie.avi.002", "movie.avi.003"}));
+}
+
+TEST(Split, ChecksumListNamesThePiecesByTheirBytes) {
+    TestDir dir;
+    dir.MakeDir("out");
+    for (const QByteArray& name : {QByteArray("caf\xE9.bin"), QByteArray("two\nlines")}) {
+        SCOPED_TRACE(name.toStdString());
+        TSplitRequest request;
+        request.source = dir.Sub(DecodeNativeName(name));
+        request.destFolder = dir.Sub("out");
+        request.pieceSize = 60;
+        request.checksumList = true;
+        ASSERT_TRUE(WriteNative(request.source, Content(100)));
+        EXPECT_EQ(Split(request), 2);
+        const QByteArray list = ReadNative(ChecksumListName(request.destFolder, request.source));
+        const QByteArray shown = name.contains('\n') ? "\\" : "";
+        const QByteArray written = QByteArray(name).replace("\n", "\\n");
+        EXPECT_EQ(list, shown + Sha256Hex(Content(60)) + "  " + written + ".001\n" + shown +
+                            Sha256Hex(Content(100).mid(60)) + "  " + written + ".002\n" + shown +
+                            Sha256Hex(Content(100)) + "  " + written + "\n");
+    }
+}
+
 TEST(Split, QuickPicks) {
     struct Case {
         int index;
@@ -382,6 +477,25 @@ TEST(SplitSettings, StoredThroughTheHost) {
     const std::optional<QByteArray> stored = host.LoadToolState(kSplitSettingsKey);
     ASSERT_TRUE(stored.has_value());
     EXPECT_FALSE(stored->contains(dir.Path().toUtf8()));
+}
+
+TEST(SplitSettings, TheChecksumListOptionHasAKeyOfItsOwn) {
+    TestDir dir;
+    TTestHost host;
+    host.OpenStores(dir.Sub("prog"));
+    EXPECT_FALSE(LoadSplitListSetting(host.Stores()));
+    SaveSplitSettings(host.Stores(), TSplitSettings{});
+    SaveSplitListSetting(host.Stores(), true);
+    EXPECT_TRUE(LoadSplitListSetting(host.Stores()));
+    // The state under "Split" keeps its eight fields.
+    EXPECT_EQ(TBarList(DecodeSettings(*host.LoadToolState(kSplitSettingsKey))).Count(), 8);
+    EXPECT_TRUE(LoadSplitSettings(host.Stores()).has_value());
+    EXPECT_EQ(DecodeSettings(*host.LoadToolState(kSplitListSettingsKey)), "1|");
+    SaveSplitListSetting(host.Stores(), false);
+    EXPECT_FALSE(LoadSplitListSetting(host.Stores()));
+    // A damaged or other text reads as off.
+    host.SaveToolState(kSplitListSettingsKey, EncodeSettings("1|1|"));
+    EXPECT_FALSE(LoadSplitListSetting(host.Stores()));
 }
 
 }  // namespace
