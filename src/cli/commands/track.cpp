@@ -15,6 +15,7 @@
 #include <QTimer>
 
 #include <cstdio>
+#include <functional>
 #include <memory>
 
 namespace {
@@ -112,22 +113,27 @@ int RunTrack(TCliHost& host, const QStringList& args) {
     // Work posted to the main thread goes with this object, before the tracker is freed.
     QObject context;
     std::unique_ptr<TWatcher> tracker;
-    const auto drain = [&] {
+    std::function<void()> drain;
+    const auto post = [&context, &drain] {
+        QMetaObject::invokeMethod(
+            &context, [&drain] { drain(); }, Qt::QueuedConnection);
+    };
+    drain = [&] {
         if (!tracker) {
             return;
         }
-        tracker->RecordAll();
+        const bool more = tracker->RecordAll();
         if (tracker->Failed()) {
             loop.quit();
+        } else if (more) {
+            post();
         }
     };
     TTrackStart start;
     start.folder = AbsolutePath(parsed.Positional()[0]);
     start.options = static_cast<quint16>(what | (parsed.Has("--recurse") ? kTrackRecurse : 0));
     start.clearAt = 0;  // everything is kept for the CSV file
-    start.wake = [&context, &drain] {
-        QMetaObject::invokeMethod(&context, drain, Qt::QueuedConnection);
-    };
+    start.wake = post;
     try {
         tracker = std::make_unique<TWatcher>(&host, start);
     } catch (const EQuiva& error) {

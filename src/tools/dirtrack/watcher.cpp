@@ -265,16 +265,18 @@ bool TWatcher::Record() {
     return fewerThanTwo;
 }
 
-void TWatcher::RecordAll() {
-    for (;;) {
-        {
-            const std::lock_guard<std::mutex> locker(m_queueLock);
-            if (m_queue.empty()) {
-                return;
-            }
-        }
-        Record();
+bool TWatcher::RecordAll() {
+    // Only what is queued now: a flood of changes must not hold the main thread here.
+    size_t waiting = 0;
+    {
+        const std::lock_guard<std::mutex> locker(m_queueLock);
+        waiting = m_queue.size();
     }
+    bool done = true;
+    for (; waiting > 0; --waiting) {
+        done = Record();
+    }
+    return !done;
 }
 
 void TWatcher::CatchUpAndRecord(int timeoutMs) {
@@ -309,6 +311,13 @@ void TWatcher::Empty() {
 void TWatcher::Clear() {
     {
         const std::lock_guard<std::mutex> locker(m_queueLock);
+        // The changes go; why watching ended, should it have, does not.
+        for (const TBlock& block : m_queue) {
+            if (block.failed && !m_failed) {
+                m_failed = true;
+                m_failure = block.error;
+            }
+        }
         m_queue.clear();
     }
     bool saved = true;

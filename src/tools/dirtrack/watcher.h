@@ -119,8 +119,9 @@ public:
     // is emptied, saved first with Auto Save (a record whose save failed is kept). True
     // ("done") when fewer than two blocks were queued.
     bool Record();
-    // Records every queued block.
-    void RecordAll();
+    // Records every block queued at the moment of the call. True when more came meanwhile
+    // (they did not wake anyone: the queue was not empty).
+    bool RecordAll();
     // Waits until every change the system holds at the moment of the call is queued, then
     // records everything queued (for a clean end: the command line, tests).
     void CatchUpAndRecord(int timeoutMs = 1000);
@@ -132,7 +133,8 @@ public:
     bool Failed() const { return m_failed; }
     const QString& FailureText() const { return m_failure; }
 
-    // Discards the queued blocks, saves the record when Auto Save is on, and empties it.
+    // Discards the queued blocks (a failure among them is kept), saves the record when Auto
+    // Save is on, and empties it.
     void Clear();
     // Saves the record when Auto Save is on, then stops the waiting thread; nothing is
     // recorded afterwards.

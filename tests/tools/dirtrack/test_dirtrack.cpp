@@ -426,4 +426,25 @@ TEST_F(DirTrack, StoredSettingsAndAutoStart) {
     EXPECT_EQ(wrong.Options(), kTrackDefaultOptions);
 }
 
+TEST_F(DirTrack, ARecordWhoseAutoSaveFailedIsKept) {
+    TTrackStart start = Start(kTrackAdditions | kTrackAutoSave, 10);
+    start.logsFolder = m_dir.Write("not-a-folder", "x");  // no CSV file can go there
+    TWatcher tracker(&m_host, start);
+    for (int i = 0; i < 10; ++i) {
+        Touch(At(QStringLiteral("f%1").arg(i)));
+    }
+    ASSERT_TRUE(RecordUntil(tracker, [&] { return tracker.Sequence().size() >= 10; }));
+    EXPECT_EQ(tracker.Entries(kTrackAdded).size(), 10);
+    EXPECT_TRUE(m_host.HasError("Could not write " + start.logsFolder + "/"));
+}
+
+TEST_F(DirTrack, ReadingAFileIsNotAChange) {
+    m_dir.Write("watched/read-me.txt", "content");
+    TWatcher tracker(&m_host, Start(kTrackPropertyChanges | kTrackAdditions));
+    EXPECT_EQ(m_dir.Read("watched/read-me.txt"), "content");
+    Touch(At("marker"));
+    ASSERT_TRUE(RecordUntil(tracker, [&] { return Holds(tracker, kTrackAdded, "marker"); }));
+    EXPECT_FALSE(Holds(tracker, kTrackModified, "read-me.txt"));
+}
+
 }  // namespace
