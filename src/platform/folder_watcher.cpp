@@ -62,11 +62,11 @@ quint32 TFolderWatcher::WatchMask() const {
         mask |= IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO;
     }
     if ((filter & (kNotifySize | kNotifyLastWrite)) != 0) {
-        // The kernel merges a close with the close before it while that one is unread;
-        // the opens between them keep two writes of a file two records. Writes (and the
-        // truncation of a file opened for writing again) are noted, not reported.
-        // Without it, every write counts, and so does a close after writing (which also
-        // catches writes through a memory map).
+        // When the writer must be done: the kernel merges a close with the close before it
+        // while that one is unread; the opens between them keep two writes of a file two
+        // records. Writes (and the truncation of a file opened for writing again) are noted,
+        // not reported. Otherwise every write counts, and so does a close after writing
+        // (which also catches writes through a memory map).
         mask |= m_options.whenWriterDone ? (IN_CREATE | IN_OPEN | IN_CLOSE_WRITE | IN_MODIFY)
                                          : (IN_MODIFY | IN_CLOSE_WRITE);
     }

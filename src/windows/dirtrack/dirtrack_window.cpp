@@ -112,6 +112,8 @@ TfrmDirTrack::TfrmDirTrack(QWidget* panel, const TToolContext& context)
     trackGrid->addWidget(cbxProps, 1, 1);
     gbOptions = Named(new QGroupBox(QStringLiteral("Options"), pnlDir), "gbOptions");
     lblMax = Named(new QLabel(QStringLiteral("Clear At:100 Entries"), gbOptions), "lblMax");
+    lblMax->setMinimumWidth(
+        lblMax->fontMetrics().horizontalAdvance(QStringLiteral("Clear At:510 Entries")) + 4);
     cbxRecurse = Named(new QCheckBox(QStringLiteral("Recurse"), gbOptions), "cbxRecurse");
     cbxAutoStart = Named(new QCheckBox(QStringLiteral("Auto Start"), gbOptions), "cbxAutoStart");
     cbxAutoSave = Named(new QCheckBox(QStringLiteral("Auto Save"), gbOptions), "cbxAutoSave");
@@ -126,8 +128,10 @@ TfrmDirTrack::TfrmDirTrack(QWidget* panel, const TToolContext& context)
     optionsGrid->addWidget(cbxRecurse, 0, 0);
     optionsGrid->addWidget(cbxAutoStart, 0, 1);
     optionsGrid->addWidget(cbxAutoSave, 0, 2);
-    optionsGrid->addWidget(lblMax, 1, 0);
-    optionsGrid->addWidget(tbMaxEnt, 1, 1, 1, 2);
+    auto* clearRow = new QHBoxLayout;
+    clearRow->addWidget(lblMax);
+    clearRow->addWidget(tbMaxEnt, 1);
+    optionsGrid->addLayout(clearRow, 1, 0, 1, 3);
     auto* dirGrid = new QGridLayout(pnlDir);
     dirGrid->setContentsMargins(6, 4, 6, 4);
     dirGrid->addWidget(lblSource, 0, 0, 1, 2);
@@ -165,6 +169,7 @@ TfrmDirTrack::TfrmDirTrack(QWidget* panel, const TToolContext& context)
                                {QStringLiteral("Object"), QStringLiteral("Action")}, 1);
     dgProps = Named(new QTableWidget(kGridRows, 2, splitDetails), "dgProps");
     dgProps->horizontalHeader()->hide();
+    dgProps->horizontalHeader()->setStretchLastSection(true);
     dgProps->verticalHeader()->hide();
     dgProps->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     dgProps->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
@@ -349,10 +354,10 @@ void TfrmDirTrack::showEvent(QShowEvent* event) {
 }
 
 void TfrmDirTrack::FitGridColumns() {
-    const int first = dgProps->fontMetrics().horizontalAdvance(QStringLiteral("Read Only")) + 25;
-    const int gridLine = dgProps->showGrid() ? 1 : 0;
-    dgProps->setColumnWidth(0, first);
-    dgProps->setColumnWidth(1, std::max(0, dgProps->viewport()->width() - first - 3 * gridLine));
+    // The labels' column fits "Read Only"; the values take the rest (the last section
+    // stretches with the grid).
+    dgProps->setColumnWidth(
+        0, dgProps->fontMetrics().horizontalAdvance(QStringLiteral("Read Only")) + 25);
 }
 
 void TfrmDirTrack::DoDestBrowse() {

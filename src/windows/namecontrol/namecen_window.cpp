@@ -70,7 +70,7 @@ TfrmNameCen::TfrmNameCen(QWidget* panel, const TToolContext& context) : TFormBas
     clbOptions->setFlow(QListView::TopToBottom);
     clbOptions->setWrapping(true);
     clbOptions->setResizeMode(QListView::Adjust);
-    clbOptions->setGridSize(QSize(kClientWidth / 2 - 12, kOptionRowHeight));
+    clbOptions->setSpacing(1);
     clbOptions->setFixedHeight(2 * kOptionRowHeight + 6);
     clbOptions->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     for (const char* text : kOptionTexts) {
