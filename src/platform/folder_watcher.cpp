@@ -17,6 +17,9 @@
 namespace {
 
 constexpr size_t kEventBufferSize = 64 * 1024;
+// How long the first half of a rename that ended what the system had queued waits for its
+// second half, which the system queues within the same rename call.
+constexpr int kRenameHalfWaitMs = 20;
 // New files whose writer never closes them (FIFOs, hard links) are forgotten past this.
 constexpr qsizetype kCreatedMemory = 16384;
 // Files whose last content event is remembered; past this the memory starts again.
@@ -59,11 +62,13 @@ quint32 TFolderWatcher::WatchMask() const {
         mask |= IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO;
     }
     if ((filter & (kNotifySize | kNotifyLastWrite)) != 0) {
-        // The kernel merges a close with the close before it while that one is unread;
-        // the opens between them keep two writes of a file two records. Writes (and the
-        // truncation of a file opened for writing again) are noted, not reported.
+        // When the writer must be done: the kernel merges a close with the close before it
+        // while that one is unread; the opens between them keep two writes of a file two
+        // records. Writes (and the truncation of a file opened for writing again) are noted,
+        // not reported. Otherwise every write counts, and so does a close after writing
+        // (which also catches writes through a memory map).
         mask |= m_options.whenWriterDone ? (IN_CREATE | IN_OPEN | IN_CLOSE_WRITE | IN_MODIFY)
-                                         : IN_MODIFY;
+                                         : (IN_MODIFY | IN_CLOSE_WRITE);
     }
     if ((filter & (kNotifyAttributes | kNotifySecurity)) != 0) {
         mask |= IN_ATTRIB;
@@ -124,6 +129,7 @@ void TFolderWatcher::Close() {
     m_rootWatch = -1;
     m_watches.clear();
     m_created.clear();
+    m_scanned.clear();
 }
 
 void TFolderWatcher::CatchUp(int timeoutMs) {
@@ -169,12 +175,14 @@ bool TFolderWatcher::AddTree(const QString& relative, int reportAction,
     const quint32 mask = WatchMask();
     while (!folders.isEmpty()) {
         const QString current = folders.takeFirst();
-        if (m_options.watchLimit > 0 && m_watches.size() >= m_options.watchLimit) {
+        const int watch =
+            inotify_add_watch(m_inotifyFd, EncodeNativeName(m_root + current).constData(), mask);
+        if (watch >= 0 && !m_watches.contains(watch) && m_options.watchLimit > 0 &&
+            m_watches.size() >= m_options.watchLimit) {
+            inotify_rm_watch(m_inotifyFd, watch);
             m_error = WatchLimitText();
             return false;
         }
-        const int watch =
-            inotify_add_watch(m_inotifyFd, EncodeNativeName(m_root + current).constData(), mask);
         if (watch < 0) {
             if (errno == ENOSPC) {
                 m_error = WatchLimitText();
@@ -203,10 +211,14 @@ bool TFolderWatcher::AddTree(const QString& relative, int reportAction,
                 if (m_options.recursive) {
                     folders.append(name + '/');
                 }
-                if (reportAction != kChangeNone && (m_options.filter & kNotifyDirName) != 0) {
-                    batch.append({reportAction, name});
+                if (reportAction != kChangeNone) {
+                    m_scanned.insert(name);
+                    if ((m_options.filter & kNotifyDirName) != 0) {
+                        batch.append({reportAction, name});
+                    }
                 }
             } else if (reportAction != kChangeNone && (m_options.filter & kNotifyFileName) != 0) {
+                m_scanned.insert(name);
                 batch.append({reportAction, name});
             }
         }
@@ -233,6 +245,16 @@ void TFolderWatcher::RenameTree(const QString& from, const QString& to) {
     }
 }
 
+void TFolderWatcher::MovedOut(const QString& name, bool folder, qsizetype record,
+                              QList<TFolderChange>& batch) {
+    if (folder) {
+        DropTree(name + '/');
+    }
+    if (m_options.pairRenames && record >= 0 && record < batch.size()) {
+        batch[record].action = kChangeRemoved;
+    }
+}
+
 // Reads every event the kernel holds and turns them into records. False when watching
 // must end (m_error says why).
 bool TFolderWatcher::ReadEvents(QList<TFolderChange>& batch, bool& lost) {
@@ -240,8 +262,27 @@ bool TFolderWatcher::ReadEvents(QList<TFolderChange>& batch, bool& lost) {
     const quint32 filter = m_options.filter;
     const bool fileNames = (filter & kNotifyFileName) != 0;
     const bool dirNames = (filter & kNotifyDirName) != 0;
-    QHash<quint32, QString> movedAway;  // folders renamed from, by cookie
+    const bool pair = m_options.pairRenames;
+    // Names renamed from inside the tree whose other half has not come yet, by cookie.
+    struct TMoveHalf {
+        QString name;
+        bool folder = false;
+        qsizetype record = -1;  // its record in the batch, or -1
+    };
+    QHash<quint32, TMoveHalf> movedAway;
+    // The cookie of a "renamed from" that ended a read: its other half may open the next.
+    bool undecided = false;
+    quint32 undecidedCookie = 0;
+    bool waitedForHalf = false;
+    const auto resolveMovedOut = [&](quint32 cookie) {
+        const auto half = movedAway.find(cookie);
+        if (half != movedAway.end()) {
+            MovedOut(half->name, half->folder, half->record, batch);
+            movedAway.erase(half);
+        }
+    };
     bool alive = true;
+    m_scanned.clear();
 
     for (;;) {
         const ssize_t length = read(m_inotifyFd, buffer, sizeof buffer);
@@ -249,10 +290,26 @@ bool TFolderWatcher::ReadEvents(QList<TFolderChange>& batch, bool& lost) {
             if (errno == EINTR) {
                 continue;
             }
-            break;  // EAGAIN: nothing more for now
+            // EAGAIN: nothing more for now. The system queues both halves of a rename in
+            // the same call, so a first half that ended what was queued gets one short wait.
+            if (undecided && !waitedForHalf) {
+                waitedForHalf = true;
+                struct pollfd more = {m_inotifyFd, POLLIN, 0};
+                if (poll(&more, 1, kRenameHalfWaitMs) > 0) {
+                    continue;
+                }
+            }
+            break;
         }
         if (length == 0) {
             break;
+        }
+        if (undecided) {
+            if (!HasRenameTarget(buffer, buffer + length, undecidedCookie)) {
+                resolveMovedOut(undecidedCookie);
+            }
+            undecided = false;
+            waitedForHalf = false;
         }
         for (ssize_t offset = 0; offset < length;) {
             const auto* event = reinterpret_cast<const struct inotify_event*>(buffer + offset);
@@ -266,7 +323,8 @@ bool TFolderWatcher::ReadEvents(QList<TFolderChange>& batch, bool& lost) {
                     batch[i].serial = m_serial;
                 }
             });
-            if ((mask & IN_Q_OVERFLOW) != 0) {
+            if ((mask & IN_Q_OVERFLOW) != 0 ||
+                (m_options.overflowAt != 0 && m_serial == m_options.overflowAt)) {
                 lost = true;
                 continue;
             }
@@ -290,40 +348,77 @@ bool TFolderWatcher::ReadEvents(QList<TFolderChange>& batch, bool& lost) {
                 continue;  // an event of the watched folder itself
             }
             const QString name = folder + DecodeNativeName(event->name);
-            if ((mask & IN_ISDIR) != 0) {
+            const bool isFolder = (mask & IN_ISDIR) != 0;
+            if ((mask & IN_MOVED_FROM) != 0) {
+                if (!isFolder) {
+                    m_created.remove(name);
+                }
+                m_scanned.remove(name);
+                qsizetype record = -1;
+                if (isFolder ? dirNames : fileNames) {
+                    record = batch.size();
+                    batch.append({kChangeRenamedFrom, name});
+                }
+                // Without the other half later in this read the name went outside the
+                // tree: a folder's watches go at once, so that changes made in it now are
+                // not reported under its old name. A first half that ends the read waits
+                // for the next one.
+                const bool halfFollows =
+                    HasRenameTarget(buffer + offset, buffer + length, event->cookie);
+                if (halfFollows || offset == length) {
+                    movedAway.insert(event->cookie, {name, isFolder, record});
+                    if (!halfFollows) {
+                        undecided = true;
+                        undecidedCookie = event->cookie;
+                    }
+                } else {
+                    MovedOut(name, isFolder, record, batch);
+                }
+                continue;
+            }
+            if ((mask & IN_MOVED_TO) != 0) {
+                const auto away = movedAway.find(event->cookie);
+                const bool paired = away != movedAway.end();
+                QString from;
+                if (paired) {
+                    from = away->name;
+                    movedAway.erase(away);
+                } else if (m_scanned.remove(name) && (isFolder || !m_options.whenWriterDone)) {
+                    continue;  // found by the scan of its new folder, and reported there
+                }
+                const int action = paired || !pair ? kChangeRenamedTo : kChangeAdded;
+                if (isFolder) {
+                    if (dirNames) {
+                        batch.append({action, name});
+                    }
+                    if (m_options.recursive) {
+                        if (paired) {
+                            RenameTree(from + '/', name + '/');
+                        } else if (!AddTree(name + '/', kChangeAdded, batch)) {
+                            alive = false;
+                        }
+                    }
+                } else {
+                    NoteContentEvent(name);
+                    if (fileNames) {
+                        batch.append({action, name});
+                    }
+                }
+                continue;
+            }
+            if (isFolder) {
                 if ((mask & IN_CREATE) != 0) {
+                    if (m_scanned.remove(name)) {
+                        continue;  // watched and reported by the scan of its parent
+                    }
                     if (dirNames) {
                         batch.append({kChangeAdded, name});
                     }
                     if (m_options.recursive && !AddTree(name + '/', kChangeAdded, batch)) {
                         alive = false;
                     }
-                } else if ((mask & IN_MOVED_TO) != 0) {
-                    if (dirNames) {
-                        batch.append({kChangeRenamedTo, name});
-                    }
-                    if (m_options.recursive) {
-                        const auto away = movedAway.find(event->cookie);
-                        if (away != movedAway.end()) {
-                            RenameTree(away.value() + '/', name + '/');
-                            movedAway.erase(away);
-                        } else if (!AddTree(name + '/', kChangeAdded, batch)) {
-                            alive = false;
-                        }
-                    }
-                } else if ((mask & IN_MOVED_FROM) != 0) {
-                    if (dirNames) {
-                        batch.append({kChangeRenamedFrom, name});
-                    }
-                    // The kernel queues both halves of a rename together. Without the other
-                    // half here the folder went outside the tree: its watches go at once, so
-                    // that changes made in it now are not reported under its old name.
-                    if (HasRenameTarget(buffer + offset, buffer + length, event->cookie)) {
-                        movedAway.insert(event->cookie, name);
-                    } else {
-                        DropTree(name + '/');
-                    }
                 } else if ((mask & IN_DELETE) != 0) {
+                    m_scanned.remove(name);
                     if (dirNames) {
                         batch.append({kChangeRemoved, name});
                     }
@@ -339,6 +434,8 @@ bool TFolderWatcher::ReadEvents(QList<TFolderChange>& batch, bool& lost) {
                         m_created.clear();
                     }
                     m_created.insert(name);
+                } else if (m_scanned.remove(name)) {
+                    continue;  // reported by the scan of its new folder
                 } else if (fileNames) {
                     batch.append({kChangeAdded, name});
                 }
@@ -354,23 +451,23 @@ bool TFolderWatcher::ReadEvents(QList<TFolderChange>& batch, bool& lost) {
                 }
             } else if ((mask & IN_DELETE) != 0) {
                 m_created.remove(name);
+                m_scanned.remove(name);
                 if (fileNames) {
                     batch.append({kChangeRemoved, name});
-                }
-            } else if ((mask & IN_MOVED_FROM) != 0) {
-                m_created.remove(name);
-                if (fileNames) {
-                    batch.append({kChangeRenamedFrom, name});
-                }
-            } else if ((mask & IN_MOVED_TO) != 0) {
-                NoteContentEvent(name);
-                if (fileNames) {
-                    batch.append({kChangeRenamedTo, name});
                 }
             } else if ((mask & (IN_ATTRIB | IN_ACCESS)) != 0) {
                 batch.append({kChangeModified, name});
             }
         }
+    }
+    if (undecided) {
+        resolveMovedOut(undecidedCookie);
+    }
+    m_scanned.clear();
+    // Folders made while the system dropped events were never announced: watch them now.
+    if (lost && alive && m_options.recursive) {
+        QList<TFolderChange> none;
+        alive = AddTree(QString(), kChangeNone, none);
     }
     return alive;
 }

@@ -55,9 +55,18 @@ public:
         // (never on each write), "added" for a new file when its writer closes it or when
         // it is renamed into place, so that a half-written file is never reported.
         bool whenWriterDone = false;
+        // Report renames as a change tracker shows them: a name renamed inside the watched
+        // tree as kChangeRenamedFrom followed by kChangeRenamedTo (the two halves paired by
+        // the system's cookie), a name moved out of the tree as kChangeRemoved and one moved
+        // in from outside as kChangeAdded. Without it both halves are reported as renames
+        // whatever their other half.
+        bool pairRenames = false;
         // Folders at most (0: as many as the system allows). Reaching it counts as
         // reaching the system's limit; for tests.
         int watchLimit = 0;
+        // The event with this count (1 for the first) is dropped and taken as an overflow
+        // of the system's queue, which an unprivileged test cannot provoke at will; 0 never.
+        quint64 overflowAt = 0;
     };
 
     enum TWaitResult : int {
@@ -80,8 +89,10 @@ public:
 
     // Blocks until records arrive, the watch fails or a stop is requested (a stop wins
     // over pending records). Files found in a folder that appears inside the watched tree
-    // are reported as added, since they may have arrived before its watch did. Reader
-    // thread.
+    // are reported as added, since they may have arrived before its watch did (a file found
+    // that way and then announced by the system is reported once). After the system's queue
+    // overflowed, the tree is walked again so that folders made meanwhile are watched too.
+    // Reader thread.
     TWaitResult Wait(QList<TFolderChange>& batch);
 
     // Makes the current or next Wait return kWaitStopped. Any thread.
@@ -118,6 +129,7 @@ private:
     void RenameTree(const QString& from, const QString& to);
     bool ReadEvents(QList<TFolderChange>& batch, bool& lost);
     void NoteContentEvent(const QString& name);
+    void MovedOut(const QString& name, bool folder, qsizetype record, QList<TFolderChange>& batch);
 
     int m_inotifyFd = -1;
     int m_stopFd = -1;
@@ -126,6 +138,7 @@ private:
     TOptions m_options;
     QHash<int, QString> m_watches;  // watch -> folder relative to the root, "" or "a/b/"
     QSet<QString> m_created;        // new files whose writer has not closed them yet
+    QSet<QString> m_scanned;        // names a scan reported during the current pass
     QString m_error;
 
     mutable std::mutex m_stateLock;

@@ -47,7 +47,8 @@ TMaster::TMaster(const QString& programFolder, TToolTable tools, QWidget* parent
       m_tools(std::move(tools)),
       m_stores(*this),
       m_scripts(*this, [this](const QByteArray& name) { return m_stores.FetchScript(name); }),
-      m_backups(*this, m_stores) {
+      m_backups(*this, m_stores),
+      m_tracking(*this, m_stores) {
     Tick = [] { return QDateTime::currentMSecsSinceEpoch(); };
     setWindowTitle(QStringLiteral("Quiva Tessaline"));
     setWindowIcon(QIcon(QStringLiteral(":/shell/logoimg.png")));
@@ -99,6 +100,7 @@ TMaster::TMaster(const QString& programFolder, TToolTable tools, QWidget* parent
     m_backups.Open();
     m_savedInterval = tmrCheck->interval();
     m_scripts.Start();
+    m_tracking.StartAtLaunch();
 
     if (auto* dispatcher = QAbstractEventDispatcher::instance()) {
         connect(dispatcher, &QAbstractEventDispatcher::aboutToBlock, this, &TMaster::WhenIdle);
@@ -119,6 +121,7 @@ TMaster::~TMaster() {
     }
     // The shown window goes first, so its settings are saved while the stores are open.
     FreeCurrentWindow();
+    m_tracking.Stop();
     // Only the desktop program compacts the databases, at its end.
     m_backups.StopProfiles();
     m_stores.Close(true);
@@ -320,7 +323,9 @@ void TMaster::SetToolFactory(int index, TToolFactory factory) {
 }
 
 TToolContext TMaster::ToolContext() {
-    return {this, &m_stores, &m_scripts, &m_backups, this};
+    TToolContext context{this, &m_stores, &m_scripts, &m_backups, this};
+    context.tracking = &m_tracking;
+    return context;
 }
 
 // ---- windows in the panel -----------------------------------------------------------
@@ -490,7 +495,7 @@ TWinWrap& TMaster::HttpClient() {
 }
 
 bool TMaster::IsDirTrackRunning() const {
-    return false;
+    return m_tracking.Tracking();
 }
 
 void TMaster::WhenHelp() {
@@ -515,7 +520,7 @@ void TMaster::WhenIdle() {
         m_backups.CheckFreeSpace();
     }
     m_backups.ProcessIdle();
-    bool more = false;
+    bool more = m_tracking.WhenIdle();
     for (const auto& handler : m_idleHandlers) {
         more = handler() || more;
     }

@@ -8,6 +8,7 @@
 #include "base/host.h"
 #include "script/script_runner.h"
 #include "storage/app_stores.h"
+#include "tools/dirtrack/track_help.h"
 #include "ui/form_base.h"
 #include "ui/tool_entry.h"
 #include "ui/tool_panel.h"
@@ -145,6 +146,7 @@ private:
     TAppStores m_stores;
     TScriptRunner m_scripts;
     TBackupService m_backups;
+    TTrackHelp m_tracking;  // DirTrack's tracking: it outlives every window
 
     QTreeWidget* tvQV = nullptr;
     QWidget* pnlTool = nullptr;

@@ -8,6 +8,7 @@ class TBackupService;
 class THost;
 class TScriptRunner;
 class TToolPanel;
+class TTrackHelp;
 
 struct TToolContext {
     THost* host = nullptr;
@@ -15,4 +16,5 @@ struct TToolContext {
     TScriptRunner* scripts = nullptr;
     TBackupService* backups = nullptr;
     TToolPanel* panel = nullptr;
+    TTrackHelp* tracking = nullptr;  // DirTrack's tracking service (desktop program only)
 };

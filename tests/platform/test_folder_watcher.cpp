@@ -298,4 +298,54 @@ TEST_F(FolderWatcher, DroppedEventsAreReportedAsLost) {
     ASSERT_TRUE(reader.WaitForLoss());
 }
 
+TEST_F(FolderWatcher, PairedRenamesTellInsideFromOutside) {
+    m_dir.MakeDir("outside");
+    TFolderWatcher::TOptions options;
+    options.filter = kNotifyFileName | kNotifyDirName;
+    options.pairRenames = true;
+    TFolderWatcher watcher;
+    ASSERT_TRUE(watcher.Open(Root(), options));
+    TReader reader(watcher);
+
+    Touch(At("a.txt"));
+    ASSERT_TRUE(reader.WaitFor(kChangeAdded, "a.txt"));
+    // Inside the tree: both halves, in order.
+    ASSERT_EQ(rename(qPrintable(At("a.txt")), qPrintable(At("b.txt"))), 0);
+    ASSERT_TRUE(reader.WaitFor(kChangeRenamedTo, "b.txt"));
+    EXPECT_TRUE(reader.Has(kChangeRenamedFrom, "a.txt"));
+    // Out of the tree and back in: a removal and an addition.
+    ASSERT_EQ(rename(qPrintable(At("b.txt")), qPrintable(m_dir.Sub("outside/b.txt"))), 0);
+    ASSERT_TRUE(reader.WaitFor(kChangeRemoved, "b.txt"));
+    EXPECT_FALSE(reader.Has(kChangeRenamedFrom, "b.txt"));
+    ASSERT_EQ(rename(qPrintable(m_dir.Sub("outside/b.txt")), qPrintable(At("c.txt"))), 0);
+    ASSERT_TRUE(reader.WaitFor(kChangeAdded, "c.txt"));
+    EXPECT_FALSE(reader.Has(kChangeRenamedTo, "c.txt"));
+
+    // A folder moved in from outside is an addition, and so is each file it brings.
+    m_dir.Write("outside/tree/f1.txt", "1");
+    ASSERT_EQ(rename(qPrintable(m_dir.Sub("outside/tree")), qPrintable(At("tree"))), 0);
+    ASSERT_TRUE(reader.WaitFor(kChangeAdded, "tree/f1.txt"));
+    EXPECT_TRUE(reader.Has(kChangeAdded, "tree"));
+    const QList<TFolderChange> changes = reader.Changes();
+    EXPECT_EQ(std::count_if(changes.cbegin(), changes.cend(),
+                            [](const TFolderChange& c) { return c.name == "tree/f1.txt"; }),
+              1);
+}
+
+TEST_F(FolderWatcher, AnOverflowIsReportedAndFoldersMadeMeanwhileAreWatched) {
+    TFolderWatcher::TOptions options;
+    options.filter = kNotifyFileName | kNotifyDirName;
+    options.overflowAt = 1;  // the first event is lost, as in a full queue
+    TFolderWatcher watcher;
+    ASSERT_TRUE(watcher.Open(Root(), options));
+    TReader reader(watcher);
+    ASSERT_TRUE(QDir().mkdir(At("made")));  // its announcement is the lost event
+    ASSERT_TRUE(reader.WaitForLoss());
+    EXPECT_FALSE(reader.Mentions("made"));
+    // The tree was walked again after the loss: the folder is watched all the same.
+    Touch(At("made/inside.txt"));
+    ASSERT_TRUE(reader.WaitFor(kChangeAdded, "made/inside.txt"));
+    EXPECT_EQ(watcher.WatchCount(), 2);
+}
+
 }  // namespace

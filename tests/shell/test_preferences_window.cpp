@@ -13,6 +13,7 @@
 #include "shell/status_panel.h"
 #include "storage/sqlite_layer.h"
 #include "support/test_dir.h"
+#include "tools/dirtrack/track_help.h"
 #include "ui/ell_path.h"
 
 #include <QAction>
@@ -283,7 +284,13 @@ TEST_F(Preferences, NoFolderMoveWhileDirTrackTracks) {
     tracking = false;
     window->DoBrowse();
     EXPECT_EQ(m_master->DataFolder(), other + "/");
-    // The main window's own answer: no DirTrack yet, nothing tracks.
+    // The main window's own answer comes from DirTrack's tracking.
+    EXPECT_FALSE(m_master->IsDirTrackRunning());
+    TTrackHelp& dirTrack = *m_master->ToolContext().tracking;
+    dirTrack.SetFolder(m_dir.MakeDir("tracked"));
+    dirTrack.Start();
+    EXPECT_TRUE(m_master->IsDirTrackRunning());
+    dirTrack.Stop();
     EXPECT_FALSE(m_master->IsDirTrackRunning());
 }
 
