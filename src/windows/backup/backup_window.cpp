@@ -173,8 +173,8 @@ public:
         initStyleOption(&item, index);
         const bool selected = (item.state & QStyle::State_Selected) != 0;
         painter->save();
-        painter->fillRect(item.rect, item.palette.brush(selected ? QPalette::Highlight
-                                                                 : QPalette::Base));
+        painter->fillRect(item.rect,
+                          item.palette.brush(selected ? QPalette::Highlight : QPalette::Base));
         const QVariant colour = index.data(Qt::ForegroundRole);
         painter->setPen(colour.isValid() ? colour.value<QBrush>().color()
                                          : item.palette.color(QPalette::Text));
@@ -286,8 +286,7 @@ QComboBox* MakeDropDown(QWidget* parent, const char* name, const QStringList& it
     return box;
 }
 
-QToolButton* MakeSpeedButton(QWidget* parent, const char* name, const QString& caption,
-                             int tag) {
+QToolButton* MakeSpeedButton(QWidget* parent, const char* name, const QString& caption, int tag) {
     auto* button = Named(new QToolButton(parent), name);
     button->setText(caption);
     button->setProperty("Tag", tag);
@@ -360,8 +359,7 @@ TfrmBackup::TfrmBackup(QWidget* panel, const TToolContext& context) : TFormBase(
     AskYesNo = [this](const QString& text, int helpContext) {
         return ConfirmYesNo(text, helpContext);
     };
-    AskDestination = [this](const QString& folder, const QString& extension,
-                            const QString& name) {
+    AskDestination = [this](const QString& folder, const QString& extension, const QString& name) {
         QFileDialog dialog(this, QStringLiteral("Destination file"), folder);
         dialog.setAcceptMode(QFileDialog::AcceptSave);
         dialog.setFileMode(QFileDialog::AnyFile);
@@ -441,7 +439,8 @@ void TfrmBackup::BuildProfilesPage() {
     pgcProfile->addTab(tsOverrides, QStringLiteral("Overrides"));
     BuildDefaultsPage();
     BuildOverridesPage();
-    btnFullBack = Named(new QPushButton(QStringLiteral("Make Full Backup"), pnlData), "btnFullBack");
+    btnFullBack =
+        Named(new QPushButton(QStringLiteral("Make Full Backup"), pnlData), "btnFullBack");
     btnDiscAll =
         Named(new QPushButton(QStringLiteral("Discard All Backups"), pnlData), "btnDiscAll");
     btnPrune = Named(new QPushButton(QStringLiteral("Prune Backups"), pnlData), "btnPrune");
@@ -491,7 +490,7 @@ void TfrmBackup::BuildDefaultsPage() {
     cbxNoZero = Named(new QCheckBox(QStringLiteral("No empty files"), pnlProOpts), "cbxNoZero");
     cbxRecurse = Named(new QCheckBox(QStringLiteral("Recurse"), pnlProOpts), "cbxRecurse");
     cbxTetu = Named(new QCheckBox(QStringLiteral("Skip && log on failure"), pnlProOpts), "cbxTetu");
-    const QList<QCheckBox*> boxes = {cbxAutoStart, cbxDetLog, cbxPriority,
+    const QList<QCheckBox*> boxes = {cbxAutoStart, cbxDetLog,  cbxPriority,
                                      cbxNoZero,    cbxRecurse, cbxTetu};
     auto* options = new QGridLayout(pnlProOpts);
     options->setContentsMargins(0, 0, 0, 0);
@@ -500,8 +499,8 @@ void TfrmBackup::BuildDefaultsPage() {
         options->addWidget(boxes[tag], tag % 3, tag / 3);
     }
 
-    lblSkipSize = Named(new QLabel(QStringLiteral("Skip files bigger than"), tsDefaults),
-                        "lblSkipSize");
+    lblSkipSize =
+        Named(new QLabel(QStringLiteral("Skip files bigger than"), tsDefaults), "lblSkipSize");
     cbSkip = MakeDropDown(tsDefaults, "cbSkip", SizeLimitTexts(), 2);
     lblDiscRule = Named(new QLabel(QStringLiteral("Discard Rule"), tsDefaults), "lblDiscRule");
     cbDiscard = MakeDropDown(tsDefaults, "cbDiscard", DiscardRuleTexts(), 1);
@@ -532,8 +531,7 @@ void TfrmBackup::BuildDefaultsPage() {
     SetHint(btnRemove, QStringLiteral("|Remove selection from list"));
     SetHint(edtCustom, QStringLiteral("Enter custom file type here"));
     SetHint(btnCustom, QStringLiteral("|Add custom filetype"));
-    SetHint(lbExts,
-            QStringLiteral("Select file types to monitor. Multiple selections allowed"));
+    SetHint(lbExts, QStringLiteral("Select file types to monitor. Multiple selections allowed"));
     SetHint(cbxAutoStart, QStringLiteral("Start monitoring automatically"));
     SetHint(cbxDetLog, QStringLiteral("Log all operations"));
     SetHint(cbxPriority, QStringLiteral("Check to improve foreground performance"));
@@ -562,15 +560,15 @@ void TfrmBackup::BuildOverridesPage() {
          "bbnAbA", &sbnABackR, "sbnABackR", "|Always backup these files"},
         {&gbAlS, "gbAlS", "Always Skip", &lbASkip, "lbASkip", &edtASkip, "edtASkip", &sbnASA,
          "sbnASA", &sbnASkipR, "sbnASkipR", "|Never backup these files"},
-        {&gbND, "gbND", "Never Discard", &lbNevDis, "lbNevDis", &edtNevDis, "edtNevDis",
-         &sbnNDAdd, "sbnNDAdd", &sbnNevDisR, "sbnNevDisR", "|Never discard these files"},
+        {&gbND, "gbND", "Never Discard", &lbNevDis, "lbNevDis", &edtNevDis, "edtNevDis", &sbnNDAdd,
+         "sbnNDAdd", &sbnNevDisR, "sbnNevDisR", "|Never discard these files"},
     };
     auto* page = new QGridLayout(tsOverrides);
     page->setContentsMargins(4, 4, 4, 4);
     for (int tag = 0; tag < 3; ++tag) {
         const TOverrideParts& part = parts[tag];
-        auto* box = Named(new QGroupBox(QString::fromLatin1(part.caption), tsOverrides),
-                          part.boxName);
+        auto* box =
+            Named(new QGroupBox(QString::fromLatin1(part.caption), tsOverrides), part.boxName);
         *part.box = box;
         auto* list = Named(new QListWidget(box), part.listName);
         list->setProperty("Tag", tag);
@@ -612,11 +610,11 @@ void TfrmBackup::BuildOverridesPage() {
 }
 
 void TfrmBackup::BuildRestorePage() {
-    lvResults = MakeReport(tsRestore, "lvResults",
-                           {QStringLiteral("File"), QStringLiteral("Type"),
-                            QStringLiteral("Location"), QStringLiteral("Size"),
-                            QStringLiteral("Date")},
-                           {190, 70, 200, 110, 150});
+    lvResults =
+        MakeReport(tsRestore, "lvResults",
+                   {QStringLiteral("File"), QStringLiteral("Type"), QStringLiteral("Location"),
+                    QStringLiteral("Size"), QStringLiteral("Date")},
+                   {190, 70, 200, 110, 150});
     lvResults->setSelectionMode(QAbstractItemView::ExtendedSelection);
     lvResults->headerItem()->setTextAlignment(1, Qt::AlignRight | Qt::AlignVCenter);
     lvResults->headerItem()->setTextAlignment(kResultSizeColumn, Qt::AlignRight | Qt::AlignVCenter);
@@ -700,10 +698,10 @@ void TfrmBackup::BuildRestorePage() {
 }
 
 void TfrmBackup::BuildLogPage() {
-    lvLog = MakeReport(tsLog, "lvLog",
-                       {QStringLiteral("Date/Time"), QStringLiteral("Event"),
-                        QStringLiteral("Reason")},
-                       {160, 440, 120});
+    lvLog =
+        MakeReport(tsLog, "lvLog",
+                   {QStringLiteral("Date/Time"), QStringLiteral("Event"), QStringLiteral("Reason")},
+                   {160, 440, 120});
     btnClear = Named(new QPushButton(QStringLiteral("Clear"), tsLog), "btnClear");
     btnRefresh = Named(new QPushButton(QStringLiteral("Refresh"), tsLog), "btnRefresh");
     auto* page = new QVBoxLayout(tsLog);
@@ -885,7 +883,8 @@ void TfrmBackup::RepaintProfileLists() {
             QListWidgetItem* item = names->item(i);
             const TProfile* profile =
                 list != nullptr ? list->FindById(item->data(kProfileRole).toInt()) : nullptr;
-            const TProfileState state = profile != nullptr ? ProfileState(*profile) : kStateNotReady;
+            const TProfileState state =
+                profile != nullptr ? ProfileState(*profile) : kStateNotReady;
             QFont font = names->font();
             font.setBold(state == kStateReady);
             item->setFont(font);
@@ -943,7 +942,7 @@ void TfrmBackup::ShowProfile(TProfile* profile) {
     }
     edtTarget->SetCaption(profile->Target());
     FillMasks();
-    const QList<QCheckBox*> boxes = {cbxAutoStart, cbxDetLog, cbxPriority,
+    const QList<QCheckBox*> boxes = {cbxAutoStart, cbxDetLog,  cbxPriority,
                                      cbxNoZero,    cbxRecurse, cbxTetu};
     for (int bit = 0; bit < boxes.size(); ++bit) {
         boxes[bit]->setChecked(profile->TestBit(bit));
@@ -1046,7 +1045,8 @@ void TfrmBackup::RefreshProfile(int profileNumber) {
     // A busy action puts back the enabled states it found when it ends: the refresh waits
     // for that.
     if (Panel() != nullptr && Panel()->IsBusy()) {
-        QTimer::singleShot(kBusyRetryMs, this, [this, profileNumber] { RefreshProfile(profileNumber); });
+        QTimer::singleShot(kBusyRetryMs, this,
+                           [this, profileNumber] { RefreshProfile(profileNumber); });
         return;
     }
     const TProfile* shown = ShownProfile();
@@ -1299,7 +1299,7 @@ void TfrmBackup::DoAddCustom() {
 
 void TfrmBackup::FlagsMU(int tag) {
     TProfile* shown = ShownProfile();
-    const QList<QCheckBox*> boxes = {cbxAutoStart, cbxDetLog, cbxPriority,
+    const QList<QCheckBox*> boxes = {cbxAutoStart, cbxDetLog,  cbxPriority,
                                      cbxNoZero,    cbxRecurse, cbxTetu};
     if (shown == nullptr || tag < 0 || tag >= boxes.size()) {
         return;
@@ -1592,9 +1592,9 @@ void TfrmBackup::WriteCollected(bool extract) {
         QString name = version.file;
         if (extract) {
             const QString chosen =
-                AskDestination ? AskDestination(m_extractFolder, version.Extension().mid(1),
-                                                version.file)
-                               : QString();
+                AskDestination
+                    ? AskDestination(m_extractFolder, version.Extension().mid(1), version.file)
+                    : QString();
             if (chosen.isEmpty()) {
                 break;
             }
@@ -1617,8 +1617,8 @@ void TfrmBackup::WriteCollected(bool extract) {
             break;
         }
         QString message;
-        const TVersionWriteResult result = WriteVersionContent(
-            version, folder, name, content, cbxChDate->isChecked(), message);
+        const TVersionWriteResult result =
+            WriteVersionContent(version, folder, name, content, cbxChDate->isChecked(), message);
         if (result == kVersionWritten) {
             ++written;
             continue;
@@ -1657,11 +1657,11 @@ void TfrmBackup::DoHistory() {
     if (lvResults->topLevelItemCount() > 0) {
         lvResults->setCurrentItem(lvResults->topLevelItem(0));
     }
-    Host().ShowStatus(QStringLiteral("%1 of %2, newest first")
-                          .arg(ItemCountText(static_cast<int>(rows.size()), "1 version",
-                                             "%1 versions"),
-                               PrintableName(version->file)),
-                      false, kStatusCompletion);
+    Host().ShowStatus(
+        QStringLiteral("%1 of %2, newest first")
+            .arg(ItemCountText(static_cast<int>(rows.size()), "1 version", "%1 versions"),
+                 PrintableName(version->file)),
+        false, kStatusCompletion);
 }
 
 // ---- sorting and the log -----------------------------------------------------------------

@@ -134,8 +134,7 @@ protected:
         }
         window->btnFullBack->click();
         return QTest::qWaitFor(
-            [&] { return !profile->TestBit(kBitActive) && window->pnlData->isEnabled(); },
-            kWaitMs);
+            [&] { return !profile->TestBit(kBitActive) && window->pnlData->isEnabled(); }, kWaitMs);
     }
 
     static void Search(TfrmBackup* window, const QString& profileName) {
@@ -230,7 +229,8 @@ TEST_F(BackupWindow, NothingIsCutAtTheDefaultFontAndOneAndAHalfTimesIt) {
                                           .arg(scale)
                                           .arg(outer)
                                           .arg(inner);
-                EXPECT_GE(control->width(), control->minimumSizeHint().width()) << qPrintable(where);
+                EXPECT_GE(control->width(), control->minimumSizeHint().width())
+                    << qPrintable(where);
                 EXPECT_GE(control->height(), control->minimumSizeHint().height())
                     << qPrintable(where);
                 const QRect inWindow(control->mapTo(window, QPoint(0, 0)), control->size());
@@ -911,7 +911,8 @@ TEST_F(BackupWindow, ItsStateIsStoredScrambledAndBroughtBack) {
     EXPECT_TRUE(fields[0].contains(".qz\r\n"));
     EXPECT_EQ(fields[1], "rep%");
     EXPECT_EQ(fields[2], QByteArray::number(profile->Number()));
-    EXPECT_EQ(fields[3], QByteArray::number(static_cast<int>(DayNumberFromDate(QDate(2001, 2, 3)))));
+    EXPECT_EQ(fields[3],
+              QByteArray::number(static_cast<int>(DayNumberFromDate(QDate(2001, 2, 3)))));
     EXPECT_EQ(fields[5], "0");
 
     window = Show();
