@@ -1,5 +1,6 @@
 #include "app/tool_table.h"
 
+#include "windows/backup/backup_window.h"
 #include "windows/checksummer/hash_window.h"
 #include "windows/datecontrol/datecon_window.h"
 #include "windows/dirtrack/dirtrack_window.h"
@@ -12,7 +13,7 @@
 
 TToolTable ToolTable() {
     return {
-        {0, "Archive Tools", "Backup", 150, nullptr, "Quiva Version Tracker"},
+        {0, "Archive Tools", "Backup", 150, &CreateTool<TfrmBackup>, "Quiva Version Tracker"},
         {1, "File Tools", "Compare", 220, nullptr, "File Comparator"},
         {2, "File Tools", "Date Control", 230, &CreateTool<TfrmDateCon>, "Date Control"},
         {3, "File Tools", "DirTrack", 240, &CreateTool<TfrmDirTrack>, nullptr},

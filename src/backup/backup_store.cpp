@@ -890,6 +890,43 @@ std::optional<TVersionRow> TBackupStore::FindVersion(int versionId) {
     return std::nullopt;
 }
 
+QList<TVersionRow> TBackupStore::FileVersions(int profileNumber, int pathId) {
+    QList<TVersionRow> rows;
+    QMutexLocker locker(&m_lock);
+    RequireOpenLocked();
+    try {
+        const auto path = m_db->Query(QStringLiteral("SELECT pFile,pPath FROM Paths WHERE pID = ?"),
+                                      kNameBudgetKb, 1, {qint64(pathId)});
+        if (path->RowCount() != 1) {
+            return rows;
+        }
+        const QString file = ReadName(*path, 0);
+        const QString folder = ReadName(*path, 1);
+        const bool withModes = HasModeColumnLocked();
+        const auto versions = m_db->Query(
+            QStringLiteral("SELECT bID,bSize,bDate%1 FROM Data WHERE bPro = ? AND bPath = ? "
+                           "ORDER BY bID DESC")
+                .arg(withModes ? QStringLiteral(",bMode") : QString()),
+            kTrimBudgetKb, kTrimRows, {qint64(profileNumber), qint64(pathId)});
+        for (; !versions->AtEnd(); versions->Next()) {
+            TVersionRow row;
+            row.versionId = versions->GetInt(0);
+            row.pathId = pathId;
+            row.profileNumber = profileNumber;
+            row.size = versions->GetInt64(1);
+            row.date = versions->GetReal(2);
+            row.mode = withModes ? ReadMode(*versions, 3) : -1;
+            row.file = file;
+            row.folder = folder;
+            rows.append(row);
+        }
+    } catch (const ESQLite& error) {
+        rows.clear();
+        RaiseStoreError(error.Code());
+    }
+    return rows;
+}
+
 QList<int> TBackupStore::BuildDiscardList(int profileNumber,
                                           const std::function<bool(const QString&)>& mayDiscard) {
     QList<int> list;

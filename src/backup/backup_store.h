@@ -182,6 +182,11 @@ public:
     // messages. Main thread.
     std::optional<TVersionRow> FindVersion(int versionId);
 
+    // Every version of one file (path id) stored under a profile, newest first, with the
+    // file and folder filled in: the file's history. At most 8192 versions. Empty when
+    // the path has none. Raises the store's messages. Main thread.
+    QList<TVersionRow> FileVersions(int profileNumber, int pathId);
+
     // The path ids of a profile's versions (at most 4096 paths) whose file name
     // `mayDiscard` accepts. Logs "Drop List Builder","No FiPa" and returns an empty list
     // when the versions cannot be read. Main thread (when a worker is made).

@@ -44,6 +44,62 @@ bool IsPlainStoredFolder(const QString& folder) {
     });
 }
 
+QByteArray PasswordBytes(const QString& typed) {
+    return typed.toLocal8Bit();
+}
+
+QByteArray LoadVersionContent(TBackupStore& store, const TVersionRow& version,
+                              const QByteArray& password) {
+    if (password.isEmpty()) {
+        RaiseError(QStringLiteral("The password at the time the backup was created is required!"));
+    }
+    const std::optional<QByteArray> blob = store.LoadVersionData(version.versionId);
+    if (!blob) {
+        RaiseError(QStringLiteral("No valid backup data available!"));
+    }
+    return DecodeVersion(*blob, TBlobKeys::FromPassword(password), version.size);
+}
+
+TVersionWriteResult WriteVersionContent(const TVersionRow& version, const QString& folder,
+                                        const QString& name, const QByteArray& content,
+                                        bool assignDate, QString& message) {
+    message.clear();
+    if (!IsPlainName(name)) {
+        message = QStringLiteral("Invalid backup data");
+        return kVersionBadName;
+    }
+    const QString destination = WithTrailingSlash(folder);
+    if (destination.isEmpty()) {
+        message = QStringLiteral("Unable to access path \"\"");
+        return kVersionNoFolder;
+    }
+    const QString target = destination + name;
+    const std::optional<TFileTime> when = assignDate ? VersionTime(version) : std::nullopt;
+    switch (WriteFileInFolder(destination, name, content, version.mode, when ? &*when : nullptr)) {
+        case kWriteFileOk:
+            break;
+        case kWriteFileOkWithoutTimes:
+            message = QStringLiteral("Could not set the date of %1").arg(PrintableName(target));
+            return kVersionUndated;
+        case kWriteFileBadName:
+            message = QStringLiteral("Invalid backup data");
+            return kVersionBadName;
+        case kWriteFileNoFolder:
+            message =
+                QStringLiteral("Unable to access path \"%1\"").arg(PrintableName(destination));
+            return kVersionNoFolder;
+        case kWriteFileRefused:
+        case kWriteFileFailed:
+            message = QStringLiteral("Unable to overwrite \"%1\"").arg(PrintableName(target));
+            return kVersionNotWritten;
+    }
+    if (assignDate && !when) {
+        message = QStringLiteral("Could not set the date of %1").arg(PrintableName(target));
+        return kVersionUndated;
+    }
+    return kVersionWritten;
+}
+
 void WriteVersionFile(TBackupStore& store, const TVersionRow& version, const QString& folder,
                       const QString& name, const QByteArray& password, bool assignDate) {
     if (password.isEmpty()) {
@@ -52,36 +108,12 @@ void WriteVersionFile(TBackupStore& store, const TVersionRow& version, const QSt
     if (!IsPlainName(name)) {
         InvalidData();
     }
-    const std::optional<QByteArray> blob = store.LoadVersionData(version.versionId);
-    if (!blob) {
-        RaiseError(QStringLiteral("No valid backup data available!"));
-    }
     // Decoded and checked whole before the destination is touched.
-    const QByteArray content =
-        DecodeVersion(*blob, TBlobKeys::FromPassword(password), version.size);
-
-    if (folder.isEmpty()) {
-        RaiseError(QStringLiteral("Unable to access path \"\""));
-    }
-    const QString destination = WithTrailingSlash(folder);
-    const QString target = destination + name;
-    const std::optional<TFileTime> when = assignDate ? VersionTime(version) : std::nullopt;
-    switch (WriteFileInFolder(destination, name, content, version.mode, when ? &*when : nullptr)) {
-        case kWriteFileOk:
-            break;
-        case kWriteFileOkWithoutTimes:
-            RaiseError(QStringLiteral("Could not set the date of %1").arg(PrintableName(target)));
-        case kWriteFileBadName:
-            InvalidData();
-        case kWriteFileNoFolder:
-            RaiseError(
-                QStringLiteral("Unable to access path \"%1\"").arg(PrintableName(destination)));
-        case kWriteFileRefused:
-        case kWriteFileFailed:
-            RaiseError(QStringLiteral("Unable to overwrite \"%1\"").arg(PrintableName(target)));
-    }
-    if (assignDate && !when) {
-        RaiseError(QStringLiteral("Could not set the date of %1").arg(PrintableName(target)));
+    const QByteArray content = LoadVersionContent(store, version, password);
+    QString message;
+    if (WriteVersionContent(version, folder, name, content, assignDate, message) !=
+        kVersionWritten) {
+        RaiseError(message);
     }
 }
 

@@ -7,6 +7,36 @@
 #include <QByteArray>
 #include <QString>
 
+// The bytes of a password as the user types it: its local 8-bit form (UTF-8 here), the
+// form the preferences password is kept in, so that a password with characters beyond
+// ASCII gives back what was stored under it. Any thread.
+QByteArray PasswordBytes(const QString& typed);
+
+// The content of a stored version, loaded and decoded whole with the keys of `password`;
+// nothing outside the store is touched. Raises "The password at the time the backup was
+// created is required!", "No valid backup data available!", "Invalid backup data",
+// "Invalid encryption password" and the store's messages. Main thread.
+QByteArray LoadVersionContent(TBackupStore& store, const TVersionRow& version,
+                              const QByteArray& password);
+
+// How writing a decoded version ended.
+enum TVersionWriteResult : int {
+    kVersionWritten = 0,
+    kVersionNoFolder = 1,    // the folder could not be opened or made; nothing was written
+    kVersionBadName = 2,     // the name is not one plain name; nothing was written
+    kVersionNotWritten = 3,  // the file could not be written; what the name held stays
+    kVersionUndated = 4,     // written, but its date could not be set
+};
+
+// Writes the decoded content of `version` to folder + name as WriteVersionFile does, and
+// says how that ended; `message` receives the text for the user when it did not end with
+// kVersionWritten: `Unable to access path "%s"`, "Invalid backup data", `Unable to
+// overwrite "%s"` or "Could not set the date of %s" (paths in their one-line printable
+// form). Never raises. Main thread.
+TVersionWriteResult WriteVersionContent(const TVersionRow& version, const QString& folder,
+                                        const QString& name, const QByteArray& content,
+                                        bool assignDate, QString& message);
+
 // Writes a stored version to folder + name (an extraction to a place the user chose; the
 // stored folder plays no part). The version is loaded and decoded whole, with the keys of
 // `password`, before anything at the destination is touched. `name` must be one plain

@@ -9,6 +9,7 @@
 #include "support/test_dir.h"
 
 #include <QCryptographicHash>
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFileInfo>
 #include <QProcess>
@@ -16,9 +17,15 @@
 #include <QRandomGenerator>
 
 #include <algorithm>
+#include <csignal>
+#include <cstdlib>
 
 #include <fcntl.h>
+#include <poll.h>
+#include <spawn.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -38,16 +45,28 @@ protected:
         m_dir.MakeDir("run");
         m_tree = m_dir.MakeDir("tree") + "/";
     }
-    TRun Quiva(const QStringList& args) {
+    // Runs quiva backup with `input` on its standard input (which then ends) and the
+    // environment of the test plus `extra` (NAME, value pairs).
+    TRun Quiva(const QStringList& args, const QByteArray& input = {},
+               const QList<std::pair<QString, QString>>& extra = {}) {
         QProcess process;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert("XDG_DATA_HOME", m_dir.Sub("data"));
-        env.insert("XDG_RUNTIME_DIR", m_dir.Sub("run"));
-        process.setProcessEnvironment(env);
+        process.setProcessEnvironment(Environment(extra));
         process.start(QUIVA_CLI_PATH, QStringList{"backup"} + args);
+        process.write(input);
+        process.closeWriteChannel();
         EXPECT_TRUE(process.waitForFinished(60000));
         return {process.exitCode(), QString::fromUtf8(process.readAllStandardOutput()),
                 QString::fromUtf8(process.readAllStandardError())};
+    }
+    QProcessEnvironment Environment(const QList<std::pair<QString, QString>>& extra = {}) {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("XDG_DATA_HOME", m_dir.Sub("data"));
+        env.insert("XDG_RUNTIME_DIR", m_dir.Sub("run"));
+        env.remove("QUIVA_BACKUP_PASSWORD");
+        for (const auto& [name, value] : extra) {
+            env.insert(name, value);
+        }
+        return env;
     }
     // The version lines of a search, split at the tabs.
     QList<QStringList> Search(const QStringList& args) {
@@ -451,6 +470,207 @@ TEST_F(BackupCli, AStoreThatCanOnlyBeReadIsSearchedAndCheckedButNeverRun) {
     EXPECT_EQ(run.code, 0);
     EXPECT_EQ(run.err, "");  // read-only on purpose: no notice
     EXPECT_EQ(DataSnapshot(), before);
+}
+
+// The number of stored versions of files of this name, read beside a running writer.
+int VersionsNamed(const QString& storePath, const QString& file) {
+    try {
+        TSQLTables store(storePath, 100, 1, TSQLOpenMode::kReadOnly);
+        const auto rows = store.Query(
+            QStringLiteral("SELECT bID FROM Data JOIN Paths ON pID = bPath WHERE pFile = ?"), 16,
+            100, {file});
+        return rows->RowCount();
+    } catch (const ESQLite&) {
+        return 0;  // not there yet, or busy for a moment
+    }
+}
+
+TEST_F(BackupCli, MonitorStoresWhatChangesUntilSigtermAndStopsCleanly) {
+    ASSERT_EQ(Quiva({"profile", "add", "Docs", "--target", m_tree, "--ext", ".txt"}).code, 0);
+    EXPECT_EQ(Quiva({"monitor"}).code, 2);
+    EXPECT_EQ(Quiva({"monitor", "Nobody"}).err, "quiva backup: No profile named Nobody\n");
+
+    QProcess monitor;
+    monitor.setProcessEnvironment(Environment());
+    monitor.start(QUIVA_CLI_PATH, {"backup", "monitor", "Docs"});
+    ASSERT_TRUE(monitor.waitForStarted(60000));
+    // It says so once the folder is watched.
+    QByteArray out;
+    while (!out.contains('\n') && monitor.waitForReadyRead(60000)) {
+        out += monitor.readAllStandardOutput();
+    }
+    ASSERT_EQ(out, "Monitoring Docs (" + m_tree.toUtf8() + ")\n")
+        << monitor.readAllStandardError().constData();
+
+    // While it runs the program's data is its own: another writing command is refused.
+    EXPECT_EQ(Quiva({"profile", "list"}).err,
+              "quiva backup: Quiva Tessaline is running; close it before using quiva backup\n");
+
+    m_dir.Write("tree/new.txt", "made while monitoring");
+    m_dir.Write("tree/skipped.dat", "not a selected type");
+    const QDeadlineTimer deadline(60000);
+    while (VersionsNamed(StorePath(), "new.txt") == 0 && !deadline.hasExpired()) {
+        monitor.waitForFinished(50);  // a bounded pause that also notices an early end
+        ASSERT_EQ(monitor.state(), QProcess::Running) << monitor.readAllStandardError().constData();
+    }
+    ASSERT_EQ(VersionsNamed(StorePath(), "new.txt"), 1);
+
+    ASSERT_EQ(::kill(static_cast<pid_t>(monitor.processId()), SIGTERM), 0);
+    ASSERT_TRUE(monitor.waitForFinished(60000));
+    EXPECT_EQ(monitor.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(monitor.exitCode(), 0) << monitor.readAllStandardError().constData();
+    EXPECT_EQ(monitor.readAllStandardOutput(),
+              "Stopped monitoring Docs: stored 1 files, 0 failed\n");
+
+    // Stopped and stored: the lock is free again, and the version is there to restore.
+    const QList<QStringList> rows = Search({"Docs"});
+    ASSERT_EQ(rows.size(), 1);
+    EXPECT_EQ(rows[0][1], "new.txt");
+    EXPECT_TRUE(Quiva({"profile", "list"}).out.startsWith("Docs\t"));
+}
+
+TEST_F(BackupCli, MonitorIsRefusedWhileTheDesktopProgramRuns) {
+    ASSERT_EQ(Quiva({"profile", "add", "Docs", "--target", m_tree, "--ext", ".txt"}).code, 0);
+    TInstanceLock held(TInstanceLock::PathIn(m_dir.Sub("data/quiva-tessaline")));
+    ASSERT_TRUE(held.TryAcquire());
+    const TRun run = Quiva({"monitor", "Docs"});
+    EXPECT_EQ(run.code, 1);
+    EXPECT_EQ(run.err,
+              "quiva backup: Quiva Tessaline is running; close it before using quiva backup\n");
+}
+
+TEST_F(BackupCli, RestoreTakesItsPasswordFromStdinOrTheEnvironment) {
+    m_dir.Write("tree/a.txt", "alpha");
+    StoreTree();
+    const QList<QStringList> rows = Search({"Docs"});
+    ASSERT_EQ(rows.size(), 1);
+    const QString id = rows[0][0];
+    const QString out = m_dir.Sub("out");
+
+    struct TCase {
+        const char* what;
+        QByteArray input;
+        QList<std::pair<QString, QString>> env;
+        int code;
+        QString err;
+    };
+    const QString wrong =
+        QStringLiteral("quiva backup: version %1: Invalid encryption password\n").arg(id);
+    const QString none = QStringLiteral(
+                             "quiva backup: version %1: The password at the time the "
+                             "backup was created is required!\n")
+                             .arg(id);
+    const TCase cases[] = {
+        {"one line of standard input", "vompa7\n", {}, 0, ""},
+        {"a line end of CR LF", "vompa7\r\n", {}, 0, ""},
+        {"standard input without a line end", "vompa7", {}, 0, ""},
+        {"only the first line counts", "nope\nvompa7\n", {}, 1, wrong},
+        {"nothing on standard input", "", {}, 1, none},
+        {"the environment", "", {{"QUIVA_BACKUP_PASSWORD", "vompa7"}}, 0, ""},
+        {"the environment before standard input",
+         "vompa7\n",
+         {{"QUIVA_BACKUP_PASSWORD", "nope"}},
+         1,
+         wrong},
+    };
+    for (const TCase& c : cases) {
+        QFile::remove(out + "/a.txt");
+        const TRun run = Quiva({"restore", id, "--to", out}, c.input, c.env);
+        EXPECT_EQ(run.code, c.code) << c.what;
+        EXPECT_EQ(run.err, c.err) << c.what;
+        EXPECT_EQ(QFileInfo::exists(out + "/a.txt"), c.code == 0) << c.what;
+    }
+    // --password still works and comes first; the help says why it is best avoided.
+    EXPECT_EQ(Quiva({"restore", id, "--to", out, "--password", "vompa7"}, "nope\n",
+                    {{"QUIVA_BACKUP_PASSWORD", "nope"}})
+                  .code,
+              0);
+    const QString help = Quiva({"--help"}).out;
+    EXPECT_TRUE(help.contains("QUIVA_BACKUP_PASSWORD")) << qPrintable(help);
+    EXPECT_TRUE(help.contains("can be read by every user")) << qPrintable(help);
+    EXPECT_TRUE(help.contains("ExecStart=/usr/bin/quiva backup monitor")) << qPrintable(help);
+}
+
+// The password typed on a terminal is not echoed; echo comes back afterwards.
+TEST_F(BackupCli, APasswordTypedOnATerminalIsNotEchoed) {
+    m_dir.Write("tree/a.txt", "alpha");
+    StoreTree();
+    const QList<QStringList> rows = Search({"Docs"});
+    ASSERT_EQ(rows.size(), 1);
+
+    const int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) {
+        GTEST_SKIP() << "no pseudo-terminal here";
+    }
+    const QByteArray slaveName = ptsname(master);
+    const int slave = open(slaveName.constData(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    ASSERT_GE(slave, 0);
+
+    const QByteArray errPath = EncodeNativeName(m_dir.Sub("stderr"));
+    const QByteArray outPath = EncodeNativeName(m_dir.Sub("stdout"));
+    QList<QByteArray> argv = {QUIVA_CLI_PATH,      "backup", "restore",
+                              rows[0][0].toUtf8(), "--to",   EncodeNativeName(m_dir.Sub("out"))};
+    QList<QByteArray> envEntries;
+    const QProcessEnvironment env = Environment();
+    for (const QString& key : env.keys()) {
+        envEntries << (key + '=' + env.value(key)).toUtf8();
+    }
+    QList<char*> args;
+    for (QByteArray& arg : argv) {
+        args << arg.data();
+    }
+    args << nullptr;
+    QList<char*> envp;
+    for (QByteArray& entry : envEntries) {
+        envp << entry.data();
+    }
+    envp << nullptr;
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, slave, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, outPath.constData(), O_WRONLY | O_CREAT, 0600);
+    posix_spawn_file_actions_addopen(&actions, 2, errPath.constData(), O_WRONLY | O_CREAT, 0600);
+    pid_t pid = -1;
+    ASSERT_EQ(posix_spawn(&pid, args[0], &actions, nullptr, args.data(), envp.data()), 0);
+    posix_spawn_file_actions_destroy(&actions);
+
+    // Typed only once echo is off, as a person at the prompt would.
+    const QDeadlineTimer deadline(60000);
+    struct termios settings = {};
+    bool quiet = false;
+    while (!quiet && !deadline.hasExpired()) {
+        quiet = tcgetattr(slave, &settings) == 0 && (settings.c_lflag & ECHO) == 0;
+        if (!quiet) {
+            pollfd none = {master, 0, 0};
+            poll(&none, 1, 20);  // a bounded pause between looks
+        }
+    }
+    ASSERT_TRUE(quiet);
+    ASSERT_EQ(write(master, "vompa7\n", 7), 7);
+    int status = -1;
+    QByteArray echoed;
+    while (!deadline.hasExpired()) {
+        pollfd ready = {master, POLLIN, 0};
+        if (poll(&ready, 1, 50) > 0 && (ready.revents & POLLIN) != 0) {
+            char buffer[256];
+            const ssize_t got = read(master, buffer, sizeof buffer);
+            if (got > 0) {
+                echoed.append(buffer, got);
+            }
+        }
+        if (waitpid(pid, &status, WNOHANG) == pid) {
+            break;
+        }
+    }
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0) << m_dir.Read("stderr").constData();
+    EXPECT_FALSE(echoed.contains("vompa7")) << echoed.constData();
+    EXPECT_EQ(m_dir.Read("stderr"), "Password: ");
+    EXPECT_EQ(m_dir.Read("out/a.txt"), "alpha");
+    ASSERT_EQ(tcgetattr(slave, &settings), 0);
+    EXPECT_NE(settings.c_lflag & ECHO, 0u);
+    close(slave);
+    close(master);
 }
 
 }  // namespace

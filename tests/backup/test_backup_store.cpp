@@ -219,6 +219,32 @@ TEST_F(BackupStore, StoresFindsAndLoadsVersionsSharingPathRows) {
     EXPECT_EQ(rows.size(), 1);
 }
 
+TEST_F(BackupStore, AFilesVersionsOfOneProfileComeNewestFirst) {
+    SetNow(QDateTime(QDate(2024, 3, 5), QTime(9, 0)));
+    const int plan = Put("/home/u/plan.txt", "one", 1);
+    ASSERT_GT(plan, 0);
+    ASSERT_GT(Put("/home/u/other.txt", "other", 1), 0);
+    ASSERT_EQ(Put("/home/u/plan.txt", "two", 2), plan);  // another profile
+    ASSERT_EQ(Put("/home/u/plan.txt", "three", 1), plan);
+    ASSERT_GT(Put("/home/u/sub/plan.txt", "elsewhere", 1), 0);  // same name, other folder
+
+    const QList<TVersionRow> rows = Store()->FileVersions(1, plan);
+    ASSERT_EQ(rows.size(), 2);
+    EXPECT_GT(rows[0].versionId, rows[1].versionId);
+    for (const TVersionRow& row : rows) {
+        EXPECT_EQ(row.file, "plan.txt");
+        EXPECT_EQ(row.folder, "/home/u/");
+        EXPECT_EQ(row.pathId, plan);
+        EXPECT_EQ(row.profileNumber, 1);
+        EXPECT_EQ(row.DateText(), "2024/03/05 09:00:00");
+    }
+    EXPECT_EQ(rows[0].size, 5);
+    EXPECT_EQ(rows[1].size, 3);
+    EXPECT_EQ(Store()->FileVersions(2, plan).size(), 1);
+    EXPECT_TRUE(Store()->FileVersions(3, plan).isEmpty());
+    EXPECT_TRUE(Store()->FileVersions(1, 9999).isEmpty());
+}
+
 TEST_F(BackupStore, NamesWithQuotesAndWildcardsAreBoundNotPasted) {
     const QStringList names = {"a\"b'c.txt", "x%_y.txt", "semi;colon) OR 1=1 --.txt", "x_y.txt"};
     for (const QString& name : names) {

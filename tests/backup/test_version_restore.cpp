@@ -228,4 +228,47 @@ TEST_F(VersionRestore, ADamagedVersionLeavesTheDestinationAsItWas) {
     EXPECT_EQ(NamesIn(m_dir.Sub("dest")), QStringList({"keep.txt"}));
 }
 
+// The two steps the backup window takes apart: a version is decoded whole (its failures
+// touch nothing), then written, and the write says how it ended.
+TEST_F(VersionRestore, DecodingAndWritingAreTwoStepsThatSayHowTheyEnded) {
+    const QString at = m_dir.Write("dest/keep.txt", "current");
+    const TVersionRow row = Put(at, QByteArray("stored content"));
+    EXPECT_EQ(ErrorOf([&] { (void)LoadVersionContent(Store(), row, ""); }),
+              "The password at the time the backup was created is required!");
+    EXPECT_EQ(ErrorOf([&] { (void)LoadVersionContent(Store(), row, "wrong"); }),
+              "Invalid encryption password");
+    TVersionRow missing = row;
+    missing.versionId = 9999;
+    EXPECT_EQ(ErrorOf([&] { (void)LoadVersionContent(Store(), missing, kPassword); }),
+              "No valid backup data available!");
+    const QByteArray content = LoadVersionContent(Store(), row, kPassword);
+    EXPECT_EQ(content, "stored content");
+    EXPECT_EQ(m_dir.Read(at), "current");
+
+    QString message;
+    m_dir.Write("blocker", "a file where a folder should be");
+    EXPECT_EQ(WriteVersionContent(row, m_dir.Sub("blocker/sub"), "x.txt", content, false, message),
+              kVersionNoFolder);
+    EXPECT_EQ(message,
+              QStringLiteral("Unable to access path \"%1/\"").arg(m_dir.Sub("blocker/sub")));
+    EXPECT_EQ(WriteVersionContent(row, m_dir.Sub("dest"), "../x", content, false, message),
+              kVersionBadName);
+    EXPECT_EQ(message, "Invalid backup data");
+    m_dir.MakeDir("dest/folder.txt");
+    EXPECT_EQ(WriteVersionContent(row, m_dir.Sub("dest"), "folder.txt", content, false, message),
+              kVersionNotWritten);
+    EXPECT_EQ(message,
+              QStringLiteral("Unable to overwrite \"%1\"").arg(m_dir.Sub("dest/folder.txt")));
+    EXPECT_EQ(WriteVersionContent(row, m_dir.Sub("dest"), "keep.txt", content, true, message),
+              kVersionWritten);
+    EXPECT_TRUE(message.isEmpty());
+    EXPECT_EQ(m_dir.Read(at), "stored content");
+    EXPECT_EQ(QFileInfo(at).lastModified(), QDateTime(QDate(2011, 4, 5), QTime(6, 7, 8)));
+}
+
+TEST(PasswordBytes, AreTheLocalEightBitFormOfWhatIsTyped) {
+    EXPECT_EQ(PasswordBytes(QStringLiteral("vompa7")), QByteArray("vompa7"));
+    EXPECT_EQ(PasswordBytes(QStringLiteral("p\u00e4ss")), QByteArray("p\xc3\xa4ss"));
+}
+
 }  // namespace

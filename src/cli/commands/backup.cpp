@@ -17,6 +17,8 @@
 #include "platform/file_system.h"
 #include "platform/folders.h"
 #include "platform/native_name.h"
+#include "platform/signal_watcher.h"
+#include "platform/terminal_input.h"
 
 #include <QDir>
 #include <QEventLoop>
@@ -55,10 +57,33 @@ constexpr const char* kBackupUsage =
     "      \\t, \\n and \\r);\n"
     "      M is a file-name mask with * and ? (or SQL's % and _), default all; the dates\n"
     "      default to 2000-01-01 and today; at most 128 versions of 128 names\n"
-    "  restore ID... --password P [--to DIR] [--assign-date]\n"
-    "      writes each version to its own folder, or to DIR under its name; the\n"
-    "      password is the preferences password at the time of the backup; with\n"
-    "      --assign-date the file gets the version's date\n"
+    "  monitor NAME...\n"
+    "      monitors the named profiles (at most three) in the foreground: every\n"
+    "      selected file that is created, changed or renamed in their folders is\n"
+    "      stored, and the backup log records it as the desktop program does. Runs\n"
+    "      until SIGTERM or SIGINT (Ctrl+C), then stops the profiles and exits 0; exits\n"
+    "      1 when every profile stopped by itself (for instance when the data folder\n"
+    "      ran short of space). Refused while the desktop program runs, which in turn\n"
+    "      cannot start while this runs. A sample systemd user service, saved as\n"
+    "      ~/.config/systemd/user/quiva-backup.service and started with\n"
+    "      systemctl --user enable --now quiva-backup:\n"
+    "        [Unit]\n"
+    "        Description=Quiva Tessaline backups\n"
+    "        [Service]\n"
+    "        ExecStart=/usr/bin/quiva backup monitor Documents\n"
+    "        Restart=on-failure\n"
+    "        [Install]\n"
+    "        WantedBy=default.target\n"
+    "      (stop it with systemctl --user stop quiva-backup before starting the\n"
+    "      desktop program)\n"
+    "  restore ID... [--to DIR] [--assign-date] [--password P]\n"
+    "      writes each version to its own folder, or to DIR under its name; with\n"
+    "      --assign-date the file gets the version's date. The password is the\n"
+    "      preferences password at the time of the backup: taken from the environment\n"
+    "      variable QUIVA_BACKUP_PASSWORD when it is set, else read as one line from\n"
+    "      standard input (not echoed on a terminal). --password P still works, but a\n"
+    "      password on the command line can be read by every user of the machine in\n"
+    "      the process list: avoid it\n"
     "  log [--all]\n"
     "      the lines of the newest backup log (of every log with --all)\n"
     "  check\n"
@@ -72,11 +97,12 @@ constexpr const char* kBackupUsage =
     "      is bad\n"
     "\n"
     "On a store that can only be read (read-only media, no write permission) search,\n"
-    "restore, log and check work; run, prune and profile delete are refused.\n"
+    "restore, log and check work; run, monitor, prune and profile delete are refused.\n"
     "\n"
     "Exit status: 0 done, 1 refused or failed (the reason on stderr), 2 usage error.\n";
 
 constexpr const char* kName = "backup";
+constexpr const char* kPasswordVariable = "QUIVA_BACKUP_PASSWORD";
 constexpr int kIdlePollMs = 250;
 
 void PrintLine(const QString& text) {
@@ -268,6 +294,103 @@ int RunOneShot(TCliHost& host, TProfiles& list, const QStringList& args, bool pr
     return counts.failed == 0 ? kExitOk : kExitFailed;
 }
 
+// Monitors the named profiles until a termination signal; their versions and log lines
+// go where the desktop program puts them.
+int Monitor(TCliHost& host, TProfiles& list, const QStringList& args) {
+    if (args.isEmpty()) {
+        return UsageError(kName, QStringLiteral("monitor takes one or more profile names"),
+                          kBackupUsage);
+    }
+    QList<TProfile*> profiles;
+    for (const QString& name : args) {
+        TProfile* profile = list.FindByName(name);
+        if (profile == nullptr) {
+            return Fail(QStringLiteral("No profile named %1").arg(name));
+        }
+        if (!profiles.contains(profile)) {
+            profiles << profile;
+        }
+    }
+    for (TProfile* profile : std::as_const(profiles)) {
+        profile->RecheckReady();
+        if (!profile->TestBit(kBitReady)) {
+            return Fail(QStringLiteral("%1: Supply a target directory & at least one file type to "
+                                       "monitor!")
+                            .arg(profile->Name()));
+        }
+    }
+
+    // Installed before anything starts, so that a signal that comes early still ends the
+    // monitoring cleanly.
+    QEventLoop loop;
+    TSignalWatcher signalWatcher;
+    QObject::connect(&signalWatcher, &TSignalWatcher::terminationRequested, &loop,
+                     [&loop] { loop.quit(); });
+    int running = 0;
+    bool endedByThemselves = false;
+    QObject::connect(&list, &TProfiles::RunConcluded, &loop, [&](int number) {
+        for (const TProfile* profile : std::as_const(profiles)) {
+            if (profile->Number() != number) {
+                continue;
+            }
+            const TProfile::TRunCounts counts = profile->RunCounts();
+            std::fprintf(stderr, "quiva backup: the monitoring of %s stopped: %s\n",
+                         profile->Name().toUtf8().constData(),
+                         counts.blocked ? "the data folder has less than 16 MiB free"
+                                        : "its folder can no longer be watched (see the backup "
+                                          "log)");
+            if (--running == 0) {
+                endedByThemselves = true;
+                loop.quit();
+            }
+        }
+    });
+    // The desktop's idle handler keeps flag 16 current and stores the counters; here a
+    // timer does.
+    auto idleWork = [&host] {
+        host.Backups().CheckFreeSpace();
+        host.Backups().ProcessIdle();
+    };
+    QTimer idle;
+    QObject::connect(&idle, &QTimer::timeout, &loop, idleWork);
+    idleWork();
+    idle.start(kIdlePollMs);
+
+    auto stopAll = [&] {
+        for (TProfile* profile : std::as_const(profiles)) {
+            profile->Stop();
+        }
+    };
+    for (TProfile* profile : std::as_const(profiles)) {
+        try {
+            if (!profile->StartMonitoring()) {
+                stopAll();
+                return Fail(QStringLiteral("Could not watch %1 (the backup log says why)")
+                                .arg(PrintableName(profile->Target())));
+            }
+        } catch (const EQuiva& error) {
+            stopAll();
+            return Fail(error.Message());
+        }
+        ++running;
+        PrintLine(QStringLiteral("Monitoring %1 (%2)")
+                      .arg(profile->Name(), PrintableName(profile->Target())));
+    }
+    std::fflush(stdout);
+    loop.exec();
+
+    for (TProfile* profile : std::as_const(profiles)) {
+        const TProfile::TRunCounts counts = profile->RunCounts();
+        profile->Stop();
+        PrintLine(QStringLiteral("Stopped monitoring %1: stored %2 files, %3 failed")
+                      .arg(profile->Name())
+                      .arg(counts.stored)
+                      .arg(counts.failed));
+    }
+    std::fflush(stdout);
+    return endedByThemselves ? kExitFailed : kExitOk;
+}
+
 std::optional<QDate> DateOption(const TCliArgs& parsed, const QString& option, QString& error) {
     const std::optional<QString> text = parsed.Value(option);
     if (!text) {
@@ -333,6 +456,19 @@ int Search(TBackupStore& store, TProfiles& list, const QStringList& args) {
     return kExitOk;
 }
 
+// The restore password: --password (its bytes as given), else QUIVA_BACKUP_PASSWORD, else
+// one line of standard input, not echoed on a terminal.
+QByteArray RestorePassword(const TCliArgs& parsed) {
+    if (const std::optional<QString> given = parsed.Value("--password")) {
+        return EncodeNativeName(*given);
+    }
+    const QByteArray fromEnvironment = qgetenv(kPasswordVariable);
+    if (!fromEnvironment.isEmpty()) {
+        return fromEnvironment;
+    }
+    return ReadSecretLine(QStringLiteral("Password: "));
+}
+
 int Restore(TBackupStore& store, const QStringList& args) {
     const TCliArgs parsed(args, {"--password", "--to"}, {"--assign-date"});
     if (!parsed.Error().isEmpty()) {
@@ -352,7 +488,7 @@ int Restore(TBackupStore& store, const QStringList& args) {
         }
         ids << id;
     }
-    const QByteArray password = parsed.Value("--password").value_or(QString()).toLocal8Bit();
+    const QByteArray password = RestorePassword(parsed);
     const std::optional<QString> to = parsed.Value("--to");
     int result = kExitOk;
     for (const int id : ids) {
@@ -459,7 +595,7 @@ int RunCommand(TCliHost& host, const QString& command, const QStringList& rest) 
     }
     if (host.Backups().Store()->IsReadOnly()) {
         const QString store = host.Backups().Store()->Path();
-        if (command == QLatin1String("run")) {
+        if (command == QLatin1String("run") || command == QLatin1String("monitor")) {
             return Fail(QStringLiteral("%1 can only be read, so no backup can run").arg(store));
         }
         if (command == QLatin1String("prune")) {
@@ -490,6 +626,9 @@ int RunCommand(TCliHost& host, const QString& command, const QStringList& rest) 
     if (command == QLatin1String("run") || command == QLatin1String("prune")) {
         return RunOneShot(host, list, rest, command == QLatin1String("prune"));
     }
+    if (command == QLatin1String("monitor")) {
+        return Monitor(host, list, rest);
+    }
     if (command == QLatin1String("search")) {
         return Search(*host.Backups().Store(), list, rest);
     }
@@ -505,8 +644,8 @@ int RunBackup(TCliHost& host, const QStringList& args) {
         return kExitOk;
     }
     const QString command = args.first();
-    static const QStringList kCommands = {"profile", "run", "prune", "search",
-                                          "restore", "log", "check"};
+    static const QStringList kCommands = {"profile", "run",     "monitor", "prune",
+                                          "search",  "restore", "log",     "check"};
     if (!kCommands.contains(command)) {
         return UsageError(kName, QStringLiteral("unknown command '%1'").arg(command), kBackupUsage);
     }
@@ -535,4 +674,5 @@ int RunBackup(TCliHost& host, const QStringList& args) {
 
 }  // namespace
 
-QUIVA_CLI_COMMAND(backup, "backup", "backup profiles, full backups, search and restore", RunBackup);
+QUIVA_CLI_COMMAND(backup, "backup", "backup profiles, full backups, monitoring, search and restore",
+                  RunBackup);
