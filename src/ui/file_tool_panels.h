@@ -16,13 +16,13 @@ class QWidget;
 class TEllPath;
 
 struct TSizePanel {
-    QFrame* panel = nullptr;     // its own name, given by the window
-    QLabel* title = nullptr;     // the panel's caption, top left
-    QLabel* size = nullptr;      // "lblSize": the size in the unit of the slider last moved
-    QSlider* bytes = nullptr;    // "tbB"
-    QSlider* kilobytes = nullptr;  // "tbKb"
-    QSlider* megabytes = nullptr;  // "tbMb"
-    QLabel* quickLabel = nullptr;  // "lblCommon": "Quick Pick"
+    QFrame* panel = nullptr;         // its own name, given by the window
+    QLabel* title = nullptr;         // the panel's caption, top left
+    QLabel* size = nullptr;          // "lblSize": the size in the unit of the slider last moved
+    QSlider* bytes = nullptr;        // "tbB"
+    QSlider* kilobytes = nullptr;    // "tbKb"
+    QSlider* megabytes = nullptr;    // "tbMb"
+    QLabel* quickLabel = nullptr;    // "lblCommon": "Quick Pick"
     QComboBox* quickPick = nullptr;  // "cbCommon"
 };
 
@@ -32,11 +32,11 @@ TSizePanel MakeSizePanel(QWidget* parent, const char* panelName, const QString& 
                          const char* titleName, int verticalSpacing);
 
 struct TDestinationPanel {
-    QFrame* panel = nullptr;          // "pnlDest"
-    QLabel* label = nullptr;          // "lblDest": "Destination File"
-    TEllPath* path = nullptr;         // "stDest"
-    QPushButton* browse = nullptr;    // "bbnBrowse"
-    QCheckBox* overwrite = nullptr;   // "cbxOverwrite"
+    QFrame* panel = nullptr;         // "pnlDest"
+    QLabel* label = nullptr;         // "lblDest": "Destination File"
+    TEllPath* path = nullptr;        // "stDest"
+    QPushButton* browse = nullptr;   // "bbnBrowse"
+    QCheckBox* overwrite = nullptr;  // "cbxOverwrite"
 };
 
 // The destination panel with the overwrite box's caption and the browse button's hint.
