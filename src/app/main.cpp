@@ -1,6 +1,8 @@
 // The desktop program: single-instance guard, main window, message loop, orderly shutdown.
+#include "app/screenshot_tour.h"
 #include "app/tool_table.h"
 #include "base/random.h"
+#include "base/version.h"
 #include "platform/folders.h"
 #include "platform/instance_guard.h"
 #include "platform/signal_watcher.h"
@@ -15,12 +17,51 @@
 #include <QTimer>
 
 #include <cstdio>
+#include <cstring>
 #include <memory>
 
+namespace {
+
+void PrintUsage() {
+    std::printf(
+        "Usage: quiva-tessaline [--help] [--version]\n"
+        "\n"
+        "Starts the Quiva Tessaline desktop tool kit: one window with a tree of tools\n"
+        "(Backup, Compare, Date Control, DirTrack, EquiSize, Fill, HexEdit, Name Control,\n"
+        "Splice, Split, Checksummer, Pwd Maker) and a panel that shows the tool picked.\n"
+        "Every tool remembers its inputs in $XDG_DATA_HOME/quiva-tessaline/ (by default\n"
+        "~/.local/share/quiva-tessaline/). A second start brings the running program to\n"
+        "the front. The command line quiva(1) runs the same engines for scripting.\n"
+        "\n"
+        "Options:\n"
+        "  --help       show this text\n"
+        "  --version    show the program version\n"
+        "\n"
+        "Environment:\n"
+        "  XDG_DATA_HOME            where the program's folder is made\n"
+        "  QUIVA_SCREENSHOT         save a picture of the main window to this PNG file,\n"
+        "                           then end\n"
+        "  QUIVA_SCREENSHOT_FOLDER  save a picture of every window into this folder,\n"
+        "                           then end\n");
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
+    // Answered before anything else, so that they need no display.
+    if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
+        PrintUsage();
+        return 0;
+    }
+    if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+        std::printf("quiva-tessaline %s\n", kQuivaVersion);
+        return 0;
+    }
     TApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("quiva-tessaline"));
     QApplication::setApplicationDisplayName(QStringLiteral("Quiva Tessaline"));
+    // The launcher entry the desktop matches the window with.
+    QGuiApplication::setDesktopFileName(QStringLiteral(QUIVA_DESKTOP_ID));
     QApplication::setQuitOnLastWindowClosed(true);
 
     // SIGTERM, SIGINT and SIGHUP (a desktop logout too) end the program through its normal
@@ -74,6 +115,13 @@ int main(int argc, char** argv) {
                 std::fprintf(stderr, "%s %s\n", saved ? "Screenshot saved to" : "Could not save",
                              qPrintable(screenshot));
                 QCoreApplication::exit(saved ? 0 : 1);
+            });
+        }
+        // The pictures of the README: every window, shown in turn.
+        const QString tourFolder = qEnvironmentVariable("QUIVA_SCREENSHOT_FOLDER");
+        if (!tourFolder.isEmpty()) {
+            QTimer::singleShot(1500, master.get(), [window = master.get(), tourFolder]() {
+                QCoreApplication::exit(TakeScreenshotTour(*window, tourFolder) == 0 ? 0 : 1);
             });
         }
         result = quitAsked ? 0 : app.exec();

@@ -6,6 +6,7 @@
 #include <QDir>
 
 #include <cerrno>
+#include <cstring>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -76,6 +77,47 @@ bool MakePrivateFolder(const QString& path) {
     }
     close(fd);
     return true;
+}
+
+QString FolderProblem(const QString& path) {
+    QByteArray native = EncodeNativeName(path);
+    while (native.size() > 1 && native.endsWith('/')) {
+        native.chop(1);
+    }
+    if (native.isEmpty()) {
+        return QStringLiteral("no folder is named");
+    }
+    // The folder itself, or the nearest entry above it that exists.
+    QByteArray at = native;
+    struct stat st;
+    int failure = 0;
+    while (stat(at.constData(), &st) != 0) {
+        failure = errno;
+        if (failure != ENOENT && failure != ENOTDIR) {
+            return QStringLiteral("%1: %2").arg(PrintableName(DecodeNativeName(at)),
+                                                QString::fromLocal8Bit(std::strerror(failure)));
+        }
+        const qsizetype slash = at.lastIndexOf('/');
+        if (slash <= 0) {
+            at = "/";
+            if (stat(at.constData(), &st) != 0) {
+                return QString::fromLocal8Bit(std::strerror(errno));
+            }
+            break;
+        }
+        at.truncate(slash);
+    }
+    const QString shown = PrintableName(DecodeNativeName(at));
+    if (!S_ISDIR(st.st_mode)) {
+        return QStringLiteral("%1 is not a folder").arg(shown);
+    }
+    if (access(at.constData(), W_OK | X_OK) != 0) {
+        return QStringLiteral("no permission to write in %1").arg(shown);
+    }
+    if (at != native) {
+        return QStringLiteral("%1 does not exist").arg(PrintableName(DecodeNativeName(native)));
+    }
+    return QString();
 }
 
 bool FolderExists(const QString& path) {

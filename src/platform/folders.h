@@ -30,6 +30,13 @@ inline constexpr unsigned kPrivateFolderMode = 0700;
 // True when the path names an existing folder (a link to one counts).
 bool FolderExists(const QString& path);
 
+// Why the program cannot keep its files in the folder, in words: "%1 is not a folder"
+// (a file in its place or in the place of a folder above it), "no permission to write in
+// %1" (the folder, or the nearest one above that exists when it is missing), "%1 does not
+// exist", or the system's reason; %1 is the path as PrintableName shows it. Empty when a
+// folder the user may write in exists there. Any thread.
+QString FolderProblem(const QString& path);
+
 // Makes an empty file that only the user may read and write (0600, whatever the umask);
 // never through a symbolic link, never over an existing name. False when it cannot.
 [[nodiscard]] bool CreatePrivateFile(const QString& path);

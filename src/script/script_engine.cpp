@@ -3,25 +3,47 @@
 // is missing (the scripts are then refused).
 #include "script/script_engine.h"
 
-#include <QCoreApplication>
-#include <QFile>
-#include <QStringList>
+#include <QByteArrayList>
+
+#include <climits>
 
 #include <dlfcn.h>
+#include <unistd.h>
 
 namespace {
 
 bool g_startBlocked = false;
 constexpr const char* kModuleName = "libquiva_php.so";
 
-// Where the module may be: next to the program, then where the build put it.
-QStringList ModuleCandidates() {
-    QStringList candidates;
-    if (QCoreApplication::instance() != nullptr) {
-        candidates << QCoreApplication::applicationDirPath() + '/' + QLatin1String(kModuleName);
+// The folder of the running executable, as bytes with a trailing "/"; empty when unknown.
+QByteArray ExecutableFolder() {
+    char buffer[PATH_MAX];
+    const ssize_t length = readlink("/proc/self/exe", buffer, sizeof buffer);
+    if (length <= 0 || length >= static_cast<ssize_t>(sizeof buffer)) {
+        return {};
     }
-#ifdef QUIVA_PHP_MODULE_PATH
-    candidates << QStringLiteral(QUIVA_PHP_MODULE_PATH);
+    const QByteArray path(buffer, length);
+    return path.left(path.lastIndexOf('/') + 1);
+}
+
+// Where the module may be: in the program's library folder beside an installed program's
+// folder (bin/../lib/quiva-tessaline), next to the program, and, for programs that run
+// from the build tree (the programs and the tests), where the build put it. An installed
+// program never loads a module from a build tree.
+QByteArrayList ModuleCandidates() {
+    QByteArrayList candidates;
+    const QByteArray folder = ExecutableFolder();
+    if (folder.isEmpty()) {
+        return candidates;
+    }
+#ifdef QUIVA_PHP_MODULE_DIR
+    candidates << folder + QUIVA_PHP_MODULE_DIR "/" + kModuleName;
+#endif
+    candidates << folder + kModuleName;
+#if defined(QUIVA_PHP_MODULE_PATH) && defined(QUIVA_BUILD_TREE)
+    if (folder.startsWith(QUIVA_BUILD_TREE "/")) {
+        candidates << QByteArray(QUIVA_PHP_MODULE_PATH);
+    }
 #endif
     return candidates;
 }
@@ -47,12 +69,12 @@ bool TScriptEngine::Start() {
         return false;
     }
     if (m_runtime == nullptr) {
-        for (const QString& candidate : ModuleCandidates()) {
-            if (!QFile::exists(candidate)) {
+        for (const QByteArray& candidate : ModuleCandidates()) {
+            if (access(candidate.constData(), R_OK) != 0) {
                 continue;
             }
             // The module stays loaded for the rest of the process: PHP cannot be unloaded.
-            void* module = dlopen(QFile::encodeName(candidate).constData(), RTLD_NOW | RTLD_LOCAL);
+            void* module = dlopen(candidate.constData(), RTLD_NOW | RTLD_LOCAL);
             if (module == nullptr) {
                 m_startFailure = dlerror();
                 continue;

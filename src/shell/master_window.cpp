@@ -16,6 +16,7 @@
 #include <QDateTime>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QMenuBar>
 #include <QScreen>
 #include <QStatusBar>
@@ -23,6 +24,7 @@
 #include <QSystemTrayIcon>
 #include <QTimer>
 #include <QTreeWidget>
+#include <QVBoxLayout>
 #include <QWheelEvent>
 
 namespace {
@@ -33,6 +35,38 @@ constexpr int kCheckIntervalMs = 2000;
 constexpr qint64 kErrorHoldMs = 3000;
 constexpr qint64 kSpaceCheckIntervalMs = 1000;
 constexpr int kIndexRole = Qt::UserRole;
+// A window's own size, the smallest it is shown at (see FitToWindow).
+constexpr const char* kDesignSizeProperty = "quivaDesignSize";
+
+// Enter and Space on a tool node of the tree pick the tool, as a click does.
+class TTreeKeys : public QObject {
+public:
+    TTreeKeys(QTreeWidget* tree, std::function<void(QTreeWidgetItem*)> pick)
+        : QObject(tree), m_tree(tree), m_pick(std::move(pick)) {
+        tree->installEventFilter(this);
+    }
+
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (watched != m_tree || event->type() != QEvent::KeyPress) {
+            return false;
+        }
+        const auto* key = static_cast<QKeyEvent*>(event);
+        const bool picks = key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter ||
+                           key->key() == Qt::Key_Space;
+        QTreeWidgetItem* item = m_tree->currentItem();
+        if (!picks || key->isAutoRepeat() ||
+            (key->modifiers() & ~Qt::KeypadModifier) != Qt::NoModifier || item == nullptr ||
+            item->data(0, kIndexRole).toInt() < 0) {
+            return false;
+        }
+        m_pick(item);
+        return true;
+    }
+
+private:
+    QTreeWidget* m_tree;
+    std::function<void(QTreeWidgetItem*)> m_pick;
+};
 
 }  // namespace
 
@@ -53,7 +87,8 @@ TMaster::TMaster(const QString& programFolder, TToolTable tools, QWidget* parent
     setWindowTitle(QStringLiteral("Quiva Tessaline"));
     setWindowIcon(QIcon(QStringLiteral(":/shell/logoimg.png")));
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                   Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
+                   Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint |
+                   Qt::WindowCloseButtonHint);
     SetHost(this);
     QPalette face = palette();
     face.setColor(QPalette::Window, QColor(235, 235, 235));
@@ -69,14 +104,17 @@ TMaster::TMaster(const QString& programFolder, TToolTable tools, QWidget* parent
     pnlTool->setObjectName(QStringLiteral("pnlTool"));
     layout->addWidget(tvQV);
     layout->addWidget(pnlTool, 1);
-    layout->setAlignment(pnlTool, Qt::AlignLeft | Qt::AlignTop);
     setCentralWidget(central);
-    pnlTool->setFixedSize(332, 281);
+    // The shown window fills the panel, which grows with the main window.
+    auto* panelLayout = new QVBoxLayout(pnlTool);
+    panelLayout->setContentsMargins(0, 0, 0, 0);
+    panelLayout->setSpacing(0);
+    pnlTool->setMinimumSize(332, 281);
 
     m_status = new TStatusPanel(this);
     m_status->setObjectName(QStringLiteral("sbQV"));
     statusBar()->addWidget(m_status, 1);
-    statusBar()->setSizeGripEnabled(false);
+    statusBar()->setSizeGripEnabled(true);
     statusBar()->setFixedHeight(19 + 4);
 
     BuildTree();
@@ -162,6 +200,7 @@ void TMaster::BuildTree() {
             [this](QTreeWidgetItem* item) { ToolSelect(item); });
     connect(tvQV, &QTreeWidget::itemDoubleClicked, this,
             [this](QTreeWidgetItem* item) { ToolSelect(item); });
+    new TTreeKeys(tvQV, [this](QTreeWidgetItem* item) { ToolSelect(item); });
 }
 
 void TMaster::BuildMenus() {
@@ -169,6 +208,8 @@ void TMaster::BuildMenus() {
     QAction* exit = file->addAction(QStringLiteral("E&xit"), this, &TMaster::DoQuit);
     exit->setShortcut(QKeySequence(Qt::ALT | Qt::Key_F4));
     exit->setStatusTip(QStringLiteral("Terminate Quiva"));
+    // Exit stays usable while busy: it stops the work as closing the window does.
+    exit->setProperty(kStaysWhileBusyProperty, true);
 
     QMenu* view = menuBar()->addMenu(QStringLiteral("&View"));
     mnuShowToolbox =
@@ -176,6 +217,7 @@ void TMaster::BuildMenus() {
     mnuShowToolbox->setCheckable(true);
     mnuShowToolbox->setChecked(true);
     mnuShowToolbox->setStatusTip(QStringLiteral("Show/Hide Toolbox"));
+    mnuShowToolbox->setProperty(kStaysWhileBusyProperty, true);
 
     QMenu* options = menuBar()->addMenu(QStringLiteral("&Options"));
     options->addAction(QStringLiteral("&User Preferences"), this, &TMaster::DoEditUP);
@@ -184,9 +226,38 @@ void TMaster::BuildMenus() {
     QAction* helpItem = help->addAction(QStringLiteral("&Help"), this, &TMaster::WhenHelp);
     helpItem->setShortcut(QKeySequence(Qt::Key_F1));
     helpItem->setShortcutContext(Qt::ApplicationShortcut);
+    helpItem->setProperty(kStaysWhileBusyProperty, true);
     help->addSeparator();
     help->addAction(QStringLiteral("Check Current &Version"), this, &TMaster::DoCheckVer);
     help->addAction(QStringLiteral("&About"), this, &TMaster::DoShowAbout);
+}
+
+void TMaster::LockMenus(bool locked) {
+    if (locked == m_menusLocked) {
+        return;
+    }
+    m_menusLocked = locked;
+    if (!locked) {
+        for (const QPointer<QAction>& action : std::exchange(m_lockedActions, {})) {
+            if (action) {
+                action->setEnabled(true);
+            }
+        }
+        return;
+    }
+    for (QAction* top : menuBar()->actions()) {
+        if (top->menu() == nullptr) {
+            continue;
+        }
+        for (QAction* entry : top->menu()->actions()) {
+            if (entry->isSeparator() || !entry->isEnabled() ||
+                entry->property(kStaysWhileBusyProperty).toBool()) {
+                continue;
+            }
+            entry->setEnabled(false);
+            m_lockedActions.append(entry);
+        }
+    }
 }
 
 void TMaster::BuildTray() {
@@ -253,6 +324,7 @@ void TMaster::StatusUpdate(const QString& text, int mode, int kind) {
 
 void TMaster::BeginBusy(const QString& text, int mode, int kind) {
     tvQV->setEnabled(false);
+    LockMenus(true);
     if (m_current) {
         m_current->DisableAndRemember();
     }
@@ -261,6 +333,7 @@ void TMaster::BeginBusy(const QString& text, int mode, int kind) {
 
 void TMaster::EndBusy(const QString& text, int mode, int kind) {
     tvQV->setEnabled(true);
+    LockMenus(false);
     if (m_current) {
         m_current->RestoreEnabled();
     }
@@ -335,12 +408,35 @@ int TMaster::ToolboxWidth() const {
 }
 
 void TMaster::FitToWindow(QWidget* window, bool adjustHeight) {
-    const int height = adjustHeight ? window->height() : pnlTool->height();
-    pnlTool->setFixedSize(window->width(), height);
-    window->resize(window->width(), height);
-    centralWidget()->setFixedSize(ToolboxWidth() + window->width(), height);
-    setFixedSize(centralWidget()->width(),
-                 menuBar()->sizeHint().height() + height + statusBar()->height());
+    // The size a window is made at (fixed by most) becomes its smallest; it may grow. A
+    // window that fixes its size anew has a new one.
+    QSize design = window->property(kDesignSizeProperty).toSize();
+    if (!design.isValid() || window->minimumSize() == window->maximumSize()) {
+        design = window->size();
+        window->setProperty(kDesignSizeProperty, design);
+    }
+    window->setMinimumSize(design);
+    window->setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+    if (pnlTool->layout()->indexOf(window) < 0) {
+        pnlTool->layout()->addWidget(window);
+    }
+    pnlTool->setMinimumSize(0, 0);
+    // A picked window gets its own size; otherwise (the toolbox shown or hidden) the window
+    // keeps the size it has and the main window follows.
+    const QSize tool = adjustHeight ? design : pnlTool->size().expandedTo(design);
+    const int toolbox = tvQV->isHidden() ? 0 : tvQV->width();
+    // The smallest size follows the window now shown, before the main window is sized.
+    for (QWidget* level : {window, pnlTool, centralWidget()}) {
+        if (level->layout() != nullptr) {
+            level->layout()->invalidate();
+        }
+        level->updateGeometry();
+    }
+    layout()->invalidate();
+    layout()->activate();
+    resize(toolbox + tool.width(),
+           menuBar()->sizeHint().height() + tool.height() + statusBar()->height());
+    layout()->activate();
     if (const QScreen* screen = this->screen()) {
         const QRect area = screen->availableGeometry();
         move(area.x() + (area.width() - frameGeometry().width()) / 2,
@@ -560,6 +656,12 @@ void TMaster::showEvent(QShowEvent* event) {
         m_shown = true;
         ShowPanelWindow(WelcomeFactory, kHelpMain, kStatusNotice,
                         QStringLiteral("Welcome to Quiva"));
+        // Said once: the program runs on, but keeps nothing.
+        const QString unusable = m_stores.UnusableReason();
+        if (!unusable.isEmpty()) {
+            ShowStatus(QStringLiteral("Nothing will be remembered: %1").arg(unusable), true,
+                       kStatusError);
+        }
     }
 }
 

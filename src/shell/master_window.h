@@ -32,6 +32,10 @@ class TWinWrap;
 // more than the context.
 using TPanelFactory = std::function<TFormBase*(QWidget* panel, const TToolContext& context)>;
 
+// The property of the menu entries that stay usable while the main window is busy (Exit,
+// Help, Show Toolbox); every other entry replaces the shown window or starts an action.
+inline constexpr const char* kStaysWhileBusyProperty = "quivaStaysWhileBusy";
+
 // Thread safety: main thread only. Workers reach it through queued calls.
 class TMaster : public QMainWindow, public THost, public TToolPanel {
     Q_OBJECT
@@ -85,7 +89,9 @@ public:
     QAction* ShowToolboxAction() const { return mnuShowToolbox; }
     QSystemTrayIcon* TrayIcon() const { return m_tray; }
 
-    // Sizes the main window around a window of the panel and centres it on the screen.
+    // Sizes the main window around a window of the panel and centres it on the screen. The
+    // window's own size is its smallest: the user may enlarge the main window, and the
+    // window then fills the panel.
     void FitToWindow(QWidget* window, bool adjustHeight) override;
 
     // Work the application's idle time drives: the handler returns true while it has more
@@ -135,6 +141,9 @@ private:
     void BuildMenus();
     void BuildTree();
     void BuildTray();
+    // While busy, every menu entry that would replace the shown window or start an action
+    // is disabled (each one's own state remembered); Exit, Help and Show Toolbox stay.
+    void LockMenus(bool locked);
     void ToolSelect(QTreeWidgetItem* item);
     void FreeCurrentWindow();
     void AdoptWindow(TFormBase* window, int helpContext);
@@ -156,6 +165,8 @@ private:
     QAction* mnuShowToolbox = nullptr;
     QSystemTrayIcon* m_tray = nullptr;
     QMenu* popQV = nullptr;
+    QList<QPointer<QAction>> m_lockedActions;
+    bool m_menusLocked = false;
 
     QPointer<TFormBase> m_current;
     qint64 m_lastErrorTick = 0;

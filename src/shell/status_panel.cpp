@@ -26,13 +26,47 @@ QSize TStatusPanel::sizeHint() const {
     return QSize(50, 19);
 }
 
+void TStatusPanel::SetText(const QString& text) {
+    m_text = text;
+    UpdateToolTip();
+}
+
+void TStatusPanel::SetKind(int kind) {
+    m_kind = kind;
+    UpdateToolTip();  // bold text is wider
+}
+
+QFont TStatusPanel::TextFont() const {
+    QFont textFont = font();
+    textFont.setBold(TextBold());
+    return textFont;
+}
+
+QRect TStatusPanel::TextArea() const {
+    return rect().adjusted(5, 0, -2, 0);
+}
+
+QString TStatusPanel::ShownText() const {
+    return QFontMetrics(TextFont()).elidedText(m_text, Qt::ElideMiddle, TextArea().width());
+}
+
+void TStatusPanel::UpdateToolTip() {
+    const QString tip = ShownText() == m_text ? QString() : m_text;
+    if (toolTip() != tip) {
+        setToolTip(tip);
+    }
+}
+
+void TStatusPanel::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    UpdateToolTip();
+}
+
 void TStatusPanel::paintEvent(QPaintEvent* /*event*/) {
     QPainter painter(this);
     painter.setClipRect(rect());
-    QFont bold = font();
-    bold.setBold(TextBold());
-    painter.setFont(bold);
+    painter.setFont(TextFont());
     painter.setPen(TextColour());
-    const QRect area = rect().adjusted(5, 0, -2, 0);
-    painter.drawText(area, Qt::AlignVCenter | Qt::AlignLeft | Qt::TextSingleLine, m_text);
+    painter.drawText(TextArea(), Qt::AlignVCenter | Qt::AlignLeft | Qt::TextSingleLine,
+                     ShownText());
 }

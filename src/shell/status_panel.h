@@ -17,9 +17,13 @@ public:
 
     explicit TStatusPanel(QWidget* parent = nullptr);
 
-    void SetText(const QString& text) { m_text = text; }
+    // A text too long for the panel is shown shortened in the middle ("..."), with the
+    // whole text as the panel's tooltip.
+    void SetText(const QString& text);
     const QString& Text() const { return m_text; }
-    void SetKind(int kind) { m_kind = kind; }
+    // The text as drawn at the panel's width.
+    QString ShownText() const;
+    void SetKind(int kind);
     int Kind() const { return m_kind; }
     void SetStep(int step) { m_step = step; }
     int Step() const { return m_step; }
@@ -32,8 +36,14 @@ public:
 
 protected:
     void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 
 private:
+    QFont TextFont() const;
+    QRect TextArea() const;
+    // The whole text as tooltip while it is shortened; none otherwise.
+    void UpdateToolTip();
+
     QString m_text;
     int m_kind = 0;
     int m_step = 0;

@@ -6,6 +6,7 @@
 #include "base/settings_codec.h"
 #include "base/utilities.h"
 #include "platform/folders.h"
+#include "platform/native_name.h"
 
 #include <openssl/rand.h>
 
@@ -59,8 +60,17 @@ void TAppStores::Open(const QString& programFolder, TOptions options) {
         m_db.Open(DatabasePath(), true);
     }
     LoadShellState();
+    m_unusable.clear();
     if (options.writable) {
         MakeDataFolder();
+        if (!Writable()) {
+            m_unusable = FolderProblem(m_host.ProgramFolder());
+        }
+        if (m_unusable.isEmpty() && !m_host.IsFlagSet(kFlagUiDatabase)) {
+            m_unusable = QStringLiteral("%1 cannot be opened").arg(PrintableName(DatabasePath()));
+        } else if (m_unusable.isEmpty() && !Writable()) {
+            m_unusable = QStringLiteral("%1 cannot be written").arg(PrintableName(DatabasePath()));
+        }
     }
     m_open = true;
 }

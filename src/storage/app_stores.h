@@ -39,6 +39,10 @@ public:
     // True while the database may be written (opened writable, and the file system lets it
     // be written).
     bool Writable() const;
+    // After a writable Open that left the database unwritable: why, in words ("%1 is not a
+    // folder", "no permission to write in %1", "%1 cannot be opened", ...). Empty when
+    // the database may be written, and after a read-only Open.
+    const QString& UnusableReason() const { return m_unusable; }
 
     // ---- shell state ------------------------------------------------------------------
     const QByteArray& PreferencesPassword() const { return m_password; }
@@ -101,5 +105,6 @@ private:
     QByteArray m_password;
     quint32 m_passwordHash = 0;
     QByteArray m_installKey;
+    QString m_unusable;
     bool m_open = false;
 };

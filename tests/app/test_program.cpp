@@ -1,11 +1,15 @@
 // The desktop program end to end, headless: one instance at a time, hand-over to the
-// running one, and an orderly shutdown on the quit message and on SIGTERM.
+// running one, an orderly shutdown on the quit message and on SIGTERM, its answers to
+// --help and --version, and the pictures of every window that the README shows.
 #include "platform/instance_guard.h"
 #include "storage/sqlite_layer.h"
 #include "support/test_dir.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QtTest/QTest>
 
 #include <csignal>
@@ -96,6 +100,63 @@ TEST_F(Program, AKilledInstanceDoesNotBlockTheNextStart) {
     ASSERT_TRUE(QTest::qWaitFor([&] { return TInstanceGuard::SendQuit(m_dir.Sub("run")); }, 20000));
     ASSERT_TRUE(next->waitForFinished(20000));
     EXPECT_EQ(next->exitCode(), 0);
+}
+
+TEST_F(Program, HelpAndVersionAreAnsweredWithoutADisplay) {
+    m_env.remove("QT_QPA_PLATFORM");
+    m_env.remove("DISPLAY");
+    m_env.remove("WAYLAND_DISPLAY");
+    struct TCase {
+        const char* argument;
+        const char* begins;
+    };
+    for (const TCase& c : {TCase{"--version", "quiva-tessaline 1.01a\n"},
+                           TCase{"--help", "Usage: quiva-tessaline [--help] [--version]\n"}}) {
+        SCOPED_TRACE(c.argument);
+        QProcess process;
+        process.setProcessEnvironment(m_env);
+        process.start(QStringLiteral(QUIVA_PROGRAM_PATH), {c.argument});
+        ASSERT_TRUE(process.waitForFinished(20000));
+        EXPECT_EQ(process.exitCode(), 0);
+        EXPECT_TRUE(process.readAllStandardOutput().startsWith(c.begins));
+        // Nothing was made: no program folder.
+        EXPECT_FALSE(QFile::exists(m_dir.Sub("data/quiva-tessaline")));
+    }
+}
+
+// The screenshot script's run: a picture of every window, each of them in the README's
+// table and in docs/screenshots/, and nothing in the table that the program no longer has.
+TEST_F(Program, TheScreenshotTourPicturesEveryWindowTheReadmeShows) {
+    const QString folder = m_dir.MakeDir("shots");
+    m_env.insert("QUIVA_SCREENSHOT_FOLDER", folder);
+    auto program = Launch();
+    ASSERT_TRUE(program->waitForFinished(120000));
+    EXPECT_EQ(program->exitCode(), 0);
+    const QStringList taken = QDir(folder).entryList({"*.png"}, QDir::Files, QDir::Name);
+    for (const char* name : {"welcome.png", "help.png", "split.png", "checksummer.png"}) {
+        EXPECT_TRUE(taken.contains(name)) << name;
+    }
+    for (const QString& name : taken) {
+        EXPECT_GT(QFileInfo(folder + "/" + name).size(), 1000) << name.toStdString();
+    }
+
+    QFile readme(QStringLiteral(QUIVA_SOURCE_DIR "/README.md"));
+    ASSERT_TRUE(readme.open(QIODevice::ReadOnly));
+    const QString text = QString::fromUtf8(readme.readAll());
+    QStringList shown;
+    const QRegularExpression picture(QStringLiteral("docs/screenshots/([a-z0-9-]+\\.png)"));
+    for (auto match = picture.globalMatch(text); match.hasNext();) {
+        const QString name = match.next().captured(1);
+        if (!shown.contains(name)) {
+            shown << name;
+        }
+    }
+    shown.sort();
+    EXPECT_EQ(shown, taken) << "run scripts/screenshots.sh and update the README's table";
+    for (const QString& name : shown) {
+        EXPECT_TRUE(QFile::exists(QStringLiteral(QUIVA_SOURCE_DIR "/docs/screenshots/") + name))
+            << name.toStdString();
+    }
 }
 
 }  // namespace

@@ -7,16 +7,22 @@
 #include "shell/status_panel.h"
 #include "shell/welcome_window.h"
 #include "support/test_dir.h"
+#include "ui/ell_path.h"
 #include "ui/form_base.h"
+#include "windows/checksummer/hash_window.h"
+#include "windows/splice/splice_window.h"
 
 #include <QCheckBox>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
+#include <QMenu>
 #include <QMenuBar>
 #include <QPushButton>
 #include <QStatusTipEvent>
 #include <QTimer>
+#include <QToolButton>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 #include <QtTest/QTest>
@@ -26,6 +32,9 @@
 #include <stdexcept>
 
 #include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -71,6 +80,8 @@ public:
 };
 
 constexpr int kFakeIndex = 9;  // shown through the Split node
+constexpr int kSpliceIndex = 8;
+constexpr int kHashIndex = 10;
 
 class MasterWindow : public ::testing::Test {
 protected:
@@ -354,6 +365,223 @@ TEST_F(MasterWindow, MinimisingWithoutATrayKeepsTheWindowReachable) {
     m_master->RestoreAndRaise();
     EXPECT_TRUE(m_master->isVisible());
     EXPECT_FALSE(m_master->isMinimized());
+}
+
+// The entries of the menu bar by their captions.
+QMap<QString, QAction*> MenuEntries(TMaster& master) {
+    QMap<QString, QAction*> entries;
+    for (QAction* top : master.menuBar()->actions()) {
+        for (QAction* entry : top->menu()->actions()) {
+            if (!entry->isSeparator()) {
+                entries.insert(entry->text(), entry);
+            }
+        }
+    }
+    return entries;
+}
+
+TEST_F(MasterWindow, WhileBusyTheMenusOfferOnlyExitHelpAndTheToolbox) {
+    // A Checksummer run over a large sparse file: About chosen meanwhile does nothing, and
+    // the run ends as it would have.
+    const QString path = m_dir.Sub("big.bin");
+    {
+        QFile big(path);
+        ASSERT_TRUE(big.open(QIODevice::WriteOnly) && big.resize(256LL * 1024 * 1024));
+    }
+    m_master->show();
+    m_master->SelectTool(kHashIndex);
+    auto* hash = dynamic_cast<TfrmHash*>(m_master->CurrentWindow());
+    ASSERT_NE(hash, nullptr);
+    hash->AskSourceFile = [path](const QString&, const QString&, const QString&) { return path; };
+    hash->sbnSBrowse->click();
+    const QMap<QString, QAction*> entries = MenuEntries(*m_master);
+    const QMap<QString, bool> usableWhileBusy = {
+        {"E&xit", true},
+        {"Show Toolbox", true},
+        {"&User Preferences", false},
+        {"&Help", true},
+        {"Check Current &Version", false},
+        {"&About", false},
+    };
+    ASSERT_EQ(entries.keys(), usableWhileBusy.keys());
+
+    hash->btnCalc->click();
+    ASSERT_TRUE(hash->Calculating());
+    for (auto it = usableWhileBusy.begin(); it != usableWhileBusy.end(); ++it) {
+        EXPECT_EQ(entries[it.key()]->isEnabled(), it.value()) << it.key().toStdString();
+    }
+    entries["&About"]->trigger();
+    EXPECT_EQ(m_master->CurrentWindow(), hash);
+    EXPECT_TRUE(hash->Calculating());
+    ASSERT_TRUE(QTest::qWaitFor([hash] { return !hash->Calculating(); }, 120000));
+    EXPECT_EQ(m_master->StatusPanel()->Text(), "Done!");
+    EXPECT_EQ(hash->Result(kDigestMd5), "1F5039E50BD66B290C56684D8550C6C2");
+    for (QAction* entry : entries) {
+        EXPECT_TRUE(entry->isEnabled()) << entry->text().toStdString();
+    }
+
+    // An entry disabled before the busy state stays disabled after it.
+    entries["Check Current &Version"]->setEnabled(false);
+    m_master->BeginBusy("Working...", kBusyHold, kStatusInfo);
+    m_master->EndBusy("Done", kBusyFade, kStatusCompletion);
+    EXPECT_FALSE(entries["Check Current &Version"]->isEnabled());
+    EXPECT_TRUE(entries["&About"]->isEnabled());
+}
+
+TEST_F(MasterWindow, EnterAndSpaceOnAToolNodePickItAsAClickDoes) {
+    QTreeWidget* tree = m_master->ToolTree();
+    tree->expandAll();
+    tree->setCurrentItem(Node("Split"));
+    struct TCase {
+        Qt::Key key;
+        Qt::KeyboardModifiers modifiers;
+    };
+    int created = 0;
+    for (const TCase& press :
+         {TCase{Qt::Key_Return, Qt::NoModifier}, TCase{Qt::Key_Space, Qt::NoModifier},
+          TCase{Qt::Key_Enter, Qt::KeypadModifier}}) {
+        SCOPED_TRACE(press.key);
+        QTest::keyClick(tree, press.key, press.modifiers);
+        ++created;
+        ASSERT_NE(Fake(), nullptr);
+        EXPECT_EQ(TFakeTool::created, created);
+        EXPECT_EQ(TFakeTool::loads, created);
+        EXPECT_EQ(HelpContextOf(Fake()), 300);
+    }
+    // A category node, or moving through the tree, picks nothing.
+    TFormBase* shown = m_master->CurrentWindow();
+    tree->setCurrentItem(Node("File Tools"));
+    for (const Qt::Key key : {Qt::Key_Return, Qt::Key_Space}) {
+        QTest::keyClick(tree, key);
+    }
+    tree->setCurrentItem(Node("Splice"));
+    QTest::keyClick(tree, Qt::Key_Down);
+    EXPECT_EQ(tree->currentItem(), Node("Split"));
+    EXPECT_EQ(m_master->CurrentWindow(), shown);
+    EXPECT_EQ(TFakeTool::created, created);
+}
+
+TEST_F(MasterWindow, TheUserMayEnlargeTheWindowAndTheToolFillsThePanel) {
+    m_master->show();
+    m_master->SelectTool(kSpliceIndex);
+    auto* splice = dynamic_cast<TfrmSplice*>(m_master->CurrentWindow());
+    ASSERT_NE(splice, nullptr);
+    // Fitted around the tool at its own size, which is also the smallest.
+    const QSize fitted = m_master->size();
+    const QSize toolSize = splice->size();
+    EXPECT_EQ(m_master->minimumSize(), fitted);
+    EXPECT_EQ(m_master->ToolPanel()->size(), toolSize);
+    const QSize list = splice->lbSources->size();
+    const int path = splice->stDest->width();
+
+    const QSize more(300, 200);
+    m_master->resize(fitted + more);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return splice->size() == toolSize + more; }, 5000));
+    EXPECT_EQ(splice->geometry(), m_master->ToolPanel()->rect());
+    EXPECT_EQ(splice->lbSources->width(), list.width() + more.width());
+    EXPECT_GT(splice->lbSources->height(), list.height());
+    EXPECT_EQ(splice->stDest->width(), path + more.width());
+
+    // Never smaller than the tool; picking a tool fits the window around it again.
+    m_master->resize(fitted - QSize(100, 100));
+    EXPECT_EQ(m_master->size(), fitted);
+    m_master->resize(fitted + more);
+    m_master->SelectTool(kFakeIndex);
+    EXPECT_EQ(m_master->ToolPanel()->size(), QSize(300, 200));
+    EXPECT_EQ(Fake()->size(), QSize(300, 200));
+    m_master->SelectTool(kSpliceIndex);
+    EXPECT_EQ(m_master->size(), fitted);
+}
+
+TEST_F(MasterWindow, ALongStatusTextIsShortenedWithTheWholeTextAsTooltip) {
+    m_master->show();
+    m_master->SelectTool(kFakeIndex);
+    TStatusPanel* panel = m_master->StatusPanel();
+    m_master->ShowStatus("Short", false, kStatusInfo);
+    EXPECT_EQ(panel->ShownText(), "Short");
+    EXPECT_EQ(panel->toolTip(), "");
+
+    // A path a little wider than the panel: shortened in the middle, whole in the tooltip.
+    QString text = "/home/user/";
+    while (panel->fontMetrics().horizontalAdvance(text) < panel->width() + 100) {
+        text += "folder/";
+    }
+    text += "file.bin not accessible";
+    m_master->ShowStatus(text, false, kStatusError);
+    const QString shown = panel->ShownText();
+    EXPECT_NE(shown, text);
+    EXPECT_TRUE(shown.startsWith("/home/user/")) << shown.toStdString();
+    EXPECT_TRUE(shown.endsWith("not accessible")) << shown.toStdString();
+    EXPECT_EQ(panel->toolTip(), text);
+
+    // Once the window is wide enough the whole text shows, and the tooltip goes.
+    m_master->resize(m_master->size() + QSize(panel->fontMetrics().horizontalAdvance(text), 0));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return panel->ShownText() == text; }, 5000));
+    EXPECT_EQ(panel->toolTip(), "");
+}
+
+TEST(MasterWindowFolder, AnUnusableProgramFolderIsSaidOnceAndToolsStillOpen) {
+    TestDir dir;
+    struct TCase {
+        const char* name;
+        std::function<QString(const QString& program)> prepare;  // returns the reason
+    };
+    const std::vector<TCase> cases = {
+        {"a file in its place",
+         [&](const QString& program) {
+             dir.Write("file/prog", "not a folder");
+             return program + " is not a folder";
+         }},
+        {"a file in the place of a folder above it",
+         [&](const QString&) {
+             dir.Write("above/prog", "not a folder");
+             return dir.Sub("above/prog") + " is not a folder";
+         }},
+        {"a folder in the place of the database",
+         [&](const QString& program) {
+             dir.MakeDir("database/prog/qvde.d");
+             return program + "/qvde.d cannot be opened";
+         }},
+    };
+    const QStringList programs = {dir.Sub("file/prog"), dir.Sub("above/prog/quiva-tessaline"),
+                                  dir.Sub("database/prog")};
+    for (size_t i = 0; i < cases.size(); ++i) {
+        SCOPED_TRACE(cases[i].name);
+        const QString reason = cases[i].prepare(programs[i]);
+        TMaster master(programs[i] + "/", ToolTable());
+        EXPECT_FALSE(master.IsFlagSet(kFlagUiDatabase));
+        master.show();
+        EXPECT_EQ(master.StatusPanel()->Text(), "Nothing will be remembered: " + reason);
+        EXPECT_EQ(master.StatusPanel()->Kind(), kStatusError);
+        // Said once: showing the window again says nothing more.
+        master.ShowStatus("Later", false, kStatusInfo);
+        master.hide();
+        master.show();
+        EXPECT_EQ(master.StatusPanel()->Text(), "Later");
+        master.SelectTool(kFakeIndex);
+        EXPECT_NE(master.CurrentWindow(), nullptr);
+    }
+
+    // A usable folder says nothing of the kind.
+    TMaster usable(dir.Sub("usable") + "/", ToolTable());
+    usable.show();
+    EXPECT_EQ(usable.StatusPanel()->Text(), "Welcome to Quiva");
+}
+
+TEST(MasterWindowFolder, AFolderWithoutWritePermissionIsSaid) {
+    if (geteuid() == 0) {
+        GTEST_SKIP() << "root may write in any folder";
+    }
+    TestDir dir;
+    const QString locked = dir.MakeDir("locked");
+    ASSERT_EQ(chmod(QFile::encodeName(locked).constData(), 0500), 0);
+    {
+        TMaster master(locked + "/prog/", ToolTable());
+        master.show();
+        EXPECT_EQ(master.StatusPanel()->Text(),
+                  "Nothing will be remembered: no permission to write in " + locked);
+    }
+    chmod(QFile::encodeName(locked).constData(), 0700);
 }
 
 TEST(MasterWindowState, ShellStateSurvivesARestart) {

@@ -31,8 +31,9 @@ constexpr int kSlots = 8;
 // and the workers' results; a slot's bytes are written only while no digest holds it.
 class TDigestRun {
 public:
-    TDigestRun(QIODevice& stream, TDigestSet digests, const std::atomic<bool>* stop)
-        : m_stream(stream), m_stop(stop) {
+    TDigestRun(QIODevice& stream, TDigestSet digests, const std::atomic<bool>* stop,
+               const TPercentProgress& progress)
+        : m_stream(stream), m_stop(stop), m_progress(progress) {
         if (!stream.seek(0)) {
             RaiseError(stream.errorString());
         }
@@ -109,6 +110,20 @@ private:
 
     bool Stopping() const { return m_stop && m_stop->load(); }
 
+    // The share every digest has taken, when it changed. Called with m_lock held, which
+    // keeps the percentages in order.
+    void ReportTaken(qint64 taken) {
+        if (!m_progress || m_size <= 0) {
+            return;
+        }
+        const int percent =
+            RoundHalfEven(static_cast<double>(taken) * 100.0 / static_cast<double>(m_size));
+        if (percent != m_lastPercent) {
+            m_lastPercent = percent;
+            m_progress(percent);
+        }
+    }
+
     // Ends the run early; a non-empty reason is raised to the caller.
     void Abort(const QString& reason) {
         {
@@ -173,6 +188,11 @@ private:
                 {
                     std::lock_guard guard(m_lock);
                     freed = --slot.pending == 0;
+                    if (freed) {
+                        // Every digest takes the chunks in order, so chunk `index` is the
+                        // last one all of them have taken.
+                        ReportTaken(std::min(m_size, (index + 1) * kChunkBytes));
+                    }
                 }
                 if (freed) {
                     m_changed.notify_all();
@@ -192,6 +212,8 @@ private:
 
     QIODevice& m_stream;
     const std::atomic<bool>* m_stop;
+    TPercentProgress m_progress;
+    int m_lastPercent = -1;
     qint64 m_size = 0;
     qint64 m_chunks = 0;
     std::vector<std::unique_ptr<TWorker>> m_workers;
@@ -215,16 +237,16 @@ void CheckSourceFile(const QString& path) {
 }
 
 bool ComputeDigests(QIODevice& stream, TDigestSet digests, const TDigestReport& report,
-                    const std::atomic<bool>* stop) {
+                    const std::atomic<bool>* stop, const TPercentProgress& progress) {
     if ((digests & kAllDigests) == 0) {
         return true;
     }
-    TDigestRun run(stream, digests & kAllDigests, stop);
+    TDigestRun run(stream, digests & kAllDigests, stop, progress);
     return run.Run(report);
 }
 
 bool ComputeFileDigests(const QString& path, TDigestSet digests, const TDigestReport& report,
-                        const std::atomic<bool>* stop) {
+                        const std::atomic<bool>* stop, const TPercentProgress& progress) {
     CheckSourceFile(path);
     // Opened by the bytes of its name: Qt's own encoding of a file name would lose bytes
     // that are not UTF-8.
@@ -240,5 +262,5 @@ bool ComputeFileDigests(const QString& path, TDigestSet digests, const TDigestRe
         close(fd);
         RaiseError(file.errorString());
     }
-    return ComputeDigests(file, digests, report, stop);
+    return ComputeDigests(file, digests, report, stop, progress);
 }

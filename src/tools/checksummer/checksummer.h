@@ -3,6 +3,7 @@
 #pragma once
 
 #include "base/digests.h"
+#include "tools/common/size_parts.h"
 
 #include <QByteArray>
 #include <QString>
@@ -29,12 +30,17 @@ void CheckSourceFile(const QString& path);
 // reported then).
 // Returns false, without further reports, when `stop` becomes true; true otherwise (at
 // once, reading nothing, for an empty set).
+// `progress`, when given, receives the share of the stream that every digest has taken,
+// as a whole percentage, each time it changes: called on one of the run's threads with
+// the run's lock held, so it must be brief (post it) and must not call back into the run.
 // Thread safety: any thread; call from a worker thread to keep a window responsive, and
 // post the reports to the window.
 bool ComputeDigests(QIODevice& stream, TDigestSet digests, const TDigestReport& report,
-                    const std::atomic<bool>* stop = nullptr);
+                    const std::atomic<bool>* stop = nullptr,
+                    const TPercentProgress& progress = nullptr);
 
 // CheckSourceFile, then opens the file by the bytes of its name for reading (raising the
 // system's reason when it cannot) and runs ComputeDigests on it.
 bool ComputeFileDigests(const QString& path, TDigestSet digests, const TDigestReport& report,
-                        const std::atomic<bool>* stop = nullptr);
+                        const std::atomic<bool>* stop = nullptr,
+                        const TPercentProgress& progress = nullptr);

@@ -8,6 +8,7 @@
 #include "platform/native_name.h"
 #include "storage/tool_state.h"
 #include "tools/checksummer/checksummer.h"
+#include "tools/common/size_parts.h"
 #include "ui/ell_path.h"
 
 #include <QClipboard>
@@ -19,6 +20,7 @@
 #include <QLineEdit>
 #include <QPainter>
 #include <QPushButton>
+#include <QShortcut>
 #include <QStyledItemDelegate>
 #include <QTableWidget>
 #include <QToolButton>
@@ -173,7 +175,10 @@ TfrmHash::TfrmHash(QWidget* panel, const TToolContext& context) : TFormBase(pane
     btnCalc = new QPushButton(QStringLiteral("Calculate"), pnlBtns);
     btnCalc->setObjectName(QStringLiteral("btnCalc"));
     btnCalc->setGeometry(kWindowWidth - 8 - 84, 12, 80, 26);
-    connect(btnCalc, &QPushButton::clicked, this, &TfrmHash::DoCalc);
+    // While it runs, Calculate is the Stop button; Esc stops too.
+    connect(btnCalc, &QPushButton::clicked, this, [this] { Calculating() ? DoStop() : DoCalc(); });
+    auto* stop = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+    connect(stop, &QShortcut::activated, this, &TfrmHash::DoStop);
 
     // The Verify field takes the room left of the buttons.
     lblVerify = new QLabel(QStringLiteral("Verify"), pnlBtns);
@@ -211,8 +216,8 @@ TfrmHash::~TfrmHash() {
     }
     m_stop = true;
     m_worker.join();
-    // Replaced or closed while calculating (the menus stay usable while busy): the main
-    // window leaves its busy state, keeping the text shown.
+    // Closed while calculating (Exit, or the main window closed): the main window leaves
+    // its busy state, keeping the text shown.
     if (TToolPanel* panel = Panel()) {
         panel->EndBusy(QString(), kBusyKeep, kStatusInfo);
     }
@@ -343,8 +348,12 @@ void TfrmHash::DoCalc() {
     ClearResults();
     RepaintGrid();
     m_stop = false;
+    // The one control left usable while busy: Calculate, as Stop.
+    btnCalc->setText(QStringLiteral("Stop"));
+    pnlBtns->setEnabled(true);
+    btnCalc->setEnabled(true);
     // The worker reads the file once and computes the five digests in parallel; each
-    // result and the end come back to this thread as queued calls, in row order.
+    // result, the progress and the end come back to this thread as queued calls.
     m_worker = std::thread([this, path] {
         bool completed = false;
         QString failure;
@@ -355,7 +364,11 @@ void TfrmHash::DoCalc() {
                     QMetaObject::invokeMethod(
                         this, [this, kind, hex] { WhenDigest(kind, hex); }, Qt::QueuedConnection);
                 },
-                &m_stop);
+                &m_stop,
+                [this](int percent) {
+                    QMetaObject::invokeMethod(
+                        this, [this, percent] { WhenProgress(percent); }, Qt::QueuedConnection);
+                });
         } catch (const EQuiva& error) {
             failure = error.Message();
         } catch (const std::exception& error) {
@@ -365,6 +378,24 @@ void TfrmHash::DoCalc() {
             this, [this, completed, failure] { WhenCalcDone(completed, failure); },
             Qt::QueuedConnection);
     });
+}
+
+void TfrmHash::DoStop() {
+    if (!m_worker.joinable() || m_stop) {
+        return;
+    }
+    m_stop = true;
+    btnCalc->setEnabled(false);
+}
+
+void TfrmHash::WhenProgress(int percent) {
+    // Once the rows fill, they are the progress; a late percentage would cover their texts.
+    const bool rowsArrived =
+        std::any_of(m_results.begin(), m_results.end(),
+                    [](const QByteArray& result) { return !result.isEmpty(); });
+    if (m_worker.joinable() && !m_stop && !rowsArrived) {
+        ShowProgress(PercentDoneText(percent));
+    }
 }
 
 void TfrmHash::WhenDigest(int kind, const QByteArray& hex) {
@@ -386,12 +417,17 @@ void TfrmHash::WhenCalcDone(bool completed, const QString& error) {
         m_worker.join();
     }
     TToolPanel* panel = Panel();
+    btnCalc->setText(QStringLiteral("Calculate"));
     if (!error.isEmpty()) {
         EndWithError(error);
         return;
     }
     if (!completed) {
-        // Only a closing window stops a run, and it ends the busy state itself.
+        // Stopped by the user (a closing window ends the busy state itself, and this call
+        // does not reach it).
+        if (panel != nullptr) {
+            panel->EndBusy(QStringLiteral("Calculation stopped"), kBusyFade, kStatusInfo);
+        }
         return;
     }
     // With a hash in the Verify field the outcome of the comparison ends the busy state.

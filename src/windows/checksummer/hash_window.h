@@ -39,8 +39,12 @@ public:
     void DoBrowse();
     // Calculate: checks the source path, clears the rows and starts the calculation inside
     // the busy state; the rows fill in order and the busy state ends with "Done!" or with
-    // the failure's message. Returns at once; the work goes on in the background.
+    // the failure's message. Returns at once; the work goes on in the background, showing
+    // "%d%% Done" as it reads, and Calculate turns into Stop until it ends.
     void DoCalc();
+    // Stop (the Calculate button while it runs, or Esc): ends the read at its next piece;
+    // the busy state then ends with "Calculation stopped". Nothing while not calculating.
+    void DoStop();
     // Clear: forgets the source path and the Verify text and empties the rows.
     void DoClear();
     // Verify: compares the rows with the hash in edtVerify, marks the rows and shows the
@@ -86,6 +90,8 @@ protected:
 private:
     // A selected cell: a filled result row is copied to the clipboard.
     void WhenSelect(int row, int column);
+    // The share read so far (queued from the worker).
+    void WhenProgress(int percent);
     // One digest arrived from the worker (queued, in row order).
     void WhenDigest(int kind, const QByteArray& hex);
     // The worker finished; `error` is empty on success.

@@ -12,6 +12,7 @@
 
 #include <sys/stat.h>
 
+#include <mutex>
 #include <random>
 #include <thread>
 #include <vector>
@@ -101,6 +102,30 @@ TEST_F(Checksummer, StoppingEndsWithoutFurtherReports) {
     EXPECT_FALSE(Run(RandomBytes(5 * 1024 * 1024, 13), kAllDigests, &stop, [&] { stop = true; }));
     ASSERT_EQ(reports.size(), 1u);
     EXPECT_EQ(reports[0].kind, kDigestCrc32);
+}
+
+TEST_F(Checksummer, ProgressCountsWhatEveryDigestHasTakenInRisingPercentages) {
+    // Four-MiB chunks: 4, 8, 9 of 9 MiB and a bit; nothing at all for an empty stream.
+    const std::pair<qint64, std::vector<int>> cases[] = {
+        {9 * 1024 * 1024 + 100, {44, 89, 100}},
+        {100, {100}},
+        {0, {}},
+    };
+    for (const auto& [size, expected] : cases) {
+        SCOPED_TRACE(size);
+        QBuffer buffer;
+        buffer.setData(RandomBytes(size, 15));
+        buffer.open(QIODevice::ReadOnly);
+        std::mutex lock;
+        std::vector<int> percents;
+        ASSERT_TRUE(ComputeDigests(
+            buffer, kAllDigests, [](TDigestKind, const QByteArray&) {}, nullptr,
+            [&](int percent) {
+                std::lock_guard guard(lock);
+                percents.push_back(percent);
+            }));
+        EXPECT_EQ(percents, expected);
+    }
 }
 
 // A device that claims more bytes than it holds, like a file cut short while it is read.

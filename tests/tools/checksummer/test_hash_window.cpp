@@ -20,6 +20,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRandomGenerator>
+#include <QRegularExpression>
 #include <QTableWidget>
 #include <QTimer>
 #include <QToolButton>
@@ -28,6 +29,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 #include <ostream>
 
@@ -194,14 +196,29 @@ TEST_F(HashWindow, CalculateFillsTheRowsInOrderWithTheStandardDigests) {
     m_master->shown.clear();
 
     Window()->btnCalc->click();
-    // Busy until the results are in: tree and controls disabled, the held text shown.
+    // Busy until the results are in: tree and controls disabled but Calculate, which is
+    // Stop meanwhile; the held text shown.
     EXPECT_TRUE(Window()->Calculating());
     EXPECT_FALSE(m_master->ToolTree()->isEnabled());
-    EXPECT_FALSE(Window()->btnCalc->isEnabled());
+    EXPECT_TRUE(Window()->btnCalc->isEnabled());
+    EXPECT_EQ(Window()->btnCalc->text(), "Stop");
+    EXPECT_FALSE(Window()->btnClear->isEnabled());
     EXPECT_FALSE(Window()->sbnSBrowse->isEnabled());
     EXPECT_EQ(Status(), "Calculating...");
     ASSERT_TRUE(QTest::qWaitFor([this] { return !Window()->Calculating(); }, kWaitMs));
+    EXPECT_EQ(Window()->btnCalc->text(), "Calculate");
 
+    // Progress texts come first, fading, rising, and never once a row is filled.
+    int lastPercent = -1;
+    while (!m_master->shown.isEmpty() && m_master->shown.first().text.endsWith("% Done")) {
+        const TShown progress = m_master->shown.takeFirst();
+        const int percent = progress.text.chopped(6).toInt();
+        EXPECT_GT(percent, lastPercent) << progress.text.toStdString();
+        EXPECT_LE(percent, 100);
+        EXPECT_FALSE(progress.hold);
+        EXPECT_EQ(progress.filledRows, 0);
+        lastPercent = percent;
+    }
     // Each row is shown as soon as it is filled, in row order, with its held text.
     ASSERT_EQ(m_master->shown.size(), 4);
     const QStringList texts{"CRC Updated", "MD5 Updated", "SHA1 Updated", "SHA 256 Updated"};
@@ -388,11 +405,11 @@ TEST_F(HashWindow, ASpecialFileChosenIsSaidAndNotTaken) {
     EXPECT_EQ(Window()->stSource->Caption(), file);
 }
 
-// A sparse file large enough (256 MiB) that its digests take a while.
-QString MakeBigFile(const TestDir& dir) {
+// A sparse file large enough (256 MiB by default) that its digests take a while.
+QString MakeBigFile(const TestDir& dir, qint64 size = 256LL * 1024 * 1024) {
     const QString path = dir.Sub("big.bin");
     QFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || !file.resize(256LL * 1024 * 1024)) {
+    if (!file.open(QIODevice::WriteOnly) || !file.resize(size)) {
         return QString();
     }
     return path;
@@ -573,6 +590,56 @@ TEST_F(HashWindow, VerifyTakesAHashFromTheClipboardButNotARowItCopied) {
     EXPECT_EQ(Window()->edtVerify->text(), "");
     EXPECT_EQ(Window()->RowMark(kDigestSha1), TfrmHash::kMarkNone);
     clipboard->clear();
+}
+
+// A sparse file of 4 GiB: far more than the pieces the digests may have in flight, so its
+// progress shows before any row, and Stop chosen at the first progress comes long before
+// the end. Stop ends the read whichever way it is chosen.
+TEST_F(HashWindow, ProgressShowsAndStopEndsTheReadCleanly) {
+    const QString path = MakeBigFile(m_dir, 4LL * 1024 * 1024 * 1024);
+    ASSERT_FALSE(path.isEmpty());
+    // Shown and active, for Esc; the first show greets with the welcome window.
+    m_master->show();
+    m_master->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(m_master.get()));
+    m_master->SelectTool(kHashIndex);
+    Choose(path);
+    struct TCase {
+        const char* name;
+        std::function<void()> stop;
+    };
+    const TCase cases[] = {
+        {"the Stop button", [this] { Window()->btnCalc->click(); }},
+        {"Esc", [this] { QTest::keyClick(Window()->btnCalc, Qt::Key_Escape); }},
+    };
+    for (const TCase& test : cases) {
+        SCOPED_TRACE(test.name);
+        m_master->shown.clear();
+        Window()->btnCalc->click();
+        ASSERT_TRUE(Window()->Calculating());
+        ASSERT_TRUE(QTest::qWaitFor(
+            [this] {
+                return std::any_of(m_master->shown.begin(), m_master->shown.end(),
+                                   [](const TShown& s) { return s.text.endsWith("% Done"); });
+            },
+            kWaitMs));
+        EXPECT_TRUE(QRegularExpression("^\\d+% Done$").match(Status()).hasMatch())
+            << Status().toStdString();
+        test.stop();
+        ASSERT_TRUE(QTest::qWaitFor([this] { return !Window()->Calculating(); }, kWaitMs));
+        EXPECT_EQ(Status(), "Calculation stopped");
+        EXPECT_EQ(Kind(), kStatusInfo);
+        EXPECT_EQ(Results(), QStringList(5, QString()));
+        EXPECT_EQ(Window()->btnCalc->text(), "Calculate");
+        EXPECT_TRUE(Window()->btnCalc->isEnabled());
+        EXPECT_TRUE(Window()->btnClear->isEnabled());
+        EXPECT_TRUE(Window()->sbnSBrowse->isEnabled());
+        EXPECT_TRUE(m_master->ToolTree()->isEnabled());
+        EXPECT_FALSE(m_master->IsBusy());
+    }
+    // Esc while nothing runs does nothing.
+    QTest::keyClick(Window()->btnCalc, Qt::Key_Escape);
+    EXPECT_EQ(Status(), "Calculation stopped");
 }
 
 }  // namespace
