@@ -13,6 +13,7 @@ PACKAGES=(
     python3
     borgbackup restic
     rhash
+    xxd
 )
 
 missing=()
