@@ -13,7 +13,7 @@ PACKAGES=(
     python3
     borgbackup restic
     rhash
-    dpkg-dev help2man librsvg2-bin desktop-file-utils appstream lintian bash-completion
+    dpkg-dev help2man librsvg2-bin desktop-file-utils appstream lintian bash-completion xxd
 )
 
 missing=()

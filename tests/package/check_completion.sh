@@ -47,15 +47,16 @@ expect() {
 }
 
 expect "splice split" quiva sp
-expect "--help --version backup checksum equalize fill pwd splice split" quiva ""
+expect "--help --version backup checksum compare equalize fill pwd rename splice split touch track" quiva ""
 expect "--size" quiva split --si
 expect "--overwrite" quiva splice --ov
-expect "--algo --help" quiva checksum --
+expect "--algo --check --help --tag" quiva checksum --
 expect "sha1 sha256" quiva checksum --algo sha
 expect "md5,sha1 md5,sha256" quiva checksum --algo md5,sh
 expect "postfix prefix" quiva equalize a b --route p
 expect "profile prune" quiva backup pr
 expect "add" quiva backup profile a
+expect "monitor" quiva backup mo
 expect "dirA" quiva backup restore 5 --to d
 expect "" quiva backup search NAME --to 2
 expect "dfile dirA" quiva checksum d

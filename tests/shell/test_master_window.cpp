@@ -133,6 +133,7 @@ TEST_F(MasterWindow, CategoryNodesAndEmptyEntriesChangeNothing) {
     emit m_master->ToolTree()->itemClicked(nullptr, 0);
     EXPECT_EQ(m_master->CurrentWindow(), shown);
     // A tool whose window has not been built leaves the panel empty.
+    m_master->SetToolFactory(6, nullptr);
     emit m_master->ToolTree()->itemClicked(Node("HexEdit"), 0);
     EXPECT_EQ(m_master->CurrentWindow(), nullptr);
 }

@@ -1,0 +1,63 @@
+// `quiva compare`'s engine: two files of any size compared over their common length
+// without a working copy. The files are mapped in large windows and compared with the
+// library's vectorised memcmp; long comparisons run in two halves side by side. A file
+// that shrinks while it is compared ends the comparison with an error, never with a
+// comparison of what the mapping would show past its end.
+#pragma once
+
+#include "tools/compare/segment_compare.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+
+#include <functional>
+
+// Messages: the path (or "File A"/"File B") and the system's text; a file that shrank.
+inline constexpr const char* kCompareOpenMessage = "%1: %2";
+inline constexpr const char* kCompareShrankMessage = "%1 shrank while it was being compared";
+inline constexpr const char* kNotRegularText = "Not a regular file";
+
+// Thread safety: one thread at a time; Run uses a helper thread of its own.
+class TFileStreamComparer {
+public:
+    // Opens both files for reading. Raises kCompareOpenMessage with the path and the
+    // reason (a folder, FIFO, socket or device is refused without being opened).
+    TFileStreamComparer(const QString& pathA, const QString& pathB);
+    ~TFileStreamComparer();
+    TFileStreamComparer(const TFileStreamComparer&) = delete;
+    TFileStreamComparer& operator=(const TFileStreamComparer&) = delete;
+
+    qint64 SizeA() const { return m_sizeA; }
+    qint64 SizeB() const { return m_sizeB; }
+    // The common length and its segment size.
+    qint64 Length() const { return std::min(m_sizeA, m_sizeB); }
+    qint64 Segment() const { return SegmentSize(Length()); }
+
+    // Compares the common length. With a `listLimit` of 0 or more, the first that many
+    // differences are kept (Listed); with a negative one every difference goes to
+    // `onDifference` in file order as it is found. Raises kCompareShrankMessage when a
+    // file becomes shorter than the common length, or kCompareOpenMessage with the
+    // system's text when a read fails.
+    void Run(qint64 listLimit, const std::function<void(const TDifference&)>& onDifference = {});
+
+    const QByteArray& Index() const { return m_index; }
+    const QList<TDifference>& Listed() const { return m_listed; }
+    qint64 DifferingBytes() const { return m_differing; }
+    // True when the files hold the same bytes (the same size, no difference).
+    bool Equal() const { return m_sizeA == m_sizeB && m_differing == 0; }
+
+    // Allows or forbids the mapped path (tests run the read path through it).
+    static void AllowMappingForTesting(bool allow);
+
+private:
+    QString m_pathA;
+    QString m_pathB;
+    int m_fdA = -1;
+    int m_fdB = -1;
+    qint64 m_sizeA = 0;
+    qint64 m_sizeB = 0;
+    QByteArray m_index;
+    QList<TDifference> m_listed;
+    qint64 m_differing = 0;
+};
