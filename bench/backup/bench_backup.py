@@ -4,13 +4,14 @@
 The tree: about 5000 files and 256 MB, half base64-like text and half random bytes, each
 file 1 to 200 KiB, made from a fixed seed. In every round each tool starts from an empty
 repository, and the tree is read once before each timed run so that every tool finds it
-in the page cache. Prints each round's times and quiva's time relative to restic's in
-that round, then the medians over the rounds.
+in the page cache, with nothing of the earlier runs left to write to the disk. Prints each
+round's times and quiva's time relative to restic's in that round, then the medians over
+the rounds.
 
 Afterwards the versions of the last quiva run are restored with `quiva backup restore`
 into a fresh folder and every file is compared with its original by cmp; any difference
-fails the script. Last, the start-up of `quiva --version` is timed
-against `cat /dev/null` (repeated runs, medians).
+fails the script. Last, the start-up of `quiva --version` is timed against
+`cat /dev/null` (repeated runs, medians).
 
 The machine may be shared: the load averages before and after are printed with the
 figures.
@@ -74,12 +75,15 @@ def make_tree(root):
 
 
 def read_tree(root):
-    """Reads every file once, so that the timed run finds the tree in memory."""
+    """Reads every file once, so that the timed run finds the tree in memory, and flushes
+    what earlier runs wrote, so that no tool waits for another's writes to reach the
+    disk."""
     for folder, _, names in os.walk(root):
         for name in names:
             with open(os.path.join(folder, name), "rb") as f:
                 while f.read(1 << 20):
                     pass
+    os.sync()
 
 
 def run(command, env=None, shell=False):
