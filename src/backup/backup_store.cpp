@@ -8,6 +8,7 @@
 #include "platform/native_name.h"
 #include "storage/sqlite_file.h"
 #include "storage/sqlite_layer.h"
+#include "storage/wal_checkpointer.h"
 
 #include <QMutexLocker>
 
@@ -413,11 +414,13 @@ TBackupStore::TBackupStore(THost& host)
 
 TBackupStore::~TBackupStore() {
     QMutexLocker locker(&m_lock);
+    m_checkpointer.reset();
     m_db.reset();
 }
 
 bool TBackupStore::Open(const QString& dataFolder, bool readOnly) {
     QMutexLocker locker(&m_lock);
+    m_checkpointer.reset();
     m_db.reset();
     m_modeColumnAsked = nullptr;  // a new connection may come at the old one's address
     m_readOnly = false;
@@ -571,6 +574,12 @@ bool TBackupStore::Open(const QString& dataFolder, bool readOnly) {
         // Otherwise best effort (a busy store, say): the next open tries again.
     }
     AddModeColumnLocked();
+    try {
+        m_checkpointer =
+            std::make_unique<TWalCheckpointer>(*m_db, m_path, kBusyTimeoutMs, kSynchronousNormal);
+    } catch (const std::exception&) {
+        // The connection checkpoints by itself, on the thread that commits.
+    }
     m_host.SetFlag(kFlagBackupsDatabase, true);
     return true;
 }
@@ -590,6 +599,7 @@ void TBackupStore::SetProblemLocked(const QString& text, int kind) {
 
 void TBackupStore::Close(bool compact) {
     QMutexLocker locker(&m_lock);
+    m_checkpointer.reset();
     if (m_db && compact && !m_readOnly) {
         CompactDatabase(*m_db);
     }

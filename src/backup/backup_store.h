@@ -33,6 +33,7 @@
 class THost;
 class TBackupLog;
 class TSQLTables;
+class TWalCheckpointer;
 struct TBlobKeys;
 
 // One stored version as a search or a look-up finds it.
@@ -240,6 +241,9 @@ private:
     THost& m_host;
     mutable QMutex m_lock;  // the backups lock
     std::unique_ptr<TSQLTables> m_db;
+    // Copies the -wal file's pages into backups.db on a thread of its own while the store
+    // is open for writing; goes before the connection does.
+    std::unique_ptr<TWalCheckpointer> m_checkpointer;
     bool m_readOnly = false;
     QString m_path;
     QString m_problem;

@@ -55,6 +55,7 @@ TMeow::TMeow(TProfile& profile, TWorkerMode mode, quint64 runSerial)
       m_target(profile.Target()) {
     m_discardList = profile.List().Store().BuildDiscardList(
         m_profileNumber, [&profile](const QString& name) { return profile.MayDiscard(name); });
+    m_discarding = QSet<int>(m_discardList.cbegin(), m_discardList.cend());
 }
 
 TMeow::~TMeow() = default;
@@ -218,8 +219,9 @@ bool TMeow::StorePending(TEncodePool& pool) {
         const QString fullName = m_pendingFiles.takeAt(i);
         const QString name = m_pendingNames.takeAt(i);
         if (m_profile.MayDiscard(name.mid(name.lastIndexOf('/') + 1)) &&
-            !m_discardList.contains(pathId)) {
+            !m_discarding.contains(pathId)) {
             m_discardList.append(pathId);
+            m_discarding.insert(pathId);
         }
         m_stored = true;
         ++m_profile.m_stored;

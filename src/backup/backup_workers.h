@@ -9,6 +9,7 @@
 
 #include <QList>
 #include <QMutex>
+#include <QSet>
 #include <QStringList>
 #include <QThread>
 #include <QWaitCondition>
@@ -79,6 +80,7 @@ private:
     QList<QList<TFolderChange>> m_queue;
 
     QList<int> m_discardList;
+    QSet<int> m_discarding;  // the ids in m_discardList, to look them up
     QStringList m_pendingFiles;
     QStringList m_pendingNames;
     bool m_stored = false;

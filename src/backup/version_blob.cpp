@@ -6,7 +6,9 @@
 #include <QtEndian>
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
+#include <vector>
 
 #include <libdeflate.h>
 #include <zlib.h>
@@ -32,6 +34,21 @@ const char kCompressedTypes[] = ".zip:.png:.cab:.7z:.lzh:.gz";
 constexpr qint64 kSmallFile = 4096;
 constexpr int kZlibWindowBits = 15;
 constexpr int kZlibMemoryLevel = 8;
+
+// The key shifts of the scrambling repeat every 32 words.
+constexpr int kKeyShifts = 32;
+
+// A larger file is first tried on its first block: when deflate cannot shrink that, the
+// file is stored as it is without compressing the rest. Already compressed content
+// (photos, archives, media) is thus refused for the price of one block; a file whose
+// first block is incompressible but whose rest is not is stored as it is too, which
+// costs room, never content.
+constexpr qint64 kProbeSize = 8 * 1024;
+// The trial is skipped when the block's byte counts alone show that deflate shrinks it:
+// Huffman codes made from those counts need fewer bits a byte than this, and the half
+// bit saved on each of its bytes is far more than a block header costs. Text needs far
+// fewer; compressed or encrypted bytes need about 8.
+constexpr double kClearlyCompressibleBits = 7.5;
 
 // One zlib deflate state per thread, reset between files.
 class TZlibDeflater {
@@ -100,9 +117,66 @@ public:
         return written == 0 ? -1 : static_cast<qint64>(written);
     }
 
+    // True when the first `length` bytes of `input` deflate to fewer bytes.
+    bool Shrinks(const char* input, qint64 length) {
+        if (m_compressor == nullptr) {
+            return false;
+        }
+        const qint64 bound = Bound(length);
+        if (static_cast<qint64>(m_probe.size()) < bound) {
+            m_probe.resize(static_cast<size_t>(bound));
+        }
+        const qint64 written = Deflate(input, length, m_probe.data(), bound);
+        return written >= 0 && written < length;
+    }
+
 private:
     libdeflate_compressor* m_compressor;
+    std::vector<char> m_probe;
 };
+
+// Copies `length` bytes from `from` to `to` (the same place, or places that do not
+// overlap), XORing each complete little-endian word i with dataKey >> (i mod 32) on the
+// way: one pass over the bytes, 32 words at a time so that the compiler can use vectors.
+void ScrambleInto(char* to, const char* from, qint64 length, quint32 dataKey) {
+    quint32 keys[kKeyShifts];
+    for (int i = 0; i < kKeyShifts; ++i) {
+        keys[i] = dataKey >> i;
+    }
+    constexpr qint64 kRun = 4 * kKeyShifts;
+    qint64 at = 0;
+    for (; at + kRun <= length; at += kRun) {
+        quint32 words[kKeyShifts];
+        std::memcpy(words, from + at, kRun);
+        for (int i = 0; i < kKeyShifts; ++i) {
+            words[i] = qToLittleEndian(qFromLittleEndian(words[i]) ^ keys[i]);
+        }
+        std::memcpy(to + at, words, kRun);
+    }
+    for (int i = 0; at + 4 <= length; at += 4, ++i) {
+        qToLittleEndian(qFromLittleEndian<quint32>(from + at) ^ keys[i], to + at);
+    }
+    if (to != from && at < length) {
+        std::memcpy(to + at, from + at, static_cast<size_t>(length - at));
+    }
+}
+
+// True when the order-0 entropy of the bytes (the bits a byte that Huffman coding by
+// their own counts needs) is below kClearlyCompressibleBits.
+bool ClearlyCompressible(const char* data, qint64 length) {
+    quint32 counts[256] = {};
+    for (qint64 i = 0; i < length; ++i) {
+        ++counts[static_cast<quint8>(data[i])];
+    }
+    double bits = 0.0;
+    const double total = static_cast<double>(length);
+    for (const quint32 count : counts) {
+        if (count != 0) {
+            bits += count * std::log2(total / count);
+        }
+    }
+    return bits < kClearlyCompressibleBits * total;
+}
 
 void PutLength(char* at, quint32 value) {
     qToLittleEndian(value, at);
@@ -132,15 +206,7 @@ bool ShouldTryCompress(const QString& fileName, qint64 size) {
 }
 
 void ScramblePayload(char* data, qint64 length, quint32 dataKey) {
-    quint32 keys[32];
-    for (int i = 0; i < 32; ++i) {
-        keys[i] = dataKey >> i;
-    }
-    const qint64 words = length / 4;
-    for (qint64 i = 0; i < words; ++i) {
-        char* at = data + 4 * i;
-        qToLittleEndian(qFromLittleEndian<quint32>(at) ^ keys[i % 32], at);
-    }
+    ScrambleInto(data, data, length, dataKey);
 }
 
 QByteArray EncodeVersion(const QByteArray& content, bool tryCompress, const TBlobKeys& keys) {
@@ -155,27 +221,32 @@ QByteArray EncodeVersion(const QByteArray& content, bool tryCompress, const TBlo
             deflater.Deflate(content.constData(), size, blob.data() + kBlobHeaderSize, size - 1);
     } else if (tryCompress && size > 1) {
         thread_local TDeflater deflater;
-        const qint64 bound = deflater.Bound(size);
-        blob = QByteArray(kBlobHeaderSize + bound, Qt::Uninitialized);
-        payload = deflater.Deflate(content.constData(), size, blob.data() + kBlobHeaderSize, bound);
-        if (payload >= size) {
-            payload = -1;  // not shorter than the file: stored as it is
+        if (size <= kProbeSize || ClearlyCompressible(content.constData(), kProbeSize) ||
+            deflater.Shrinks(content.constData(), kProbeSize)) {
+            const qint64 bound = deflater.Bound(size);
+            blob = QByteArray(kBlobHeaderSize + bound, Qt::Uninitialized);
+            payload =
+                deflater.Deflate(content.constData(), size, blob.data() + kBlobHeaderSize, bound);
+            if (payload >= size) {
+                payload = -1;  // not shorter than the file: stored as it is
+            }
         }
     }
     if (payload >= 0) {
         blob.resize(kBlobHeaderSize + payload);
         blob[0] = static_cast<char>(kMethodZlib);
+        ScramblePayload(blob.data() + kBlobHeaderSize, payload, keys.dataKey);
     } else {
         payload = size;
-        blob = QByteArray(kBlobHeaderSize + size, Qt::Uninitialized);
-        blob[0] = static_cast<char>(kMethodStored);
-        if (size > 0) {
-            std::memcpy(blob.data() + kBlobHeaderSize, content.constData(),
-                        static_cast<size_t>(size));
+        if (blob.size() < kBlobHeaderSize + size) {
+            blob = QByteArray(kBlobHeaderSize + size, Qt::Uninitialized);
+        } else {
+            blob.resize(kBlobHeaderSize + size);
         }
+        blob[0] = static_cast<char>(kMethodStored);
+        ScrambleInto(blob.data() + kBlobHeaderSize, content.constData(), size, keys.dataKey);
     }
     PutLength(blob.data() + 1, static_cast<quint32>(payload) ^ keys.lengthKey);
-    ScramblePayload(blob.data() + kBlobHeaderSize, payload, keys.dataKey);
     return blob;
 }
 

@@ -37,8 +37,10 @@ bool ShouldTryCompress(const QString& fileName, qint64 size);
 
 // Builds the version blob of `content`. With tryCompress the content is deflated at level
 // 1 into a zlib stream (RFC 1950, 32 KiB window) and the stream is used only when it is
-// shorter than the content. Contents of 4 GiB or more do not fit the length field: the caller
-// keeps files far smaller. Never raises. Thread safety: any thread.
+// shorter than the content. Content larger than 8 KiB is stored as it is, without
+// compressing it whole, when deflate cannot shrink its first 8 KiB. Contents of 4 GiB or
+// more do not fit the length field: the caller keeps files far smaller. Never raises.
+// Thread safety: any thread.
 QByteArray EncodeVersion(const QByteArray& content, bool tryCompress, const TBlobKeys& keys);
 
 // Scrambles (or unscrambles: the operation is its own inverse) a payload in place: word

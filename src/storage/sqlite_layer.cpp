@@ -4,15 +4,27 @@
 
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <cstring>
 
 namespace {
 
-// Finalises a statement when the scope ends, also when a step raised.
+// Hands a kept statement back when the scope ends, also when a step raised: reset, so
+// that it holds no lock, and with its parameters cleared, so that it keeps no pointer to
+// the caller's bytes.
 struct TStatementGuard {
     sqlite3_stmt* statement;
-    ~TStatementGuard() { sqlite3_finalize(statement); }
+    ~TStatementGuard() {
+        if (statement != nullptr) {
+            sqlite3_reset(statement);
+            sqlite3_clear_bindings(statement);
+        }
+    }
 };
+
+// Statements kept prepared per connection. A store commits each version as a transaction
+// of a few statements; preparing them anew each time cost as much as running them.
+constexpr size_t kKeptStatements = 16;
 
 constexpr int kTextCharge(qsizetype characters) {
     return static_cast<int>(2 * (characters + 1));
@@ -223,6 +235,7 @@ TSQLTables::TSQLTables(const QString& path, int busyTimeoutMs, int synchronousLe
             Exec(QStringLiteral("PRAGMA synchronous=%1").arg(QLatin1String(kLevels[level])));
         }
     } catch (...) {
+        FinalizeKept();
         sqlite3_close(m_db);
         m_db = nullptr;
         throw;
@@ -230,20 +243,44 @@ TSQLTables::TSQLTables(const QString& path, int busyTimeoutMs, int synchronousLe
 }
 
 TSQLTables::~TSQLTables() {
+    FinalizeKept();
     if (m_db != nullptr) {
         sqlite3_close(m_db);
     }
 }
 
+void TSQLTables::FinalizeKept() {
+    for (const TKeptStatement& kept : m_kept) {
+        sqlite3_finalize(kept.statement);
+    }
+    m_kept.clear();
+}
+
 sqlite3_stmt* TSQLTables::Prepare(const QString& statement) {
-    const QByteArray utf8 = statement.toUtf8();
+    QByteArray utf8 = statement.toUtf8();
+    for (auto it = m_kept.begin(); it != m_kept.end(); ++it) {
+        if (it->text == utf8) {
+            // The most recently used first: the statements of a store stay in front.
+            std::rotate(m_kept.begin(), it, it + 1);
+            return m_kept.front().statement;
+        }
+    }
     sqlite3_stmt* prepared = nullptr;
-    const int rc = sqlite3_prepare_v2(m_db, utf8.constData(), static_cast<int>(utf8.size()),
-                                      &prepared, nullptr);
+    const int rc = sqlite3_prepare_v3(m_db, utf8.constData(), static_cast<int>(utf8.size()),
+                                      SQLITE_PREPARE_PERSISTENT, &prepared, nullptr);
     if (rc != SQLITE_OK) {
         sqlite3_finalize(prepared);
         Check(rc);
     }
+    if (prepared == nullptr) {
+        return nullptr;  // no statement in the text
+    }
+    // No statement is in use while another is prepared, so the one dropped is idle.
+    if (m_kept.size() >= kKeptStatements) {
+        sqlite3_finalize(m_kept.back().statement);
+        m_kept.pop_back();
+    }
+    m_kept.insert(m_kept.begin(), {std::move(utf8), prepared});
     return prepared;
 }
 
@@ -454,7 +491,7 @@ bool TSQLTables::IsReadOnly() const {
 // ---- TSQLTransaction ---------------------------------------------------------------
 
 TSQLTransaction::TSQLTransaction(TSQLTables& db) : m_db(db) {
-    m_db.ExecScript(QStringLiteral("BEGIN IMMEDIATE"));
+    m_db.Exec(QStringLiteral("BEGIN IMMEDIATE"));
 }
 
 TSQLTransaction::~TSQLTransaction() {
@@ -468,6 +505,6 @@ TSQLTransaction::~TSQLTransaction() {
 }
 
 void TSQLTransaction::Commit() {
-    m_db.ExecScript(QStringLiteral("COMMIT"));
+    m_db.Exec(QStringLiteral("COMMIT"));
     m_open = false;
 }

@@ -86,7 +86,7 @@ enum TSQLStoredType : int {
     kStoredNull = 5,
 };
 
-// One query result, held in memory; the statement is finalised before the object is
+// One query result, held in memory; the statement is reset before the object is
 // handed out, so a result never holds a lock on the database.
 // Thread safety: one thread at a time.
 class TSQLTable : public TSQLBase {
@@ -203,10 +203,20 @@ public:
     sqlite3* Handle() const { return m_db; }
 
 private:
+    // The prepared statement of the text's first statement (null when the text holds
+    // none), kept for the next call with the same text. The caller resets it after use.
     sqlite3_stmt* Prepare(const QString& statement);
     void Bind(sqlite3_stmt* statement, const TSQLParams& params);
+    void FinalizeKept();
+
+    struct TKeptStatement {
+        QByteArray text;
+        sqlite3_stmt* statement;
+    };
 
     sqlite3* m_db = nullptr;
+    // The statements prepared last, the most recently used first.
+    std::vector<TKeptStatement> m_kept;
 };
 
 // An explicit transaction: BEGIN IMMEDIATE on construction, ROLLBACK on destruction

@@ -68,6 +68,13 @@ TEST(VersionBlob, MethodFollowsSizeAndExtension) {
         {"a.tar", Compressible(1000), kMethodZlib},
         {"noextension", Compressible(1000), kMethodZlib},
         {"/folder.gz/inner", Compressible(1000), kMethodZlib},  // the folder's dot is no extension
+        // A larger file is tried on its first 8 KiB first: when deflate cannot shrink them,
+        // the file is stored as it is, however well the rest would compress.
+        {"late.dat", Incompressible(8192) + Compressible(100000), kMethodStored},
+        {"early.dat", Compressible(8192) + Incompressible(100000), kMethodZlib},
+        {"whole.dat", Incompressible(8192), kMethodStored},
+        // Bytes of all values in even shares, but repeated: deflate shrinks the first block.
+        {"repeats.dat", Incompressible(1024).repeated(100), kMethodZlib},
     };
     for (const Case& c : cases) {
         const QByteArray blob = Encode(c.name, c.content);
@@ -103,6 +110,24 @@ TEST(VersionBlob, ScramblingKeyShiftRepeatsEvery32Words) {
     EXPECT_EQ(qFromLittleEndian<quint32>(payload.constData() + 4 * 31), 0xF0000000u >> 31);
     EXPECT_EQ(qFromLittleEndian<quint32>(payload.constData() + 4 * 32), 0xF0000000u);
     EXPECT_EQ(qFromLittleEndian<quint32>(payload.constData() + 4 * 33), 0xF0000000u >> 1);
+}
+
+TEST(VersionBlob, StoredPayloadFollowsTheWordRuleAtEveryLength) {
+    // Lengths around the 32-word period of the key shifts and the tail of 1 to 3 bytes.
+    for (const qsizetype length : {1, 3, 4, 5, 127, 128, 129, 131, 255, 256, 260, 4099, 70001}) {
+        const QByteArray content = Incompressible(length, static_cast<quint32>(length));
+        const QByteArray blob = EncodeVersion(content, false, kKeys);
+        ASSERT_EQ(blob.size(), kBlobHeaderSize + length);
+        QByteArray expected = content;
+        for (qsizetype i = 0; i + 4 <= length; i += 4) {
+            const quint32 word = qFromLittleEndian<quint32>(content.constData() + i);
+            qToLittleEndian(word ^ (kKeys.dataKey >> ((i / 4) % 32)), expected.data() + i);
+        }
+        EXPECT_EQ(blob.mid(kBlobHeaderSize), expected) << length;
+        QByteArray inPlace = content;
+        ScramblePayload(inPlace.data(), inPlace.size(), kKeys.dataKey);
+        EXPECT_EQ(inPlace, expected) << length;
+    }
 }
 
 TEST(VersionBlob, CompressedPayloadIsAStandardZlibStream) {

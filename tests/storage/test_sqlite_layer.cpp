@@ -178,6 +178,40 @@ TEST_F(SQLiteLayer, OwnCodesAndSQLiteErrors) {
     EXPECT_EQ(m_db->LastCode(), kSQLDone);
 }
 
+TEST_F(SQLiteLayer, KeptStatementsRunAgainAndHoldNothing) {
+    const QString insert = QStringLiteral("INSERT INTO t (id, name) VALUES (?, ?)");
+    for (int id = 1; id <= 50; ++id) {
+        m_db->Exec(insert, {qint64(id), QString::number(id)});
+    }
+    // A statement that failed runs again.
+    EXPECT_EQ(CodeOf([&] {
+                  m_db->Exec(insert, {qint64(1), QStringLiteral("again")});
+              }),
+              SQLITE_CONSTRAINT);
+    m_db->Exec(insert, {qint64(51), QStringLiteral("51")});
+    EXPECT_EQ(m_db->LastCode(), kSQLDone);
+    // More texts than are kept: each runs, and the first again too.
+    for (int id = 1; id <= 40; ++id) {
+        const auto row =
+            m_db->Query(QStringLiteral("SELECT name FROM t WHERE id = %1").arg(id), 1, 1);
+        ASSERT_EQ(row->RowCount(), 1);
+        EXPECT_EQ(row->GetText(0), QString::number(id));
+    }
+    const QString byId = QStringLiteral("SELECT * FROM t WHERE id = ?");
+    const auto before = m_db->Query(byId, 1, 1, {qint64(51)});
+    ASSERT_EQ(before->RowCount(), 1);
+    EXPECT_EQ(before->GetText(1), QStringLiteral("51"));
+
+    // Nothing kept holds a lock: another connection writes at once (it would find the
+    // file busy otherwise) and changes the schema, which the kept query then follows.
+    TSQLTables other(m_dir.Sub("t.db"), 5, 1);
+    other.Exec("ALTER TABLE t ADD COLUMN extra TEXT");
+    other.Exec("UPDATE t SET extra = 'x' WHERE id = 51");
+    const auto after = m_db->Query(byId, 1, 1, {qint64(51)});
+    ASSERT_EQ(after->ColumnCount(), before->ColumnCount() + 1);
+    EXPECT_EQ(after->GetText(after->ColumnCount() - 1), QStringLiteral("x"));
+}
+
 TEST_F(SQLiteLayer, BoundValuesAreNeverSql) {
     const QString hostile = QStringLiteral("a\"b'c.txt'); DROP TABLE t; --");
     m_db->Exec("INSERT INTO t (id, name) VALUES (1, ?)", {hostile});
@@ -289,6 +323,21 @@ TEST_F(SQLiteLayer, BusyDatabaseIsToldApart) {
         EXPECT_EQ(error.Code(), SQLITE_BUSY);
     }
     EXPECT_FALSE(ESQLite(SQLITE_CORRUPT).IsBusy());
+}
+
+TEST(SQLiteOpen, ClosingFinalisesTheKeptStatements) {
+    TestDir dir;
+    const QString path = dir.Sub("k.db");
+    {
+        TSQLTables db(path, 100, 1);
+        db.ExecScript("PRAGMA journal_mode=WAL");
+        db.ExecScript("CREATE TABLE k (a INTEGER)");
+        db.Exec("INSERT INTO k (a) VALUES (?)", {qint64(7)});
+        EXPECT_EQ(db.Query("SELECT a FROM k", 1, 1)->GetInt(0), 7);
+        EXPECT_TRUE(QFile::exists(path + "-wal"));
+    }
+    // The connection really closed: as the last one it copied and removed its -wal file.
+    EXPECT_FALSE(QFile::exists(path + "-wal"));
 }
 
 TEST(SQLiteOpen, NotADatabaseFailsOnFirstUseAndStaysUntouched) {
