@@ -26,14 +26,14 @@ public:
     }
 };
 
-struct TScrollSpec {
+struct TScrollButtonFacts {
     const char* name;
     int tag;
     const char* text;
     const char* hint;
 };
 
-constexpr std::array<TScrollSpec, 6> kScrollSpecs{{
+constexpr std::array<TScrollButtonFacts, 6> kScrollButtons{{
     {"sbnHome", -1, "\u2912", "Start of file"},
     {"sbnPgUp", -16, "\u21D1", "Previous page"},
     {"sbnLineUp", -1, "\u2191", "Up one line"},
@@ -61,13 +61,13 @@ TScrollButtons MakeScrollButtons(QWidget* parent, int width, int height) {
     const int buttonHeight = 26;
     const int gap = (height - 6 * buttonHeight) / 7;
     for (int i = 0; i < 6; ++i) {
-        const TScrollSpec& spec = kScrollSpecs[i];
-        auto* button = Named(new TQuickButton(scroll.panel), spec.name);
-        button->setProperty("Tag", spec.tag);
-        button->setText(QString::fromUtf8(spec.text));
+        const TScrollButtonFacts& facts = kScrollButtons[i];
+        auto* button = Named(new TQuickButton(scroll.panel), facts.name);
+        button->setProperty("Tag", facts.tag);
+        button->setText(QString::fromUtf8(facts.text));
         button->setGeometry(2, gap + i * (buttonHeight + gap), width - 4, buttonHeight);
         button->setEnabled(false);
-        SetHint(button, QString::fromUtf8(spec.hint));
+        SetHint(button, QString::fromUtf8(facts.hint));
         scroll.buttons[i] = button;
     }
     return scroll;
