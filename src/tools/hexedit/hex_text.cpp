@@ -41,6 +41,16 @@ qint64 LastTopRow(qint64 chars) {
     return rows > kRowsPerPage ? rows - kRowsPerPage : 0;
 }
 
+std::optional<qint64> WheelTopRow(bool forward, qint64 topRow, qint64 lastTopRow) {
+    if (forward && topRow > 0) {
+        return topRow - 1;
+    }
+    if (!forward && topRow < lastTopRow) {
+        return topRow + 1;
+    }
+    return std::nullopt;
+}
+
 QString OffsetText(qint64 offset) {
     return QStringLiteral("%1")
         .arg(static_cast<qulonglong>(offset), 8, 16, QLatin1Char('0'))

@@ -7,6 +7,7 @@
 #include <QString>
 
 #include <array>
+#include <optional>
 
 // ---- the page --------------------------------------------------------------------------
 inline constexpr int kBytesPerRow = 16;
@@ -18,6 +19,10 @@ inline constexpr int kPageChars = 2 * kPageBytes;               // 512
 // The top row that shows the last row at the bottom of the page for a working copy of
 // `chars` characters: max(0, ceil(chars / 32) - 16). 64-bit throughout.
 qint64 LastTopRow(qint64 chars);
+
+// The top row one mouse-wheel step shows: a row up when turned forward, a row down
+// otherwise; none at either end of the file.
+std::optional<qint64> WheelTopRow(bool forward, qint64 topRow, qint64 lastTopRow);
 
 // The 1-based index, in a page's hexadecimal text, of the first character of the byte in
 // a cell of the byte grid (row * 32 + column * 2 + 1), and of the byte in a cell of the

@@ -7,6 +7,7 @@
 #include "platform/native_name.h"
 #include "tools/common/file_io.h"
 #include "tools/hexedit/hex_settings.h"
+#include "tools/hexedit/hex_text.h"
 #include "ui/ell_path.h"
 #include "ui/quick_button.h"
 #include "ui/window_parts.h"
@@ -386,10 +387,9 @@ void TfrmHex::WheelStep(bool forward, const QPoint& /*position*/) {
     if (Panel() != nullptr && Panel()->IsBusy()) {
         return;
     }
-    if (forward && m_doc.TopRow() > 0) {
-        ShowPage(m_doc.TopRow() - 1);
-    } else if (!forward && m_doc.TopRow() < m_doc.LastTopRow()) {
-        ShowPage(m_doc.TopRow() + 1);
+    if (const std::optional<qint64> row =
+            WheelTopRow(forward, m_doc.TopRow(), m_doc.LastTopRow())) {
+        ShowPage(*row);
     }
 }
 
