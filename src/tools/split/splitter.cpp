@@ -15,6 +15,18 @@
 #include <algorithm>
 #include <memory>
 
+namespace {
+
+// "Could not write PIECE", with the system's reason when there is one.
+[[noreturn]] void RaiseWriteError(const QString& shown, const QString& reason) {
+    if (reason.isEmpty()) {
+        RaiseError(QString::fromUtf8(kSplitWriteMessage).arg(shown));
+    }
+    RaiseError(QString::fromUtf8(kSplitWriteReasonMessage).arg(shown, reason));
+}
+
+}  // namespace
+
 QString PieceName(const QString& destFolder, const QString& source, int number) {
     QString folder = destFolder;
     if (folder.endsWith('/')) {
@@ -67,7 +79,7 @@ int Split(const TSplitRequest& request, const TPercentProgress& progress) {
         }
         list = std::make_unique<TReplacementFile>(listPath);
         if (!list->Open()) {
-            RaiseError(QString::fromUtf8(kSplitWriteMessage).arg(PrintableName(listPath)));
+            RaiseWriteError(PrintableName(listPath), list->ErrorText());
         }
         whole = MakeDigester(kDigestSha256, static_cast<quint64>(size));
     }
@@ -84,7 +96,7 @@ int Split(const TSplitRequest& request, const TPercentProgress& progress) {
         const qint64 length = std::min(size - offset, request.pieceSize);
         TReplacementFile output(piece);
         if (!output.Open()) {
-            RaiseError(QString::fromUtf8(kSplitWriteMessage).arg(shown));
+            RaiseWriteError(shown, output.ErrorText());
         }
         output.Reserve(length);
         std::optional<TCopyFault> fault;
@@ -108,10 +120,10 @@ int Split(const TSplitRequest& request, const TPercentProgress& progress) {
             if (fault->side == TCopyFault::kRead) {
                 RaiseError(QString::fromUtf8(kSplitOtherMessage).arg(fault->text, shown));
             }
-            RaiseError(QString::fromUtf8(kSplitWriteMessage).arg(shown));
+            RaiseWriteError(shown, fault->text);
         }
         if (!output.Commit()) {
-            RaiseError(QString::fromUtf8(kSplitWriteMessage).arg(shown));
+            RaiseWriteError(shown, output.ErrorText());
         }
         offset += length;
         const int percent = RoundHalfEven(number * 100.0 / static_cast<double>(count));
@@ -122,8 +134,12 @@ int Split(const TSplitRequest& request, const TPercentProgress& progress) {
     }
     if (list) {
         listText += FormatSumLine(whole->Final(), EncodeNativeName(NamePart(request.source)));
-        if (WriteAll(list->Handle(), listText.constData(), listText.size()) || !list->Commit()) {
-            RaiseError(QString::fromUtf8(kSplitWriteMessage).arg(PrintableName(list->Target())));
+        if (const std::optional<TCopyFault> fault =
+                WriteAll(list->Handle(), listText.constData(), listText.size())) {
+            RaiseWriteError(PrintableName(list->Target()), fault->text);
+        }
+        if (!list->Commit()) {
+            RaiseWriteError(PrintableName(list->Target()), list->ErrorText());
         }
     }
     return static_cast<int>(count);
