@@ -121,7 +121,10 @@ int Split(const TSplitRequest& request, const TPercentProgress& progress) {
         lastPercent = percent;
     }
     if (list) {
-        listText += FormatSumLine(whole->Final(), EncodeNativeName(NamePart(request.source)));
+        // The whole file is not beside its pieces until they are joined: its line is a
+        // comment, which sha256sum -c passes over and Splice reads.
+        listText += kSumCommentPrefix +
+                    FormatSumLine(whole->Final(), EncodeNativeName(NamePart(request.source)));
         if (WriteAll(list->Handle(), listText.constData(), listText.size()) || !list->Commit()) {
             RaiseError(QString::fromUtf8(kSplitWriteMessage).arg(PrintableName(list->Target())));
         }
