@@ -110,7 +110,8 @@ bool IsDroppedPathCharacter(QChar c) {
     return QStringLiteral("\"/:<>\\|").contains(c);
 }
 
-// edtMoni: letters (either case), digits and "_" only.
+// edtMoni: letters (either case, of any alphabet: the stored names are UTF-8), digits and "_"
+// only, as TProfiles::CheckName takes them.
 QString MoniKP(QChar c) {
     return c.isLetter() || c.isDigit() || c == u'_' ? QString(c) : QString();
 }
@@ -462,7 +463,8 @@ void TfrmBackup::BuildProfilesPage() {
     page->addWidget(pnlData, 1);
     page->setSpacing(4);
 
-    SetHint(edtMoni, QStringLiteral("Enter new profile name|Enter a new profile  name here"));
+    SetHint(edtMoni, QStringLiteral("Enter new profile name|Enter a new profile  name here: 4 to "
+                                    "24 letters of any alphabet, digits or _"));
     SetHint(btnDelete, QStringLiteral("|Delete selected profile"));
     SetHint(btnAdd, QStringLiteral("|Add new profile"));
     SetHint(btnStop, QStringLiteral("|Stop monitoring selected profile"));
@@ -651,6 +653,15 @@ void TfrmBackup::BuildRestorePage() {
     btnDiscard = Named(new QPushButton(QStringLiteral("Discard"), tsRestore), "btnDiscard");
     lblPwd = Named(new QLabel(QStringLiteral("Password"), tsRestore), "lblPwd");
     edtPwd = MakeEdit(tsRestore, "edtPwd", kPasswordMaxLength, nullptr);
+    // Masked as the preferences' password edits are, "*" whatever the style's own choice,
+    // with the same choice to show it.
+    edtPwd->setStyleSheet(QStringLiteral("QLineEdit { lineedit-password-character: 42; }"));
+    edtPwd->setEchoMode(QLineEdit::Password);
+    cbxMask = Named(new QCheckBox(QStringLiteral("Mask Password"), tsRestore), "cbxMask");
+    cbxMask->setChecked(true);
+    connect(cbxMask, &QCheckBox::toggled, edtPwd, [this](bool masked) {
+        edtPwd->setEchoMode(masked ? QLineEdit::Password : QLineEdit::Normal);
+    });
     const int characterWidth = fontMetrics().averageCharWidth();
     lbPros->setMinimumWidth(characterWidth * kWidestShownName);
     edtMask->setMinimumWidth(characterWidth * (kMaskMaxLength / 2 + 2));
@@ -683,7 +694,8 @@ void TfrmBackup::BuildRestorePage() {
     actions->addWidget(btnDiscard, 4, 1);
     actions->addWidget(lblPwd, 5, 0);
     actions->addWidget(edtPwd, 5, 1);
-    actions->setRowStretch(6, 1);
+    actions->addWidget(cbxMask, 6, 0, 1, 2);
+    actions->setRowStretch(7, 1);
     below->addLayout(actions);
     page->addLayout(below);
 
@@ -695,6 +707,7 @@ void TfrmBackup::BuildRestorePage() {
     SetHint(cbxChDate, QStringLiteral("|Check to set date to backup date"));
     SetHint(btnChkAll, QStringLiteral("|Click to toggle checked status of backup entries"));
     SetHint(edtPwd, QStringLiteral("|Enter password at the time the backup was created. "));
+    SetHint(cbxMask, QStringLiteral("|Uncheck to show the password as typed"));
 }
 
 void TfrmBackup::BuildLogPage() {
@@ -1130,8 +1143,12 @@ void TfrmBackup::DoRename() {
         ShowError(error.Message());
         return;
     }
-    // A name in use (in any case) changes nothing and says nothing.
-    if (!list->IsNameFree(shown, name) || !Stores().DeleteProfileRow(shown->Name().toUtf8())) {
+    // A name in use (in any case) changes nothing, and says why.
+    if (!list->IsNameFree(shown, name)) {
+        ShowError(QStringLiteral("A profile named %1 exists already").arg(name));
+        return;
+    }
+    if (!Stores().DeleteProfileRow(shown->Name().toUtf8())) {
         return;
     }
     shown->SetName(name);

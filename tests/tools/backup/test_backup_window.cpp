@@ -29,6 +29,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QTabWidget>
 #include <QTest>
@@ -255,11 +256,19 @@ TEST_F(BackupWindow, ProfilesAreAddedUpToTenRenamedByTheRulesAndFiltered) {
     EXPECT_EQ(StatusKind(), kStatusError);
     EXPECT_EQ(Profiles().Count(), 10);
 
-    // The name box keeps letters, digits and "_" only, 24 at most.
+    // The name box keeps letters (of any alphabet), digits and "_" only, 24 at most, and its
+    // hint says so.
     window->edtMoni->clear();
     QTest::keyClicks(window->edtMoni, "my file-2_x");
     EXPECT_EQ(window->edtMoni->text(), "myfile2_x");
     EXPECT_EQ(window->edtMoni->maxLength(), 24);
+    window->edtMoni->clear();
+    // (Typed text beyond ASCII goes in as an input method gives it.)
+    for (const QChar c : QStringLiteral("Straße über-Ωμέγα")) {
+        window->edtMoni->insert(QString(c));
+    }
+    EXPECT_EQ(window->edtMoni->text(), QStringLiteral("StraßeüberΩμέγα"));
+    EXPECT_TRUE(window->edtMoni->statusTip().contains("letters of any alphabet"));
 
     TProfile* shown = window->ShownProfile();
     ASSERT_NE(shown, nullptr);
@@ -268,6 +277,13 @@ TEST_F(BackupWindow, ProfilesAreAddedUpToTenRenamedByTheRulesAndFiltered) {
     window->btnRename->click();
     EXPECT_EQ(StatusText(), "Name too short");
     EXPECT_EQ(shown->Name(), oldName);
+
+    // What the box keeps, the rename takes and the store holds.
+    window->edtMoni->setText(QStringLiteral("Straße_über"));
+    window->btnRename->click();
+    EXPECT_EQ(shown->Name(), QStringLiteral("Straße_über"));
+    EXPECT_TRUE(
+        m_master->Stores().LoadProfileBlob(QStringLiteral("Straße_über").toUtf8()).has_value());
 
     window->edtMoni->setText("abcd");
     window->btnRename->click();
@@ -278,7 +294,7 @@ TEST_F(BackupWindow, ProfilesAreAddedUpToTenRenamedByTheRulesAndFiltered) {
     EXPECT_TRUE(m_master->Stores().LoadProfileBlob("abcd").has_value());
     EXPECT_FALSE(m_master->Stores().LoadProfileBlob(oldName.toUtf8()).has_value());
 
-    // The name of another profile, in any case, changes nothing and says nothing.
+    // The name of another profile, in any case, changes nothing and says why.
     window->lbProfiles->setCurrentItem(ItemNamed(window->lbProfiles, "New Profile_1"));
     TProfile* other = window->ShownProfile();
     ASSERT_NE(other, nullptr);
@@ -287,7 +303,9 @@ TEST_F(BackupWindow, ProfilesAreAddedUpToTenRenamedByTheRulesAndFiltered) {
     window->edtMoni->setText("ABCD");
     window->btnRename->click();
     EXPECT_EQ(other->Name(), "New Profile_1");
-    EXPECT_EQ(StatusText(), "");
+    EXPECT_EQ(StatusText(), "A profile named ABCD exists already");
+    EXPECT_EQ(StatusKind(), kStatusError);
+    EXPECT_TRUE(m_master->Stores().LoadProfileBlob("New Profile_1").has_value());
 
     // Delete asks; No keeps the profile, Yes removes it with its row.
     QStringList asked;
@@ -308,6 +326,19 @@ TEST_F(BackupWindow, ProfilesAreAddedUpToTenRenamedByTheRulesAndFiltered) {
     EXPECT_EQ(window->ShownProfile(), nullptr);
     EXPECT_FALSE(window->pnlData->isEnabled());
     EXPECT_FALSE(m_master->Stores().LoadProfileBlob("New Profile_1").has_value());
+
+    // The question itself has No as its default: Enter keeps what it asks about.
+    for (const int key : {Qt::Key_Return, Qt::Key_Escape}) {
+        bool defaultIsNo = false;
+        QTimer::singleShot(0, window, [&] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            ASSERT_NE(box, nullptr);
+            defaultIsNo = box->defaultButton() == box->button(QMessageBox::No);
+            QTest::keyClick(box, static_cast<Qt::Key>(key));
+        });
+        EXPECT_FALSE(window->ConfirmYesNo("Delete \"x\" and associated backups?", 150));
+        EXPECT_TRUE(defaultIsNo);
+    }
 }
 
 TEST_F(BackupWindow, ExtensionsOptionsAndRulesReachTheProfile) {
@@ -629,6 +660,14 @@ TEST_F(BackupWindow, RestoreNeedsThePasswordOfTheBackupAndGivesBackBytesAndDate)
     window->btnExtract->click();
     EXPECT_EQ(StatusText(), "First select something to extract!");
     window->lvResults->topLevelItem(0)->setSelected(true);
+
+    // The password shows as "*" unless the user asks to see it.
+    EXPECT_TRUE(window->cbxMask->isChecked());
+    EXPECT_EQ(window->edtPwd->echoMode(), QLineEdit::Password);
+    window->cbxMask->click();
+    EXPECT_EQ(window->edtPwd->echoMode(), QLineEdit::Normal);
+    window->cbxMask->click();
+    EXPECT_EQ(window->edtPwd->echoMode(), QLineEdit::Password);
 
     window->edtPwd->clear();
     window->btnRestore->click();
