@@ -69,7 +69,8 @@ expect "" quiva split file1 dirA --size 1
 expect "--all --assign-date --ext --from --help --mask --no-recurse --password --recurse --rule --size-limit --target --to" quiva backup --
 expect "--help --overwrite --progress" quiva splice --
 # Every option offered for a command is one the command takes (backup's belong to its
-# subcommands, listed above).
+# subcommands, listed above). The program folder they may make is the test's own.
+export XDG_DATA_HOME="$work/xdg"
 for command in $(_quiva_commands quiva); do
     [ "$command" = backup ] && continue
     for option in $(_quiva_options quiva "$command"); do
