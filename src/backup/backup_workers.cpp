@@ -292,8 +292,11 @@ void TWoof::run() {
             batch = {};
         }
         if (result == TFolderWatcher::kWaitLost) {
-            list.Log().AppendLogLine(QStringLiteral("%1:Changes lost").arg(m_profile.Name()),
-                                     QStringLiteral("Too many changes at once"));
+            // The watcher walked the tree again and found what changed meanwhile (it is in
+            // the batch): one line per overflow.
+            list.Log().AppendLogLine(
+                QStringLiteral("%1:Rescanned").arg(m_profile.Name()),
+                QStringLiteral("Too many changes at once: %1").arg(m_watcher.LastRescanText()));
         } else if (result == TFolderWatcher::kWaitFailed) {
             // The folder is gone, or the system's limit on watches was reached: the run
             // ends with a log line, and the main thread stops the profile.

@@ -520,14 +520,15 @@ bool TProfile::StartMonitoring() {
     options.whenWriterDone = true;
     options.watchLimit = m_list.WatchLimit();
     m_watcher = std::make_unique<TFolderWatcher>();
+    ResetCounts();
     if (!m_watcher->Open(m_target, options)) {
         m_list.Log().AppendLogLine(QString(), m_watcher->ErrorText());
+        NoteFailure(m_watcher->ErrorText());  // the run's counts tell callers why
         m_watcher.reset();
         m_list.ChangeActive(-1);
         SetFlagBit(kBitActive, false);
         return false;
     }
-    ResetCounts();
     StartWorker(kWorkerMonitor);
     m_reader = std::make_unique<TWoof>(*this, *m_watcher, *m_worker, m_runSerial.load());
     m_reader->start(TestBit(kBitLowPriority) ? QThread::LowPriority : QThread::NormalPriority);

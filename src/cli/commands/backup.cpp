@@ -366,8 +366,9 @@ int Monitor(TCliHost& host, TProfiles& list, const QStringList& args) {
         try {
             if (!profile->StartMonitoring()) {
                 stopAll();
-                return Fail(QStringLiteral("Could not watch %1 (the backup log says why)")
-                                .arg(PrintableName(profile->Target())));
+                return Fail(
+                    QStringLiteral("Could not watch %1: %2")
+                        .arg(PrintableName(profile->Target()), profile->RunCounts().firstFailure));
             }
         } catch (const EQuiva& error) {
             stopAll();

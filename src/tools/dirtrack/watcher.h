@@ -67,9 +67,11 @@ inline constexpr const char* kTrackNoFolderMessage = "First select a valid folde
 inline constexpr const char* kTrackNothingMessage = "First select something to track!";
 inline constexpr const char* kTrackNothingToSaveMessage = "Nothing to save!";
 inline constexpr const char* kTrackSavedMessage = "Saved to %1";  // the CSV file's path
-// The tracked folder: changes the system could not keep are missing from the record.
+// The tracked folder: the system dropped changes, and the tree was walked again to record
+// what changed meanwhile.
 inline constexpr const char* kTrackOverflowMessage =
-    "Changes in %1 were lost: the system's queue of changes overflowed. Tracking goes on";
+    "The system's queue of changes in %1 overflowed: the folder was walked again and what "
+    "changed meanwhile is recorded. Tracking goes on";
 inline constexpr const char* kTrackWriteMessage = "Could not write %1";  // the CSV file's path
 
 // ---- the record -----------------------------------------------------------------------------

@@ -343,6 +343,9 @@ TEST_F(DirTrack, AnOverflowIsAVisibleRowAndTrackingGoesOn) {
     Touch(At("lost.txt"));  // its event is the one dropped
     TWatcher& tracker = *help.Tracker();
     ASSERT_TRUE(RecordUntil(tracker, [&] { return !tracker.Entries(kTrackOverflow).isEmpty(); }));
+    // The walk after the loss found it all the same, once.
+    EXPECT_TRUE(Holds(tracker, kTrackAdded, "lost.txt"));
+    EXPECT_EQ(tracker.Entries(kTrackAdded).size(), 1);
     EXPECT_EQ(tracker.Entries(kTrackOverflow)[0].name, Root());
     EXPECT_TRUE(m_host.HasError(QString::fromUtf8(kTrackOverflowMessage).arg(Root())));
     EXPECT_NE(tracker.DisplaySet() & (1u << kTrackOverflow), 0u);
@@ -361,7 +364,8 @@ TEST_F(DirTrack, TheWatchLimitStopsTrackingWithAPlainMessage) {
     help.SetFolder(Root());
     help.SetOptions(kTrackAdditions | kTrackRecurse | kTrackAutoSave);
     help.testWatchOptions.watchLimit = 1;
-    EXPECT_EQ(ErrorOf([&] { help.Start(); }), TFolderWatcher::WatchLimitText());
+    EXPECT_EQ(ErrorOf([&] { help.Start(); }),
+              TFolderWatcher::TooManyFoldersText(Root() + "/", 2, 1, 0));
     EXPECT_FALSE(help.Tracking());
 
     help.testWatchOptions.watchLimit = 2;
