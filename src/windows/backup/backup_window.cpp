@@ -2,8 +2,10 @@
 
 #include "backup/backup_log.h"
 #include "backup/backup_service.h"
+#include "backup/backup_workers.h"
 #include "backup/profile.h"
 #include "backup/profiles.h"
+#include "backup/restore_safety.h"
 #include "backup/version_restore.h"
 #include "base/day_number.h"
 #include "base/errors.h"
@@ -1068,6 +1070,14 @@ void TfrmBackup::RefreshProfile(int profileNumber) {
     } else {
         RepaintProfileLists();
     }
+    // What a full backup did, skipped files included.
+    const TProfiles* list = ProfileList();
+    const TProfile* ended = list != nullptr ? list->FindById(profileNumber) : nullptr;
+    if (ended != nullptr && ended->RunMode() == kWorkerFullBackup && !ended->TestBit(kBitActive)) {
+        const TProfile::TRunCounts counts = ended->RunCounts();
+        Host().ShowStatus(QStringLiteral("%1: %2").arg(ended->Name(), RunSummaryText(counts)),
+                          false, counts.failed > 0 ? kStatusNotice : kStatusCompletion);
+    }
 }
 
 void TfrmBackup::DoSelProf() {
@@ -1596,9 +1606,11 @@ void TfrmBackup::WriteCollected(bool extract) {
         m_collected << item->data(0, kVersionRole).toInt();
     }
     TBackupStore* store = Store();
+    TProfiles* list = ProfileList();
     const QByteArray password = PasswordBytes(edtPwd->text());
     int written = 0;
     bool failed = false;
+    QStringList kept;
     for (const int versionId : std::as_const(m_collected)) {
         const auto found = m_versions.constFind(versionId);
         if (found == m_versions.constEnd() || store == nullptr) {
@@ -1628,6 +1640,14 @@ void TfrmBackup::WriteCollected(bool extract) {
                 RaiseError(QStringLiteral("Invalid backup data"));
             }
             content = LoadVersionContent(*store, version, password);
+            if (!extract && list != nullptr) {
+                // What the restore replaces is kept as a version first when none holds it.
+                const TRestoreSafety safety{*list, TBlobKeys::FromHash(Stores().PasswordHash())};
+                if (const int id = KeepReplacedContent(*store, safety, version, folder, name,
+                                                       content, password)) {
+                    kept << KeptContentText(folder + name, id);
+                }
+            }
         } catch (const EQuiva& error) {
             ShowError(error.Message());
             failed = true;
@@ -1648,9 +1668,14 @@ void TfrmBackup::WriteCollected(bool extract) {
     }
     m_collected.clear();
     if (!failed && written > 0) {
-        Host().ShowStatus(extract ? ItemCountText(written, "1 file extracted", "%1 files extracted")
-                                  : ItemCountText(written, "1 file restored", "%1 files restored"),
-                          false, kStatusCompletion);
+        QString text = extract ? ItemCountText(written, "1 file extracted", "%1 files extracted")
+                               : ItemCountText(written, "1 file restored", "%1 files restored");
+        if (!kept.isEmpty()) {
+            text += QStringLiteral("; ") + kept.join(QStringLiteral("; "));
+        }
+        Host().ShowStatus(text, !kept.isEmpty(), kStatusCompletion);
+    } else if (!kept.isEmpty()) {
+        Host().ShowStatus(kept.join(QStringLiteral("; ")), true, kStatusNotice);
     }
 }
 

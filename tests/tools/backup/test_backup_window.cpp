@@ -9,6 +9,7 @@
 #include "backup/backup_store.h"
 #include "backup/profile.h"
 #include "backup/profiles.h"
+#include "backup/version_blob.h"
 #include "base/day_number.h"
 #include "base/settings_codec.h"
 #include "platform/native_name.h"
@@ -175,7 +176,10 @@ TEST_F(BackupWindow, OpensOnTheBackupNodeWithItsDefaultsAndCheckInterval) {
     EXPECT_EQ(window->mcFrom->maximumDate(), QDate::currentDate());
     EXPECT_EQ(window->mcFrom->minimumDate(), QDate(1980, 1, 1));
     EXPECT_EQ(window->mcTo->minimumDate(), QDate(1980, 1, 2));
-    EXPECT_EQ(window->cbSkip->count(), 11);
+    EXPECT_EQ(window->cbSkip->count(), kSizeLimits);
+    EXPECT_EQ(window->cbSkip->itemText(10), "4096 Kb");
+    EXPECT_EQ(window->cbSkip->itemText(11), "16 MB");
+    EXPECT_EQ(window->cbSkip->itemText(kNoSizeLimit), "No limit");
     EXPECT_EQ(window->cbDiscard->itemText(7), "Never discard");
     EXPECT_EQ(window->cbPrior->count(), 6);
     EXPECT_EQ(window->cbxTetu->text(), "Skip && log on failure");
@@ -681,9 +685,13 @@ TEST_F(BackupWindow, RestoreNeedsThePasswordOfTheBackupAndGivesBackBytesAndDate)
     EXPECT_EQ(StatusKind(), kStatusError);
     EXPECT_EQ(m_dir.Read("tree/sub/notes.txt"), "changed");
 
+    // The content the restore replaces, which no version holds, is stored first.
     window->edtPwd->setText(password);
     window->btnRestore->click();
-    EXPECT_EQ(StatusText(), "1 file restored");
+    EXPECT_TRUE(StatusText().startsWith(
+        QStringLiteral("1 file restored; Kept the replaced content of \"%1\" as version ")
+            .arg(file)))
+        << qPrintable(StatusText());
     const QFileInfo restored(file);  // before it is read, which may move its access time
     EXPECT_EQ(restored.lastModified(), stored);
     EXPECT_EQ(restored.lastRead(), stored);
@@ -695,6 +703,14 @@ TEST_F(BackupWindow, RestoreNeedsThePasswordOfTheBackupAndGivesBackBytesAndDate)
     window->btnRestore->click();
     EXPECT_EQ(m_dir.Read("tree/sub/notes.txt"), content);
     EXPECT_GT(QFileInfo(file).lastModified(), stored.addDays(1));
+
+    // Both replaced contents are versions now, under the preferences password.
+    QList<TVersionRow> rows;
+    ASSERT_TRUE(Store().SearchVersions(profile->Number(), 0, "notes.txt", 1000000, rows));
+    ASSERT_EQ(rows.size(), 3);
+    const TBlobKeys keys = TBlobKeys::FromPassword(password.toLocal8Bit());
+    EXPECT_EQ(DecodeVersion(*Store().LoadVersionData(rows[1].versionId), keys), "changed");
+    EXPECT_EQ(DecodeVersion(*Store().LoadVersionData(rows[2].versionId), keys), "changed again");
 }
 
 TEST_F(BackupWindow, ExtractAsksForEachDestinationAndStopsWhenOneIsCancelled) {
