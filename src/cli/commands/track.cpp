@@ -137,7 +137,7 @@ int RunTrack(TCliHost& host, const QStringList& args) {
     try {
         tracker = std::make_unique<TWatcher>(&host, start);
     } catch (const EQuiva& error) {
-        host.ShowStatus(error.Message(), true, kStatusError);
+        host.ShowError(error);
         return kExitFailed;
     }
     const quint32 shown = tracker->DisplaySet();
@@ -174,7 +174,7 @@ int RunTrack(TCliHost& host, const QStringList& args) {
         try {
             tracker->SaveTo(*csv);
         } catch (const EQuiva& error) {
-            host.ShowStatus(error.Message(), true, kStatusError);
+            host.ShowError(error);
             return kExitFailed;
         }
     }
@@ -183,4 +183,4 @@ int RunTrack(TCliHost& host, const QStringList& args) {
 
 }  // namespace
 
-QUIVA_CLI_COMMAND(track, "track", "record the changes inside a folder (DirTrack)", RunTrack);
+QUIVA_CLI_LOOP_COMMAND(track, "track", "record the changes inside a folder (DirTrack)", RunTrack);
