@@ -723,5 +723,5 @@ int RunBackup(TCliHost& host, const QStringList& args) {
 
 }  // namespace
 
-QUIVA_CLI_COMMAND(backup, "backup", "backup profiles, full backups, monitoring, search and restore",
-                  RunBackup);
+QUIVA_CLI_LOOP_COMMAND(backup, "backup",
+                       "backup profiles, full backups, monitoring, search and restore", RunBackup);

@@ -109,11 +109,10 @@ int RunCompare(TCliHost& host, const QStringList& args) {
         return comparer.Equal() ? kExitOk : kExitFailed;
     } catch (const EQuiva& error) {
         std::fflush(stdout);
-        host.ShowStatus(QStringLiteral("quiva compare: ") + error.Message(), true, kStatusError);
+        host.ShowError(error);
     } catch (const std::exception& error) {
         std::fflush(stdout);
-        host.ShowStatus(QStringLiteral("quiva compare: ") + QString::fromLocal8Bit(error.what()),
-                        true, kStatusError);
+        host.ShowStatus(QString::fromLocal8Bit(error.what()), true, kStatusError);
     }
     // Trouble, as cmp says it: a file that cannot be read is not a difference.
     return kExitUsage;

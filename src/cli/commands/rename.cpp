@@ -106,7 +106,7 @@ int RunRename(TCliHost& host, const QStringList& args) {
     try {
         (void)RunRenamer(request, preview, print);
     } catch (const EQuiva& error) {
-        host.ShowStatus(error.Message(), true, kStatusError);
+        host.ShowError(error);
         return kExitFailed;
     }
     return allDone ? kExitOk : kExitFailed;

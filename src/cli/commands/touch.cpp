@@ -85,7 +85,7 @@ int RunTouch(TCliHost& host, const QStringList& args) {
             times[i] = DateTimeToFileTimeUtc(DayFractionFromTime(moment->time()),
                                              DayNumberFromDate(moment->date()));
         } catch (const EQuiva& error) {
-            host.ShowStatus(error.Message(), true, kStatusError);
+            host.ShowError(error);
             return kExitFailed;
         }
     }
@@ -93,7 +93,7 @@ int RunTouch(TCliHost& host, const QStringList& args) {
     try {
         CheckDateRequest(times[0] || times[1], *mask, folder);
     } catch (const EQuiva& error) {
-        host.ShowStatus(error.Message(), true, kStatusError);
+        host.ShowError(error);
         return kExitFailed;
     }
 
@@ -136,7 +136,7 @@ int RunTouch(TCliHost& host, const QStringList& args) {
                                 .constData());
         return result.failures.isEmpty() ? kExitOk : kExitFailed;
     } catch (const EQuiva& error) {
-        host.ShowStatus(error.Message(), true, kStatusError);
+        host.ShowError(error);
         return kExitFailed;
     }
 }
