@@ -121,6 +121,8 @@ struct TPart {
     QList<TDifference> listed;
     qint64 differing = 0;
     QString error;
+    bool stopped = false;
+    qint64 counted = 0;  // bytes of this part already added to the control's count
 };
 
 // Which side is now shorter than `end` (the one to name when a read came up short).
@@ -150,7 +152,8 @@ bool ReadExactly(int fd, uchar* data, qint64 length, qint64 offset, int& error) 
 }
 
 void ComparePart(const TSide& a, const TSide& b, qint64 length, qint64 segment, qint64 limit,
-                 const std::function<void(const TDifference&)>& onDifference, TPart& part) {
+                 const std::function<void(const TDifference&)>& onDifference, TPart& part,
+                 TCompareControl* control) {
     TSegmentComparer comparer(part.end, segment, limit, part.start);
     comparer.onDifference = onDifference;
     const TBusHandler busHandler;
@@ -159,6 +162,14 @@ void ComparePart(const TSide& a, const TSide& b, qint64 length, qint64 segment, 
     bool mapping = g_allowMapping;
     qint64 at = part.start;
     while (at < part.end && part.error.isEmpty()) {
+        if (control != nullptr) {
+            control->done += (at - part.start) - part.counted;
+            part.counted = at - part.start;
+            if (control->stop) {
+                part.stopped = true;
+                break;
+            }
+        }
         const qint64 n = std::min(mapping ? kWindow : kReadBlock, part.end - at);
         if (mapping) {
             const TMapping mapA(a.fd, at, n);
@@ -192,6 +203,10 @@ void ComparePart(const TSide& a, const TSide& b, qint64 length, qint64 segment, 
             comparer.Feed(bufferA.get(), bufferB.get(), n);
         }
         at += n;
+    }
+    if (control != nullptr) {
+        control->done += (at - part.start) - part.counted;
+        part.counted = at - part.start;
     }
     part.index = comparer.Index();
     part.listed = comparer.Listed();
@@ -240,7 +255,8 @@ TFileStreamComparer::~TFileStreamComparer() {
 }
 
 void TFileStreamComparer::Run(qint64 listLimit,
-                              const std::function<void(const TDifference&)>& onDifference) {
+                              const std::function<void(const TDifference&)>& onDifference,
+                              TCompareControl* control) {
     const qint64 length = Length();
     const qint64 segment = Segment();
     const TSide a{m_fdA, PrintableName(m_pathA)};
@@ -257,12 +273,14 @@ void TFileStreamComparer::Run(qint64 listLimit,
         first.end = (segments / 2) * segment;
         second.start = first.end;
         second.end = length;
-        std::thread helper([&] { ComparePart(a, b, length, segment, listLimit, none, second); });
-        ComparePart(a, b, length, segment, listLimit, none, first);
+        std::thread helper(
+            [&] { ComparePart(a, b, length, segment, listLimit, none, second, control); });
+        ComparePart(a, b, length, segment, listLimit, none, first, control);
         helper.join();
     } else {
-        ComparePart(a, b, length, segment, listLimit, onDifference, first);
+        ComparePart(a, b, length, segment, listLimit, onDifference, first, control);
     }
+    m_stopped = first.stopped || second.stopped;
     for (const TPart* part : {&first, &second}) {
         if (!part->error.isEmpty()) {
             RaiseError(part->error);
