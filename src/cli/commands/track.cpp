@@ -137,7 +137,7 @@ int RunTrack(TCliHost& host, const QStringList& args) {
     try {
         tracker = std::make_unique<TWatcher>(&host, start);
     } catch (const EQuiva& error) {
-        host.ShowStatus(error.Message(), true, kStatusError);
+        host.ShowError(error);
         return kExitFailed;
     }
     // On standard error, so that the change lines stay alone on standard output.
@@ -178,7 +178,7 @@ int RunTrack(TCliHost& host, const QStringList& args) {
         try {
             tracker->SaveTo(*csv);
         } catch (const EQuiva& error) {
-            host.ShowStatus(error.Message(), true, kStatusError);
+            host.ShowError(error);
             return kExitFailed;
         }
     }
@@ -187,4 +187,4 @@ int RunTrack(TCliHost& host, const QStringList& args) {
 
 }  // namespace
 
-QUIVA_CLI_COMMAND(track, "track", "record the changes inside a folder (DirTrack)", RunTrack);
+QUIVA_CLI_LOOP_COMMAND(track, "track", "record the changes inside a folder (DirTrack)", RunTrack);

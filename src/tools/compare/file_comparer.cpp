@@ -32,8 +32,8 @@ struct TCompareFd {
 bool HoldsUnreplaceableFile(const QString& path) {
     struct stat st;
     const QByteArray name = EncodeNativeName(path);
-    if (stat(name.constData(), &st) != 0) {
-        return false;
+    if (lstat(name.constData(), &st) != 0 || S_ISLNK(st.st_mode)) {
+        return false;  // a link is replaced, never followed
     }
     return !S_ISREG(st.st_mode) || access(name.constData(), W_OK) != 0;
 }
@@ -382,7 +382,7 @@ void TFileComparer::Save(int side, const QString& destination, const TPercentPro
 
     TReplacementFile output(destination);
     if (!output.Open()) {
-        if (HoldsUnreplaceableFile(output.FinalPath())) {
+        if (HoldsUnreplaceableFile(destination)) {
             RaiseError(QString::fromUtf8(kCompareCannotDeleteMessage)
                            .arg(PrintableName(NamePart(destination))));
         }

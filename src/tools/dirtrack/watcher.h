@@ -118,8 +118,9 @@ public:
     // Takes the first queued block and records its changes: an entry per change unless the
     // same name was recorded for the same action at the same millisecond; a row "Overflow"
     // (with a status error) when the system dropped changes. At clear-at entries the record
-    // is emptied, saved first with Auto Save (a record whose save failed is kept). True
-    // ("done") when fewer than two blocks were queued.
+    // is emptied, saved first with Auto Save (a record whose save failed is kept), and the
+    // new-data flag is set so that the window shows the emptied record. True ("done") when
+    // fewer than two blocks were queued.
     bool Record();
     // Records every block queued at the moment of the call. True when more came meanwhile
     // (they did not wake anyone: the queue was not empty).

@@ -218,9 +218,12 @@ TEST_F(DirTrack, ClearAtEmptiesTheRecordAndAutoSaveWritesItFirst) {
     }
     ASSERT_TRUE(RecordUntil(tracker, [&] { return tracker.Sequence().size() >= 9; }));
     EXPECT_TRUE(CsvFiles(m_host.LogsFolder()).isEmpty());
+    tracker.ClearNewData();  // as a window that has shown the nine rows
     Touch(At("tenth"));
     ASSERT_TRUE(RecordUntil(tracker, [&] { return !CsvFiles(m_host.LogsFolder()).isEmpty(); }));
     EXPECT_FALSE(tracker.HasEntries());
+    // The emptied record is news: a window showing the old rows must refresh.
+    EXPECT_TRUE(tracker.NewData());
     const QStringList saved = CsvFiles(m_host.LogsFolder());
     ASSERT_EQ(saved.size(), 1);
     QFile csv(m_host.LogsFolder() + saved[0]);
