@@ -20,8 +20,8 @@ namespace {
 bool HoldsUnreplaceableFile(const QString& path) {
     struct stat st;
     const QByteArray name = EncodeNativeName(path);
-    if (stat(name.constData(), &st) != 0) {
-        return false;
+    if (lstat(name.constData(), &st) != 0 || S_ISLNK(st.st_mode)) {
+        return false;  // a link is replaced, never followed
     }
     return !S_ISREG(st.st_mode) || access(name.constData(), W_OK) != 0;
 }
@@ -394,7 +394,7 @@ void TFileComparer::Save(int side, const QString& destination, const TPercentPro
     }
     TReplacementFile output(destination);
     if (!output.Open()) {
-        if (HoldsUnreplaceableFile(output.FinalPath())) {
+        if (HoldsUnreplaceableFile(destination)) {
             RaiseError(QString::fromUtf8(kCompareCannotDeleteMessage)
                            .arg(PrintableName(NamePart(destination))));
         }

@@ -1,8 +1,9 @@
 // `quiva compare`'s engine: two files of any size compared over their common length
-// without a working copy. The files are mapped in large windows and compared with the
-// library's vectorised memcmp; long comparisons run in two halves side by side. A file
-// that shrinks while it is compared ends the comparison with an error, never with a
-// comparison of what the mapping would show past its end.
+// without a working copy. Both files are read in aligned blocks that stay in the core's
+// cache and compared with the library's vectorised memcmp; long comparisons run in two
+// halves side by side, one per core. (Reading costs less than mapping here: a mapping
+// pays a page fault or a page-table entry for every 4 KiB.) A file that shrinks while it
+// is compared ends the comparison with an error.
 #pragma once
 
 #include "tools/compare/segment_compare.h"
@@ -58,9 +59,6 @@ public:
     qint64 DifferingBytes() const { return m_differing; }
     // True when the files hold the same bytes (the same size, no difference).
     bool Equal() const { return m_sizeA == m_sizeB && m_differing == 0; }
-
-    // Allows or forbids the mapped path (tests run the read path through it).
-    static void AllowMappingForTesting(bool allow);
 
 private:
     QString m_pathA;

@@ -20,8 +20,8 @@ namespace {
 bool HoldsUnreplaceable(const QString& path) {
     struct stat st;
     const QByteArray name = EncodeNativeName(path);
-    if (stat(name.constData(), &st) != 0) {
-        return false;
+    if (lstat(name.constData(), &st) != 0 || S_ISLNK(st.st_mode)) {
+        return false;  // a link is replaced, never followed
     }
     return !S_ISREG(st.st_mode) || access(name.constData(), W_OK) != 0;
 }
@@ -283,7 +283,7 @@ void THexDocument::Save(const QString& destination, const TPercentProgress& prog
     }
     TReplacementFile output(destination);
     if (!output.Open()) {
-        if (HoldsUnreplaceable(output.FinalPath())) {
+        if (HoldsUnreplaceable(destination)) {
             RaiseError(QString::fromUtf8(kHexCannotDeleteMessage)
                            .arg(PrintableName(NamePart(destination))));
         }
