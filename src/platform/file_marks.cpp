@@ -14,9 +14,9 @@ quint64 TMarkList::NameHash(const char* name, qsizetype length) {
     return static_cast<quint64>(qHashBits(name, static_cast<size_t>(length), 0x51ed27));
 }
 
-void TMarkList::Add(const char* name, qsizetype length, quint64 print) {
-    m_marks.push_back(
-        {NameHash(name, length), print == 0 ? 1 : print, static_cast<quint32>(m_names.size())});
+void TMarkList::Add(const char* name, qsizetype length, quint64 print, bool byInode) {
+    m_marks.push_back({NameHash(name, length), print == 0 ? 1 : print,
+                       static_cast<quint32>(m_names.size()), byInode ? 1u : 0u});
     m_names.append(name, length);
     m_names.append('\0');
 }
@@ -33,11 +33,16 @@ QByteArray TMarkList::NameOf(const TMark& mark) const {
 }
 
 quint64 TMarkList::Find(const QByteArray& name) const {
+    const TMark* mark = FindMark(name);
+    return mark == nullptr ? 0 : mark->print;
+}
+
+const TMarkList::TMark* TMarkList::FindMark(const QByteArray& name) const {
     const quint64 hash = NameHash(name.constData(), name.size());
     const auto found =
         std::lower_bound(m_marks.cbegin(), m_marks.cend(), hash,
                          [](const TMark& mark, quint64 value) { return mark.nameHash < value; });
-    return found != m_marks.cend() && found->nameHash == hash ? found->print : 0;
+    return found != m_marks.cend() && found->nameHash == hash ? &*found : nullptr;
 }
 
 void TFileMarks::Set(int folder, TMarkList list) {
@@ -106,11 +111,12 @@ void TFileMarks::Fold(int folder) {
     TMarkList merged;
     const auto old = m_lists.constFind(folder);
     if (old != m_lists.cend()) {
+        merged.SetSince(old->Since());
         for (const TMarkList::TMark& mark : old->Marks()) {
             const QByteArray name = old->NameOf(mark);
             const auto note = notes.find(name);
             if (note == notes.end()) {
-                merged.Add(name.constData(), name.size(), mark.print);
+                merged.Add(name.constData(), name.size(), mark.print, mark.byInode != 0);
             } else {
                 if (note.value() != 0) {
                     merged.Add(name.constData(), name.size(), note.value());
