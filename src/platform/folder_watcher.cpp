@@ -18,6 +18,7 @@
 #include <sys/inotify.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 namespace {
@@ -30,6 +31,17 @@ constexpr int kRenameHalfWaitMs = 20;
 constexpr qsizetype kCreatedMemory = 16384;
 // Files whose last content event is remembered; past this the memory starts again.
 constexpr qsizetype kContentMemory = 16384;
+
+// Now by the coarse real-time clock, which the system stamps status changes with.
+qint64 CoarseNow() {
+    timespec now{};
+    clock_gettime(CLOCK_REALTIME_COARSE, &now);
+    return static_cast<qint64>(now.tv_sec) * 1000000000 + now.tv_nsec;
+}
+
+qint64 ChangeTime(const struct stat& st) {
+    return static_cast<qint64>(st.st_ctim.tv_sec) * 1000000000 + st.st_ctim.tv_nsec;
+}
 
 QString SystemText(int error) {
     return QString::fromLocal8Bit(std::strerror(error));
@@ -308,6 +320,9 @@ void TFolderWatcher::RequestStop() {
 bool TFolderWatcher::Walk(const QString& relative, TWalkMode mode, QList<TFolderChange>& batch) {
     QStringList folders{relative};
     const bool dirNames = (m_options.filter & kNotifyDirName) != 0;
+    const bool fileNames = (m_options.filter & kNotifyFileName) != 0;
+    const bool contents = (m_options.filter & (kNotifySize | kNotifyLastWrite | kNotifyAttributes |
+                                               kNotifySecurity)) != 0;
     while (!folders.isEmpty()) {
         const QString current = folders.takeFirst();
         int watch = -1;
@@ -328,24 +343,32 @@ bool TFolderWatcher::Walk(const QString& relative, TWalkMode mode, QList<TFolder
             close(dirFd);
             continue;
         }
+        // Only a walk that compares reads each file's status; the others know the files by
+        // inode and the moment of the listing. The rescan may have reported the files of a
+        // folder that appears just after it already.
+        const TWalkMode folderMode =
+            mode == kWalkReport && m_confirmBytes > 0 && watch >= 0 ? kWalkCompare : mode;
+        const bool compare = folderMode == kWalkCompare && watch >= 0;
+        const TMarkList* known = compare ? &m_marks.Known(watch) : nullptr;
         TMarkList list;
+        list.SetSince(CoarseNow());
         while (const struct dirent* entry = readdir(dir)) {
             const char* name = entry->d_name;
             if (qstrcmp(name, ".") == 0 || qstrcmp(name, "..") == 0) {
                 continue;
             }
             struct stat st;
-            bool known = false;
+            bool statted = false;
             bool isFolder = entry->d_type == DT_DIR;
             if (entry->d_type == DT_UNKNOWN) {
-                known = fstatat(dirFd, name, &st, AT_SYMLINK_NOFOLLOW) == 0;
-                isFolder = known && S_ISDIR(st.st_mode);
+                statted = fstatat(dirFd, name, &st, AT_SYMLINK_NOFOLLOW) == 0;
+                isFolder = statted && S_ISDIR(st.st_mode);
             }
             if (isFolder) {
                 if (m_options.recursive) {
                     folders.append(current + DecodeNativeName(name) + '/');
                 }
-                if (mode == kWalkReport) {
+                if (folderMode == kWalkReport) {
                     const QString folderName = current + DecodeNativeName(name);
                     m_scanned.insert(folderName);
                     if (dirNames) {
@@ -354,18 +377,51 @@ bool TFolderWatcher::Walk(const QString& relative, TWalkMode mode, QList<TFolder
                 }
                 continue;
             }
-            if (m_counting) {
+            if (m_counting || watch < 0) {
                 continue;
             }
-            if (!known && fstatat(dirFd, name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
+            const qsizetype length = static_cast<qsizetype>(std::strlen(name));
+            if (!compare) {
+                list.Add(name, length, entry->d_ino, true);
+                if (folderMode == kWalkReport) {
+                    const QString fileName = current + DecodeNativeName(name);
+                    m_scanned.insert(fileName);
+                    if (fileNames) {
+                        batch.append({kChangeAdded, fileName});
+                    }
+                }
+                continue;
+            }
+            if (!statted && fstatat(dirFd, name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
                 continue;  // gone again
             }
-            list.Add(name, static_cast<qsizetype>(std::strlen(name)), Print(st));
+            const quint64 print = Print(st);
+            const TMarkList::TMark* before = known->FindMark(QByteArray::fromRawData(name, length));
+            int action = kChangeNone;
+            if (before == nullptr) {
+                action = fileNames ? kChangeAdded : kChangeNone;
+            } else if (contents) {
+                const bool changed = before->byInode != 0
+                                         ? before->print != static_cast<quint64>(st.st_ino) ||
+                                               ChangeTime(st) >= known->Since()
+                                         : before->print != print;
+                action = changed ? kChangeModified : kChangeNone;
+            }
+            if (action != kChangeNone) {
+                batch.append({action, current + DecodeNativeName(name), m_serial});
+                ++m_rescan.files;
+            }
+            list.Add(name, length, print);
         }
         closedir(dir);
-        if (watch >= 0) {
-            ReportListing(watch, current, mode, list, batch);
+        if (watch < 0) {
+            continue;
         }
+        list.Finish();
+        if (compare && fileNames) {
+            ReportRemoved(*known, list, current, batch);
+        }
+        m_marks.Set(watch, std::move(list));
     }
     return true;
 }
@@ -435,56 +491,22 @@ bool TFolderWatcher::WatchFolder(const QString& relative, TWalkMode mode,
     return true;
 }
 
-// What a walk reports of one folder's files, and the folder's new marks.
-void TFolderWatcher::ReportListing(int watch, const QString& relative, TWalkMode mode,
-                                   TMarkList& list, QList<TFolderChange>& batch) {
-    const bool fileNames = (m_options.filter & kNotifyFileName) != 0;
-    if (mode == kWalkReport && m_confirmBytes > 0) {
-        mode = kWalkCompare;  // the rescan may have reported this folder's files already
-    }
-    if (mode == kWalkReport) {
-        for (const TMarkList::TMark& mark : list.Marks()) {
-            const QString name = relative + DecodeNativeName(list.NameOf(mark));
-            m_scanned.insert(name);
-            if (fileNames) {
-                batch.append({kChangeAdded, name});
-            }
+// Reports the files of `before` (what was known of a folder) that `now` (its listing, by
+// name hash) no longer holds.
+void TFolderWatcher::ReportRemoved(const TMarkList& before, const TMarkList& now,
+                                   const QString& relative, QList<TFolderChange>& batch) {
+    const auto& found = now.Marks();
+    size_t i = 0;
+    for (const TMarkList::TMark& mark : before.Marks()) {
+        while (i < found.size() && found[i].nameHash < mark.nameHash) {
+            ++i;
         }
-    }
-    list.Finish();
-    if (mode == kWalkCompare) {
-        const bool contents = (m_options.filter & (kNotifySize | kNotifyLastWrite |
-                                                   kNotifyAttributes | kNotifySecurity)) != 0;
-        const TMarkList& known = m_marks.Known(watch);
-        const auto& now = list.Marks();
-        const auto& before = known.Marks();
-        size_t i = 0;
-        size_t j = 0;
-        const auto report = [&](int action, const QByteArray& native) {
-            batch.append({action, relative + DecodeNativeName(native), m_serial});
+        if (i == found.size() || found[i].nameHash != mark.nameHash) {
+            batch.append(
+                {kChangeRemoved, relative + DecodeNativeName(before.NameOf(mark)), m_serial});
             ++m_rescan.files;
-        };
-        while (i < now.size() || j < before.size()) {
-            if (j == before.size() || (i < now.size() && now[i].nameHash < before[j].nameHash)) {
-                if (fileNames) {
-                    report(kChangeAdded, list.NameOf(now[i]));
-                }
-                ++i;
-            } else if (i == now.size() || before[j].nameHash < now[i].nameHash) {
-                if (fileNames) {
-                    report(kChangeRemoved, known.NameOf(before[j]));
-                }
-                ++j;
-            } else {
-                if (now[i].print != before[j].print && contents) {
-                    report(kChangeModified, list.NameOf(now[i]));
-                }
-                ++i;
-                ++j;
-            }
         }
     }
-    m_marks.Set(watch, std::move(list));
 }
 
 // After the system dropped events: walks the whole tree again, watching the folders made

@@ -166,7 +166,7 @@ private:
     bool Walk(const QString& relative, TWalkMode mode, QList<TFolderChange>& batch);
     bool WatchFolder(const QString& relative, TWalkMode mode, QList<TFolderChange>& batch,
                      int& watch);
-    void ReportListing(int watch, const QString& relative, TWalkMode mode, TMarkList& list,
+    void ReportRemoved(const TMarkList& before, const TMarkList& now, const QString& relative,
                        QList<TFolderChange>& batch);
     bool Rescan(QList<TFolderChange>& batch);
     void DropTree(const QString& relative);

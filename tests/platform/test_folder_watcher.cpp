@@ -368,6 +368,9 @@ TEST_F(FolderWatcher, AnOverflowFindsEveryChangeOnceAndGoesIdle) {
         m_dir.Write(QStringLiteral("watched/old%1/kept.txt").arg(i), "kept");
         m_dir.Write(QStringLiteral("watched/old%1/grown.txt").arg(i), "grown");
     }
+    // The start knows files by inode and the moment of its walk: a file changed within the
+    // same tick of the system's clock would count as changed.
+    std::this_thread::sleep_for(30ms);
     TFolderWatcher watcher;
     ASSERT_TRUE(watcher.Open(Root(), BackupOptions()));
     // More events before the reader runs than the system queues: a create and a close for
@@ -435,6 +438,7 @@ TEST_F(FolderWatcher, TheWalkAfterALossReportsOnlyWhatTheEventsDidNot) {
     m_dir.Write("watched/before.txt", "renamed");
     m_dir.Write("watched/sub/deep.txt", "deep");
     m_dir.Write("watched/moved/inside.txt", "inside");
+    std::this_thread::sleep_for(30ms);  // past the clock tick of these files' last change
     TFolderWatcher::TOptions options;
     options.filter = kNotifyFileName | kNotifyDirName | kNotifyLastWrite | kNotifyAttributes;
     options.whenWriterDone = true;

@@ -117,7 +117,7 @@ void ComparePart(const TSide& a, const TSide& b, qint64 segment, qint64 limit,
     const TAlignedBuffer bufferA = AlignedBuffer(block);
     const TAlignedBuffer bufferB = AlignedBuffer(block);
     qint64 at = part.start;
-    for (; at < part.end && part.error.isEmpty(); at += block) {
+    for (; at < part.end && part.error.isEmpty(); at = std::min(at + block, part.end)) {
         if (control != nullptr) {
             control->done += (at - part.start) - part.counted;
             part.counted = at - part.start;
@@ -144,9 +144,8 @@ void ComparePart(const TSide& a, const TSide& b, qint64 segment, qint64 limit,
         }
     }
     if (control != nullptr) {
-        const qint64 end = std::min(at, part.end);
-        control->done += (end - part.start) - part.counted;
-        part.counted = end - part.start;
+        control->done += (at - part.start) - part.counted;
+        part.counted = at - part.start;
     }
     part.index = comparer.Index();
     part.listed = comparer.Listed();
