@@ -26,12 +26,8 @@ TEST(CliConventions, OutputThatCannotBeWrittenIsAWriteError) {
     dir.Write("f", "abc");
     dir.Write("g", "abd");
     const QList<QList<QByteArray>> commands{
-        {"--help"},
-        {"--version"},
-        {"checksum", "--algo", "md5", "f"},
-        {"checksum", "f"},
-        {"compare", "f", "g"},
-        {"split", "--help"},
+        {"--help"},        {"--version"},         {"checksum", "--algo", "md5", "f"},
+        {"checksum", "f"}, {"compare", "f", "g"}, {"split", "--help"},
     };
     for (const QList<QByteArray>& args : commands) {
         SCOPED_TRACE(args.join(' ').toStdString());
@@ -54,7 +50,8 @@ TEST(CliConventions, UnknownCommandsAndOptionsPointAtTheHelp) {
     };
     const TCase cases[] = {
         {{"x"}, "quiva: unknown command 'x'\nTry 'quiva --help' for more information.\n"},
-        {{"--bogus"}, "quiva: unknown option '--bogus'\nTry 'quiva --help' for more information.\n"},
+        {{"--bogus"},
+         "quiva: unknown option '--bogus'\nTry 'quiva --help' for more information.\n"},
         {{"checksum", "-x", "f"},
          "quiva checksum: unknown option -x\nTry 'quiva checksum --help' for more information.\n"},
         {{"checksum", "-cx", "f"},
@@ -102,10 +99,10 @@ TEST(CliConventions, ErrorsNameTheCommandTheFileAndTheReason) {
 TEST(CliConventions, StandardInputShortOptionsAndSha256sumsText) {
     TestDir dir;
     dir.Write("abc", "abc");
-    const QByteArray abcSha256 =
-        "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad";
+    const QByteArray abcSha256 = "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad";
     // "-" is standard input, from a pipe and from a file; -a and -l are --algo and --lower.
-    TProgramRun run = RunQuivaShell(dir, {"checksum", "-a", "sha256", "-l", "-"}, "", "printf abc |");
+    TProgramRun run =
+        RunQuivaShell(dir, {"checksum", "-a", "sha256", "-l", "-"}, "", "printf abc |");
     EXPECT_EQ(run.exitCode, 0) << run.err.constData();
     EXPECT_EQ(run.out, abcSha256 + "  -\n");
     run = RunQuivaShell(dir, {"checksum", "-lasha256", "-"}, "< abc");
@@ -126,7 +123,8 @@ TEST(CliConventions, StandardInputShortOptionsAndSha256sumsText) {
     // "./-", and "--" lets a name start with a dash.
     dir.Write("-", "abc");
     dir.Write("-a", "abc");
-    run = RunQuivaShell(dir, {"checksum", "--algo", "crc32", "./-", "--", "-", "-a"}, "< /dev/null");
+    run =
+        RunQuivaShell(dir, {"checksum", "--algo", "crc32", "./-", "--", "-", "-a"}, "< /dev/null");
     EXPECT_EQ(run.out, "352441C2  ./-\n00000000  -\n352441C2  -a\n");
 }
 
