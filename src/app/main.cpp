@@ -124,7 +124,13 @@ int main(int argc, char** argv) {
         auto master = std::make_unique<TMaster>(DefaultProgramFolder(), ToolTable());
         QObject::connect(&guard, &TInstanceGuard::raiseRequested, master.get(),
                          &TMaster::RestoreAndRaise);
-        QObject::connect(&guard, &TInstanceGuard::quitRequested, &app, quit);
+        // A second start that asks this one to end is answered as Exit is: unsaved work in
+        // the shown tool is asked about first.
+        QObject::connect(&guard, &TInstanceGuard::quitRequested, master.get(),
+                         [window = master.get()] {
+                             window->RestoreAndRaise();
+                             window->DoQuit();
+                         });
         splash->CloseAfterShown(master.get());
         master->show();
 

@@ -313,7 +313,8 @@ std::unique_ptr<TSQLTables> OpenReader(const QString& path, const TCompanions& c
 
 // Runs "PRAGMA quick_check" and describes the first problem; empty when there is none
 // or when the check cannot tell (a busy store). `later` is set when a hot journal must
-// be replayed first, which a read-only connection cannot do.
+// be replayed first, or a write-ahead log left by a writer that was killed must be
+// recovered (SQLite's "locking protocol"), which a read-only connection cannot do.
 QString QuickCheckDamage(TSQLTables& db, bool& later) {
     later = false;
     QStringList problems;
@@ -331,7 +332,7 @@ QString QuickCheckDamage(TSQLTables& db, bool& later) {
     if (rc == SQLITE_BUSY || rc == SQLITE_LOCKED) {
         return {};
     }
-    if (rc == SQLITE_READONLY) {
+    if (rc == SQLITE_READONLY || rc == SQLITE_PROTOCOL) {
         later = true;
         return {};
     }
@@ -1150,16 +1151,41 @@ void TBackupStore::DeleteAllVersions(int profileNumber) {
     }
 }
 
-void TBackupStore::DeleteProfileVersions(int profileNumber) {
+bool TBackupStore::DeleteProfileVersions(int profileNumber) {
     QMutexLocker locker(&m_lock);
-    if (!m_db || m_readOnly) {
-        return;
+    if (!m_db) {
+        return true;
+    }
+    if (m_readOnly) {
+        return false;
     }
     try {
         m_db->Exec(QStringLiteral("DELETE FROM Data WHERE bPro = ?"), {qint64(profileNumber)});
     } catch (const ESQLite&) {
-        // The profile's row is gone already; its versions are found by nobody.
+        return false;
     }
+    return true;
+}
+
+QList<std::pair<int, qint64>> TBackupStore::VersionCountsByProfile() {
+    QList<std::pair<int, qint64>> counts;
+    QMutexLocker locker(&m_lock);
+    RequireOpenLocked();
+    try {
+        // Plain columns only: the layer reads a value by its column's declared type.
+        const auto numbers = m_db->Query(
+            QStringLiteral("SELECT DISTINCT bPro FROM Data ORDER BY bPro"), 64, 1 << 16);
+        for (; !numbers->AtEnd(); numbers->Next()) {
+            const int number = numbers->GetInt(0);
+            const auto ids =
+                m_db->Query(QStringLiteral("SELECT bID FROM Data WHERE bPro = ?"), 1 << 20,
+                            std::numeric_limits<int>::max(), {qint64(number)});
+            counts.append({number, ids->RowCount()});
+        }
+    } catch (const ESQLite& error) {
+        RaiseStoreError(error.Code());
+    }
+    return counts;
 }
 
 TStoreIds TBackupStore::LargestIds() {
@@ -1274,6 +1300,9 @@ qint64 TBackupStore::CheckVersions(const TBlobKeys& keys,
             } else {
                 try {
                     (void)DecodeVersion(*row.blob, keys, row.size);
+                    // Zlib's own checksum finds damage to a compressed version; the bytes
+                    // of one stored as it is have none.
+                    check.unverified = row.size > 0 && BlobMethod(*row.blob) == kMethodStored;
                 } catch (const EQuiva& error) {
                     if (error.Message() == QLatin1String("Invalid encryption password")) {
                         check.otherPassword = true;
@@ -1286,8 +1315,9 @@ qint64 TBackupStore::CheckVersions(const TBlobKeys& keys,
             }
             if (check.reason.isEmpty() && !check.otherPassword && !row.hasPath) {
                 check.reason = QStringLiteral("no file name: its Paths row is missing");
+                check.unverified = false;
             }
-            if (!check.reason.isEmpty() || check.otherPassword) {
+            if (!check.reason.isEmpty() || check.otherPassword || check.unverified) {
                 report(check);
             }
         }

@@ -96,7 +96,10 @@ struct TVersionCheck {
     // Made under another password: the length field does not match the keys, while
     // nothing else is known to be wrong (a damaged length field looks the same).
     bool otherPassword = false;
-    QString reason;  // why the version is bad; empty for otherPassword
+    // Stored as it is (method 0) without a checksum: it decodes, but damage to its bytes
+    // cannot be found. Not bad, and not good either.
+    bool unverified = false;
+    QString reason;  // why the version is bad; empty for otherPassword and unverified
 };
 
 // Thread safety: every statement on the connection runs under the backups lock, whichever
@@ -166,8 +169,9 @@ public:
     // Reads every version in order of bID, a bounded batch at a time, decodes it with
     // `keys` and calls `report` for each version that fails (outside the backups lock).
     // A version of an empty file (5 bytes, nothing to decode) counts as good when its
-    // length field matches the keys. Returns the number of versions read. Raises the
-    // store's messages when the rows cannot be read. Main thread.
+    // length field matches the keys. A version stored without compression decodes but
+    // holds no checksum: it is reported as unverified. Returns the number of versions read. Raises
+    // the store's messages when the rows cannot be read. Main thread.
     qint64 CheckVersions(const TBlobKeys& keys,
                          const std::function<void(const TVersionCheck&)>& report);
 
@@ -239,8 +243,16 @@ public:
     // store's messages. Main thread.
     void DeleteAllVersions(int profileNumber);
 
-    // Deletes every version of a deleted profile; errors are ignored. Main thread.
-    void DeleteProfileVersions(int profileNumber);
+    // Deletes every version of a profile that is being deleted, in one transaction, before
+    // its row in the application database goes: a delete cut short leaves the profile with
+    // all its versions or with none. True when they are gone (also when no store is open:
+    // versions out of reach are found later by the store check); false when the store is
+    // read-only or the statement failed. Main thread.
+    [[nodiscard]] bool DeleteProfileVersions(int profileNumber);
+
+    // The number of versions of each profile number present. Raises the store's messages.
+    // Main thread.
+    QList<std::pair<int, qint64>> VersionCountsByProfile();
 
     // The largest path id, version id and profile number present. Main thread.
     TStoreIds LargestIds();

@@ -8,15 +8,23 @@
 #include "base/errors.h"
 #include "base/host.h"
 #include "platform/file_access.h"
+#include "platform/file_system.h"
 #include "storage/app_stores.h"
 
+#include "platform/native_name.h"
+
 #include <QMutexLocker>
+
+#include <sys/stat.h>
 
 namespace {
 
 constexpr int kKeepCounts[] = {2, 10, 20};
 constexpr int kDiscardDays[] = {1, 7, 30, 90};
 constexpr int kFirstAgeRule = 3;
+// Room a version may take beyond its blob before the store is written: its pages go to the
+// write-ahead log and again into the file at the next checkpoint, plus index pages.
+constexpr quint64 kVersionSlack = 1 << 20;
 
 // Why a file could not be read, in words.
 QString ReadFailureText(int readResult) {
@@ -53,7 +61,8 @@ TMeow::TMeow(TProfile& profile, TWorkerMode mode, quint64 runSerial)
       // version holds at most kClassicLargestContent bytes whatever the limit.
       m_maxBytes(std::min(profile.SizeLimitBytes(), kClassicLargestContent)),
       m_sizeLimitBytes(profile.SizeLimitBytes()),
-      m_target(profile.Target()) {
+      m_target(profile.Target()),
+      m_dataFolder(profile.List().Host().DataFolder()) {
     m_discardList = profile.List().Store().BuildDiscardList(
         m_profileNumber, [&profile](const QString& name) { return profile.MayDiscard(name); });
     m_discarding = QSet<int>(m_discardList.cbegin(), m_discardList.cend());
@@ -127,6 +136,10 @@ void TMeow::FullScan() {
                     subfolders.append(path + '/');
                 }
             } else if (entry.kind == kEntryFile && m_profile.ShouldBackup(path)) {
+                if (entry.link) {
+                    LogSkippedLink(path);
+                    continue;
+                }
                 m_pendingFiles.append(path);
                 m_pendingNames.append(entry.name);
             }
@@ -159,6 +172,10 @@ void TMeow::TakeOneBatch() {
             continue;  // opened for writing again: taken when its writer closes it
         }
         m_profile.LogRefusal(fullName, selection);
+        if (selection == TProfile::kSelectYes && EntryIsLink(fullName)) {
+            LogSkippedLink(fullName);
+            continue;
+        }
         if (selection == TProfile::kSelectYes) {
             m_pendingFiles.append(fullName);
             m_pendingNames.append(change.name);
@@ -202,6 +219,19 @@ bool TMeow::StorePending(TEncodePool& pool) {
             return true;
         }
         const TEncodedFile encoded = pool.Take(k);
+        if (encoded.readResult == kReadLink) {
+            // Became a link since it was listed: never followed, and not tried again.
+            LogSkippedLink(m_pendingFiles[i]);
+            m_pendingFiles.removeAt(i);
+            m_pendingNames.removeAt(i);
+            continue;
+        }
+        // Asked before every version (a statvfs costs microseconds): a fast run would
+        // otherwise fill the volume between two polls of the low-space flag.
+        if (encoded.ok && !HasRoomFor(encoded.blob.bytes.size())) {
+            pool.Cancel();
+            return true;
+        }
         if (!encoded.ok) {
             const bool beyondClassic =
                 encoded.readResult == kReadTooLarge && m_maxBytes < m_sizeLimitBytes;
@@ -237,6 +267,25 @@ bool TMeow::StorePending(TEncodePool& pool) {
     }
     pool.Cancel();
     return false;
+}
+
+bool TMeow::HasRoomFor(qint64 blobBytes) const {
+    const std::optional<quint64> free = FreeBytes(m_dataFolder);
+    if (!free) {
+        return HasFreeSpace(m_dataFolder);
+    }
+    const quint64 need = kFreeSpaceThreshold + 2 * static_cast<quint64>(blobBytes) + kVersionSlack;
+    return *free >= need;
+}
+
+bool TMeow::EntryIsLink(const QString& path) {
+    struct stat st;
+    return lstat(EncodeNativeName(path).constData(), &st) == 0 && S_ISLNK(st.st_mode);
+}
+
+void TMeow::LogSkippedLink(const QString& path) {
+    m_profile.List().Log().AppendLogLine(QStringLiteral("Skipped:%1").arg(path),
+                                         QStringLiteral("a symbolic link, not followed"));
 }
 
 void TMeow::FailFile(int index, const QString& reason) {

@@ -4,6 +4,9 @@
 #include "platform/folders.h"
 #include "platform/native_name.h"
 
+#include <QCoreApplication>
+
+#include <algorithm>
 #include <cstdio>
 
 TCliHost::TCliHost()
@@ -84,10 +87,29 @@ bool TCliHost::LockProgramData() {
     const QString folder = DefaultProgramFolder();
     (void)MakePrivateFolder(folder);
     m_lock = std::make_unique<TInstanceLock>(TInstanceLock::PathIn(folder));
-    return m_lock->TryAcquire();
+    if (!m_lock->TryAcquire()) {
+        return false;
+    }
+    // The command as it was typed, up to its action ("quiva backup run"), for a second
+    // command refused meanwhile to name.
+    const QStringList arguments = QCoreApplication::arguments();
+    QByteArray holder = "quiva";
+    for (qsizetype i = 1; i < std::min<qsizetype>(arguments.size(), 3); ++i) {
+        if (arguments[i].startsWith('-')) {
+            break;
+        }
+        holder += ' ' + arguments[i].toLatin1();
+    }
+    m_lock->SetHolder(holder);
+    return true;
 }
 
-QString TCliHost::RunningText(const char* command) {
+QString TCliHost::RunningText(const char* command) const {
+    const QByteArray holder = m_lock ? m_lock->Holder() : QByteArray();
+    if (holder.startsWith("quiva")) {
+        return QStringLiteral("%1 is running; wait for it to end before using quiva %2")
+            .arg(QString::fromLatin1(holder), QLatin1String(command));
+    }
     return QStringLiteral("Quiva Tessaline is running; close it before using quiva %1")
         .arg(QLatin1String(command));
 }

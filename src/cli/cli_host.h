@@ -50,8 +50,9 @@ public:
     // desktop program (or another command) holds it.
     [[nodiscard]] bool LockProgramData();
 
-    // The refusal of a command that must write while the lock is held elsewhere.
-    static QString RunningText(const char* command);
+    // The refusal of a command that must write while the lock is held elsewhere: names the
+    // other command when a command holds it, else the desktop program.
+    QString RunningText(const char* command) const;
 
 private:
     TAppStores m_stores;

@@ -23,6 +23,7 @@ enum TEntryKind : int {
 struct TFolderEntry {
     QString name;
     TEntryKind kind = kEntryMissing;
+    bool link = false;  // the entry itself is a symbolic link (kind tells what it names)
 };
 
 // The kind of the entry at `path`. Any thread.
@@ -39,15 +40,17 @@ enum TReadResult : int {
     kReadTooLarge = 3,    // larger than the caller's limit
     kReadChanged = 4,     // the file changed while it was read
     kReadFailed = 5,      // any other error
+    kReadLink = 6,        // a symbolic link, refused without following it (see below)
 };
 
 // Reads a whole regular file into `content`. A special file is refused before it is
 // opened (reading a FIFO would block for ever); a file larger than `maxBytes` is refused;
 // a file whose size or modification time changes during the read is refused, so that a
 // half-written state is not taken. With `mode`, a read that succeeds also gives the
-// file's st_mode as it was when the content was read. Any thread.
+// file's st_mode as it was when the content was read. Without `followLink` a symbolic
+// link at the path is refused (kReadLink) and never followed. Any thread.
 TReadResult ReadRegularFile(const QString& path, qint64 maxBytes, QByteArray& content,
-                            quint32* mode = nullptr);
+                            quint32* mode = nullptr, bool followLink = true);
 
 // Sets a file's last-access and last-write times (Linux cannot set a creation time).
 // False when it cannot. Any thread.

@@ -538,4 +538,31 @@ TEST_F(Profiles, DeleteProfileRemovesItsRowAndVersions) {
     EXPECT_EQ(List().FindById(profile == nullptr ? 0 : 2), List().Profiles().value(0));
 }
 
+TEST_F(Profiles, ADeleteWhoseVersionsCannotGoKeepsTheProfileWithAllOfThem) {
+    TProfile* profile = ReadyProfile(Target());
+    profile->SetName("Stays");
+    List().SaveAll(false);
+    const QByteArray blob = EncodeVersion("data", false, TBlobKeys::FromHash(1));
+    int pathId = 0;
+    for (const char* name : {"/d/a.txt", "/d/b.txt"}) {
+        ASSERT_TRUE(
+            m_host->BackupStore()->StoreVersion(List(), profile->Number(), 4, blob, name, pathId));
+    }
+    // The store refuses every deletion, as a full disk or a kill in the middle would end it.
+    {
+        TSQLTables raw(m_host->BackupStore()->Path(), 1000, 1, false);
+        raw.Exec(
+            "CREATE TRIGGER NoDelete BEFORE DELETE ON Data BEGIN SELECT RAISE(ABORT, "
+            "'refused'); END");
+    }
+    EXPECT_EQ(List().DeleteProfile(profile), 1);
+    EXPECT_TRUE(m_host->LoadProfileBlob("Stays"));
+    Reload();
+    ASSERT_EQ(List().Count(), 1);
+    QList<TVersionRow> rows;
+    EXPECT_TRUE(m_host->BackupStore()->SearchVersions(List().Profiles()[0]->Number(), 0, "%",
+                                                      1000000, rows));
+    EXPECT_EQ(rows.size(), 2);
+}
+
 }  // namespace

@@ -5,6 +5,9 @@
 #include "support/test_dir.h"
 #include "tools/common/file_tool_test_support.h"
 
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QProcessEnvironment>
 
@@ -150,6 +153,92 @@ TEST(FileToolsCli, RefusalsAndUsageErrors) {
     EXPECT_FALSE(QFileInfo::exists(dir.Sub("src.001")));
 }
 
+TEST(FileToolsCli, ALinkPlantedAtADestinationIsReplacedNeverWrittenThrough) {
+    using file_tool_test::MakeSymLink;
+    struct Case {
+        const char* what;
+        QString link;  // where the link is planted, relative to the test folder
+        QStringList args;
+        QByteArray written;  // what the link's name holds afterwards
+    };
+    const QByteArray source(300, 's');
+    const QList<Case> cases = {
+        {"split piece",
+         "out/piece.bin.001",
+         {"split", "piece.bin", "out", "--size", "100", "--overwrite"},
+         source.left(100)},
+        {"split list",
+         "out/piece.bin.sha256",
+         {"split", "piece.bin", "out", "--size", "100", "--overwrite", "--manifest"},
+         {}},
+        {"splice", "joined.bin", {"splice", "joined.bin", "p1", "p2", "--overwrite"}, "onetwo"},
+        {"fill",
+         "filled.bin",
+         {"fill", "filled.bin", "--size", "4", "--sequence", "CAFEBABE", "--overwrite"},
+         QByteArray::fromHex("CAFEBABE")},
+        {"equalize A", "a.bin", {"equalize", "a.bin", "b.bin", "--route", "postfix"}, {}},
+        {"equalize B", "b.bin", {"equalize", "a.bin", "b.bin", "--route", "truncate"}, {}},
+    };
+    for (const bool dangling : {false, true}) {
+        for (const Case& c : cases) {
+            SCOPED_TRACE(std::string(c.what) + (dangling ? " (dangling)" : ""));
+            TestDir dir;
+            dir.Write("piece.bin", source);
+            dir.MakeDir("out");
+            dir.Write("p1", "one");
+            dir.Write("p2", "two");
+            dir.Write("a.bin", "aaaa");
+            dir.Write("b.bin", "bbbbbbbb");
+            dir.Write("other/target.conf", "secret");
+            QFile::remove(dir.Sub(c.link));
+            const QString pointed = dir.Sub(dangling ? "other/new.conf" : "other/target.conf");
+            ASSERT_TRUE(MakeSymLink(pointed, dir.Sub(c.link)));
+            const TRun run = RunQuiva(dir, c.args);
+            // Equalize reads a link as the file it names and so may refuse on sizes; every
+            // other command writes the link's name.
+            if (!(dangling && QString(c.what).startsWith("equalize"))) {
+                EXPECT_EQ(run.exitCode, 0) << run.err.toStdString();
+            }
+            EXPECT_EQ(dir.Read("other/target.conf"), "secret");
+            EXPECT_FALSE(QFileInfo::exists(dir.Sub("other/new.conf")));
+            EXPECT_EQ(QDir(dir.Sub("other")).entryList(QDir::Files | QDir::Hidden),
+                      QStringList({"target.conf"}));
+            if (run.exitCode == 0 && !c.written.isEmpty()) {
+                EXPECT_FALSE(QFileInfo(dir.Sub(c.link)).isSymLink());
+                EXPECT_EQ(dir.Read(c.link), c.written);
+            }
+        }
+    }
+}
+
+// A volume of 1 MiB where this process may mount one: writing more says why it failed.
+TEST(FileToolsCli, AFullDiskIsNamedAsTheReason) {
+    TestDir dir;
+    const QString volume = dir.MakeDir("volume");
+    if (QProcess::execute("mount", {"-t", "tmpfs", "-o", "size=1m", "tmpfs", volume}) != 0) {
+        GTEST_SKIP() << "no tmpfs can be mounted here";
+    }
+    struct TUnmount {
+        QString path;
+        ~TUnmount() { QProcess::execute("umount", {path}); }
+    } unmount{volume};
+    dir.Write("big.bin", QByteArray(3 << 20, 'b'));
+    struct Case {
+        QStringList args;
+        const char* start;
+    };
+    const Case cases[] = {
+        {{"split", "big.bin", "volume", "--size", "2M"}, "Could not write "},
+        {{"fill", "volume/filled", "--size", "2M", "--sequence", "AB"}, "Unable to write to "},
+    };
+    for (const Case& c : cases) {
+        const TRun run = RunQuiva(dir, c.args);
+        EXPECT_EQ(run.exitCode, 1) << c.args.join(' ').toStdString();
+        EXPECT_TRUE(run.err.startsWith(c.start)) << run.err.toStdString();
+        EXPECT_TRUE(run.err.contains("No space left on device")) << run.err.toStdString();
+    }
+}
+
 TEST(FileToolsCli, HelpPerCommand) {
     TestDir dir;
     for (const char* command : {"split", "splice", "fill", "equalize"}) {
@@ -277,7 +366,7 @@ TEST(FileToolsCli, ReadOnlyDestinationsAreRefused) {
          "dest"},
         {{"splice", "dest", "a", "b", "--overwrite"}, "Cannot write dest", "dest"},
         {{"split", "src", ".", "--size", "30", "--overwrite"},
-         "Could not write ./src.002",
+         "Could not write ./src.002: Permission denied",
          "src.002"},
         {{"equalize", "a", "b", "--route", "postfix"}, "Could not replace b", "b"},
     };

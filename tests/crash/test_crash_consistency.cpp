@@ -28,6 +28,7 @@
 
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <functional>
 
 #include <sys/stat.h>
@@ -62,9 +63,13 @@ TTally g_tally;
 QByteArray Bytes(int size, quint32 seed, bool compressible) {
     QByteArray bytes(size, Qt::Uninitialized);
     QRandomGenerator generator(seed);
-    for (int i = 0; i < size; ++i) {
-        bytes[i] = compressible ? static_cast<char>('a' + generator.bounded(4))
-                                : static_cast<char>(generator.bounded(256));
+    QList<quint32> words((size + 3) / 4);
+    generator.fillRange(words.data(), words.size());
+    std::memcpy(bytes.data(), words.constData(), static_cast<size_t>(size));
+    if (compressible) {
+        for (char& byte : bytes) {
+            byte = static_cast<char>('a' + (byte & 3));
+        }
     }
     return bytes;
 }
@@ -133,7 +138,8 @@ protected:
     QString StorePath() { return m_dir.Sub("data/quiva-tessaline/Data/backups.db"); }
 
     // Every version in the store: file name, profile number and decoded bytes. The store is
-    // first checked by `quiva backup check`, as it stands after the kill.
+    // first opened by a command that may write (as the next start opens it, recovering
+    // what the killed writer left), then checked by `quiva backup check`.
     struct TStored {
         int id;
         int profile;
@@ -141,6 +147,8 @@ protected:
         QByteArray content;
     };
     QList<TStored> CheckedVersions() {
+        const TResult start = Quiva({"backup", "profile", "list"});
+        EXPECT_EQ(start.code, 0) << start.err.constData();
         const TResult check = Quiva({"backup", "check"});
         EXPECT_EQ(check.code, 0) << check.out.constData() << check.err.constData();
         EXPECT_TRUE(check.out.contains(" 0 bad,")) << check.out.constData();
@@ -169,9 +177,9 @@ protected:
 TEST_F(CrashTest, BackupRunKeepsEveryCommittedVersionWhole) {
     const QString tree = m_dir.MakeDir("tree");
     QMap<QString, QByteArray> files;
-    for (int i = 0; i < 300; ++i) {
+    for (int i = 0; i < 200; ++i) {
         const QString name = QStringLiteral("f%1.txt").arg(i, 3, 10, QLatin1Char('0'));
-        files[name] = Bytes(12000 + i, static_cast<quint32>(i), i % 2 == 0);
+        files[name] = Bytes(8000 + i, static_cast<quint32>(i), i % 2 == 0);
         m_dir.Write("tree/" + name, files[name]);
     }
     ASSERT_EQ(Quiva({"backup", "profile", "add", "Docs", "--target", tree + "/", "--ext", ".txt",
@@ -198,24 +206,25 @@ TEST_F(CrashTest, BackupRunKeepsEveryCommittedVersionWhole) {
 TEST_F(CrashTest, PruneKeepsTheNewestVersionsAndAllWhole) {
     const QString tree = m_dir.MakeDir("tree");
     QMap<QString, QByteArray> files;
-    for (int i = 0; i < 200; ++i) {
+    for (int i = 0; i < 100; ++i) {
         const QString name = QStringLiteral("p%1.txt").arg(i, 3, 10, QLatin1Char('0'));
         files[name] = Bytes(600, static_cast<quint32>(1000 + i), true);
         m_dir.Write("tree/" + name, files[name]);
     }
     // Rule 0 keeps the two newest versions of each file.
-    ASSERT_EQ(Quiva({"backup", "profile", "add", "Pruned", "--target", tree + "/", "--ext",
-                     ".txt", "--rule", "0"})
+    ASSERT_EQ(Quiva({"backup", "profile", "add", "Pruned", "--target", tree + "/", "--ext", ".txt",
+                     "--rule", "0"})
                   .code,
               0);
     ASSERT_EQ(Quiva({"backup", "run", "Pruned"}).code, 0);
     // Older copies of every version, as a store of a run with another rule would hold.
     auto addOldCopies = [&] {
         TSQLTables raw(StorePath(), 1000, 1, false);
-        raw.Exec("INSERT INTO Data (bID,bPath,bPro,bSize,bDate,bData) SELECT NULL, bPath, bPro, "
-                 "bSize, bDate - c.n, bData FROM Data, (WITH RECURSIVE k(n) AS (SELECT 1 UNION "
-                 "ALL SELECT n + 1 FROM k WHERE n < 30) SELECT n FROM k) AS c WHERE bID IN "
-                 "(SELECT MAX(bID) FROM Data GROUP BY bPath)");
+        raw.Exec(
+            "INSERT INTO Data (bID,bPath,bPro,bSize,bDate,bData) SELECT NULL, bPath, bPro, "
+            "bSize, bDate - c.n, bData FROM Data, (WITH RECURSIVE k(n) AS (SELECT 1 UNION "
+            "ALL SELECT n + 1 FROM k WHERE n < 20) SELECT n FROM k) AS c WHERE bID IN "
+            "(SELECT MAX(bID) FROM Data GROUP BY bPath)");
     };
     auto newestIds = [&](const QList<TStored>& versions) {
         QMap<QString, QList<int>> byName;
@@ -248,7 +257,8 @@ TEST_F(CrashTest, PruneKeepsTheNewestVersionsAndAllWhole) {
 TEST_F(CrashTest, ProfileDeleteTakesAllOrNothing) {
     const QString tree = m_dir.MakeDir("tree");
     for (int i = 0; i < 100; ++i) {
-        m_dir.Write(QStringLiteral("tree/d%1.txt").arg(i), Bytes(300, static_cast<quint32>(i), true));
+        m_dir.Write(QStringLiteral("tree/d%1.txt").arg(i),
+                    Bytes(300, static_cast<quint32>(i), true));
     }
     ASSERT_EQ(Quiva({"backup", "profile", "add", "Kept", "--target", tree + "/", "--ext", ".txt",
                      "--rule", "7"})
@@ -280,11 +290,12 @@ TEST_F(CrashTest, ProfileDeleteTakesAllOrNothing) {
         raw.Exec(QStringLiteral(
                      "INSERT INTO Data (bID,bPath,bPro,bSize,bDate,bData) SELECT NULL, bPath, %1, "
                      "bSize, bDate, bData FROM Data, (WITH RECURSIVE k(n) AS (SELECT 1 UNION ALL "
-                     "SELECT n + 1 FROM k WHERE n < 150) SELECT n FROM k) AS c WHERE bPro = 1")
+                     "SELECT n + 1 FROM k WHERE n < 100) SELECT n FROM k) AS c WHERE bPro = 1")
                      .arg(number));
-        count = raw.Query(QStringLiteral("SELECT COUNT(*) FROM Data WHERE bPro = %1").arg(number),
-                          64, 1)
-                    ->GetInt64(0);
+        // Plain columns only: the layer reads a value by its column's declared type.
+        count = raw.Query(QStringLiteral("SELECT bID FROM Data WHERE bPro = %1").arg(number),
+                          1 << 20, 1 << 24)
+                    ->RowCount();
     };
     m_dir.MakeDir("tree/sub");
     int number = 0;
@@ -314,7 +325,7 @@ protected:
     // Kills the command at random moments; after each kill `check` must hold, and `reset`
     // puts the old files back.
     void KillTrials(const QStringList& args, const std::function<void()>& reset,
-                const std::function<void()>& check) {
+                    const std::function<void()>& check) {
         reset();
         const qint64 span = Measure(args);
         for (int trial = 0; trial < Trials(); ++trial) {
@@ -327,19 +338,19 @@ protected:
     // The file's bytes are exactly `a` or exactly `b`.
     void ExpectOneOf(const QString& path, const QByteArray& a, const QByteArray& b) {
         const QByteArray now = m_dir.Read(path);
-        EXPECT_TRUE(now == a || now == b) << qPrintable(path) << " holds " << now.size()
-                                          << " bytes, neither old nor new";
+        EXPECT_TRUE(now == a || now == b)
+            << qPrintable(path) << " holds " << now.size() << " bytes, neither old nor new";
     }
 };
 
 TEST_F(FileCrashTest, SplitPiecesAreWhollyOldOrWhollyNew) {
-    const QByteArray source = Bytes(24 << 20, 7, false);
-    const QByteArray old = Bytes(24 << 20, 8, false);
-    constexpr int kPiece = 3 << 20;
+    const QByteArray source = Bytes(8 << 20, 7, false);
+    const QByteArray old = Bytes(8 << 20, 8, false);
+    constexpr int kPiece = 1 << 20;
     m_dir.Write("src/big.bin", source);
     m_dir.MakeDir("out");
     KillTrials(
-        {"split", m_dir.Sub("src/big.bin"), m_dir.Sub("out"), "--size", "3M", "--overwrite"},
+        {"split", m_dir.Sub("src/big.bin"), m_dir.Sub("out"), "--size", "1M", "--overwrite"},
         [&] {
             for (int i = 0; i < 8; ++i) {
                 m_dir.Write(QStringLiteral("out/big.bin.%1").arg(i + 1, 3, 10, QLatin1Char('0')),
@@ -355,38 +366,37 @@ TEST_F(FileCrashTest, SplitPiecesAreWhollyOldOrWhollyNew) {
 }
 
 TEST_F(FileCrashTest, SpliceFillAndEqualizeReplaceWholly) {
-    const QByteArray a = Bytes(8 << 20, 11, false);
-    const QByteArray b = Bytes(8 << 20, 12, false);
-    const QByteArray old = Bytes(3 << 20, 13, false);
+    const QByteArray a = Bytes(4 << 20, 11, false);
+    const QByteArray b = Bytes(4 << 20, 12, false);
+    const QByteArray old = Bytes(1 << 20, 13, false);
     m_dir.Write("parts/a.001", a);
     m_dir.Write("parts/a.002", b);
-    KillTrials({"splice", m_dir.Sub("joined.bin"), m_dir.Sub("parts/a.001"), m_dir.Sub("parts/a.002"),
-            "--overwrite"},
-           [&] { m_dir.Write("joined.bin", old); },
-           [&] { ExpectOneOf("joined.bin", old, a + b); });
+    KillTrials(
+        {"splice", m_dir.Sub("joined.bin"), m_dir.Sub("parts/a.001"), m_dir.Sub("parts/a.002"),
+         "--overwrite"},
+        [&] { m_dir.Write("joined.bin", old); }, [&] { ExpectOneOf("joined.bin", old, a + b); });
 
-    KillTrials({"fill", m_dir.Sub("filled.bin"), "--size", "24M", "--sequence", "CAFEBABE",
-            "--overwrite"},
-           [&] { m_dir.Write("filled.bin", old); },
-           [&] {
-               ExpectOneOf("filled.bin", old, QByteArray("\xCA\xFE\xBA\xBE").repeated(6 << 20));
-           });
+    KillTrials(
+        {"fill", m_dir.Sub("filled.bin"), "--size", "8M", "--sequence", "CAFEBABE", "--overwrite"},
+        [&] { m_dir.Write("filled.bin", old); },
+        [&] { ExpectOneOf("filled.bin", old, QByteArray("\xCA\xFE\xBA\xBE").repeated(2 << 20)); });
 
-    const QByteArray small = Bytes(2 << 20, 14, false);
-    KillTrials({"equalize", m_dir.Sub("small.bin"), m_dir.Sub("big.bin"), "--route", "postfix"},
-           [&] {
-               m_dir.Write("small.bin", small);
-               m_dir.Write("big.bin", a + b);
-           },
-           [&] {
-               ExpectOneOf("small.bin", small, small + QByteArray((16 << 20) - small.size(), 0));
-               EXPECT_EQ(m_dir.Read("big.bin"), a + b);
-           });
+    const QByteArray small = Bytes(1 << 20, 14, false);
+    KillTrials(
+        {"equalize", m_dir.Sub("small.bin"), m_dir.Sub("big.bin"), "--route", "postfix"},
+        [&] {
+            m_dir.Write("small.bin", small);
+            m_dir.Write("big.bin", a + b);
+        },
+        [&] {
+            ExpectOneOf("small.bin", small, small + QByteArray((8 << 20) - small.size(), 0));
+            EXPECT_EQ(m_dir.Read("big.bin"), a + b);
+        });
 }
 
 TEST_F(FileCrashTest, RenamedFilesExistUnderOneOfTheirNames) {
     m_dir.MakeDir("names");
-    constexpr int kFiles = 1500;
+    constexpr int kFiles = 400;
     auto name = [](int i, const char* ext) {
         return QStringLiteral("names/n%1.%2").arg(i, 4, 10, QLatin1Char('0')).arg(ext);
     };
@@ -415,7 +425,7 @@ TEST_F(FileCrashTest, RenamedFilesExistUnderOneOfTheirNames) {
 
 TEST_F(FileCrashTest, TouchedFilesKeepTheirBytesAndGetOldOrNewTimes) {
     m_dir.MakeDir("times");
-    constexpr int kFiles = 1500;
+    constexpr int kFiles = 400;
     const QDateTime oldTime = QDateTime::fromString("2020-05-06 07:08:09", "yyyy-MM-dd HH:mm:ss");
     const QDateTime newTime = QDateTime::fromString("2001-02-03 04:05:06", "yyyy-MM-dd HH:mm:ss");
     auto name = [](int i) { return QStringLiteral("times/t%1.log").arg(i); };
@@ -442,10 +452,10 @@ TEST_F(FileCrashTest, TouchedFilesKeepTheirBytesAndGetOldOrNewTimes) {
 class TTallyPrinter : public ::testing::Environment {
 public:
     void TearDown() override {
-        std::printf("crash test: %d trials (seed %d), %d killed before the end, %d invariant "
-                    "checks held\n",
-                    g_tally.trials, EnvNumber("QUIVA_CRASH_SEED", 1), g_tally.killed,
-                    g_tally.checks);
+        std::printf(
+            "crash test: %d trials (seed %d), %d killed before the end, %d invariant "
+            "checks held\n",
+            g_tally.trials, EnvNumber("QUIVA_CRASH_SEED", 1), g_tally.killed, g_tally.checks);
     }
 };
 const auto* const g_printer = ::testing::AddGlobalTestEnvironment(new TTallyPrinter);

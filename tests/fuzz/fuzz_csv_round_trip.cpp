@@ -74,7 +74,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     QList<TRow> written;
     QByteArray text = "Object,Date,Operation\r\n";
     for (const QByteArray& name : input.split('\0')) {
-        text += TrackCsvField(name) + ',' + TrackCsvField(date) + ',' + TrackCsvField(word) + "\r\n";
+        text +=
+            TrackCsvField(name) + ',' + TrackCsvField(date) + ',' + TrackCsvField(word) + "\r\n";
         written << TRow{name, date, word};
     }
     QList<TRow> rows;

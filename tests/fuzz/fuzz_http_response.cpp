@@ -30,9 +30,12 @@ TFixture& Fixture() {
 
 }  // namespace
 
-extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
+extern "C" int LLVMFuzzerInitialize(int* /*argc*/, char*** argv) {
     TFixture& f = Fixture();
-    f.app = std::make_unique<QCoreApplication>(*argc, *argv);
+    // The application keeps a reference to its argument count: one that outlives main.
+    static int count = 1;
+    static char* arguments[] = {(*argv)[0], nullptr};
+    f.app = std::make_unique<QCoreApplication>(count, arguments);
     f.server = std::make_unique<QTcpServer>();
     FUZZ_CHECK(f.server->listen(QHostAddress::LocalHost));
     QObject::connect(f.server.get(), &QTcpServer::newConnection, [&f] {

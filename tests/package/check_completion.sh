@@ -51,7 +51,7 @@ expect "splice split" quiva sp
 expect "--help --version backup checksum compare equalize fill pwd rename splice split touch track" quiva ""
 expect "--size" quiva split --si
 expect "--overwrite" quiva splice --ov
-expect "--algo --check --help --tag" quiva checksum --
+expect "--algo --check --help --lower --tag" quiva checksum --
 expect "sha1 sha256" quiva checksum --algo sha
 expect "md5,sha1 md5,sha256" quiva checksum --algo md5,sh
 expect "postfix prefix" quiva equalize a b --route p
@@ -66,7 +66,7 @@ expect "" quiva pwd --mnemonic s
 expect "" quiva split file1 dirA --size 1
 # Only real options: not the "systemctl --user enable --now" of backup's sample unit, not
 # split's --manifest that splice's help mentions.
-expect "--all --assign-date --ext --from --help --mask --no-recurse --password --recurse --rule --size-limit --target --to" quiva backup --
+expect "--all --assign-date --ext --from --help --limit --mask --no-recurse --password --recurse --rule --size-limit --target --to" quiva backup --
 expect "--help --overwrite --progress" quiva splice --
 # Every option offered for a command is one the command takes (backup's belong to its
 # subcommands, listed above). The program folder they may make is the test's own.

@@ -92,15 +92,19 @@ constexpr const char* kBackupUsage =
     "      until it is changed under Options > User Preferences of the desktop program\n"
     "  log [--all]\n"
     "      the lines of the newest backup log (of every log with --all)\n"
-    "  check\n"
+    "  check [--remove-orphans]\n"
     "      opens the store read-only (it writes nothing), runs SQLite's integrity check\n"
     "      and decodes every version with the preferences password; prints\n"
     "      ID<TAB>reason for each bad version, then a summary line. A version made\n"
     "      under another password is listed as ID<TAB>made with another password and\n"
     "      counted apart: without that password its content cannot be checked (and a\n"
     "      damaged length field looks the same), so it does not fail the check; restore\n"
-    "      takes it with --password. Exit 1 when the integrity check fails or a version\n"
-    "      is bad\n"
+    "      takes it with --password. A version stored uncompressed has no checksum:\n"
+    "      damage to it cannot be found, and the summary counts it as stored without a\n"
+    "      checksum, not as good. Versions of profiles that no longer exist (left by a\n"
+    "      profile delete that was cut short) are counted too; --remove-orphans deletes\n"
+    "      them (the only time check writes). Exit 1 when the integrity check fails, a\n"
+    "      version is bad or the preferences password cannot be read\n"
     "\n"
     "On a store that can only be read (read-only media, no write permission) search,\n"
     "restore, log and check work; run, monitor, prune and profile delete are refused.\n"
@@ -593,11 +597,29 @@ int ShowLog(THost& host, const QStringList& args) {
     return kExitOk;
 }
 
+// The profile numbers that have versions in the store but no profile, with their counts.
+QList<std::pair<int, qint64>> OrphanCounts(TBackupStore& store, const QList<int>& profiles) {
+    QList<std::pair<int, qint64>> orphans;
+    for (const auto& [number, count] : store.VersionCountsByProfile()) {
+        if (!profiles.contains(number)) {
+            orphans.append({number, count});
+        }
+    }
+    return orphans;
+}
+
 // Checks the store as it is, opened read-only: SQLite's integrity check, then every
 // version decoded with the preferences password, a batch of rows at a time.
 int CheckStore(TCliHost& host, const QStringList& args) {
     if (!args.isEmpty()) {
         return UsageError(kName, QStringLiteral("check takes no arguments"), kBackupUsage);
+    }
+    // Without the application database the password is unknown: every version would look
+    // made under another password, and the check would pass over nothing.
+    if (!host.IsFlagSet(kFlagUiDatabase)) {
+        return Fail(QStringLiteral("%1 cannot be read, so the preferences password is unknown "
+                                   "and no version can be checked")
+                        .arg(PrintableName(host.Stores().DatabasePath())));
     }
     TBackupStore& store = *host.Backups().Store();
     QStringList integrity;
@@ -611,7 +633,9 @@ int CheckStore(TCliHost& host, const QStringList& args) {
     }
     qint64 bad = 0;
     qint64 otherPassword = 0;
+    qint64 unverified = 0;
     qint64 checked = 0;
+    QList<std::pair<int, qint64>> orphans;
     try {
         checked = store.CheckVersions(
             TBlobKeys::FromHash(host.Stores().PasswordHash()), [&](const TVersionCheck& version) {
@@ -619,26 +643,71 @@ int CheckStore(TCliHost& host, const QStringList& args) {
                     ++otherPassword;
                     PrintLine(
                         QStringLiteral("%1\tmade with another password").arg(version.versionId));
+                } else if (version.unverified) {
+                    ++unverified;
                 } else {
                     ++bad;
                     PrintLine(QStringLiteral("%1\t%2").arg(version.versionId).arg(version.reason));
                 }
             });
+        if (const std::optional<QList<int>> profiles = TProfiles::StoredNumbers(host.Stores())) {
+            orphans = OrphanCounts(store, *profiles);
+        }
     } catch (const EQuiva& error) {
         return Fail(QStringLiteral("the versions could not be read: %1").arg(error.Message()));
     }
     PrintLine(QStringLiteral("Checked %1 versions: %2 good, %3 bad, %4 made with another "
-                             "password; integrity check %5")
+                             "password, %5 stored without a checksum (damage to them cannot be "
+                             "found); integrity check %6")
                   .arg(checked)
-                  .arg(checked - bad - otherPassword)
+                  .arg(checked - bad - otherPassword - unverified)
                   .arg(bad)
                   .arg(otherPassword)
+                  .arg(unverified)
                   .arg(integrity.isEmpty() ? QStringLiteral("ok") : QStringLiteral("failed")));
+    if (!orphans.isEmpty()) {
+        qint64 total = 0;
+        QStringList numbers;
+        for (const auto& [number, count] : orphans) {
+            total += count;
+            numbers << QString::number(number);
+        }
+        PrintLine(QStringLiteral("%1 versions of profiles that no longer exist (profile number "
+                                 "%2); quiva backup check --remove-orphans deletes them")
+                      .arg(total)
+                      .arg(numbers.join(QStringLiteral(", "))));
+    }
     return integrity.isEmpty() && bad == 0 ? kExitOk : kExitFailed;
+}
+
+// Deletes the versions of profile numbers that no profile has. Needs the lock and a
+// writable store; refused when the stored list of profiles cannot be read.
+int RemoveOrphans(TProfiles& list) {
+    if (list.StateUnreadable()) {
+        return Fail(
+            QStringLiteral("The stored list of backup profiles could not be read, so no "
+                           "version is taken for one of a deleted profile"));
+    }
+    QList<int> numbers;
+    for (const TProfile* profile : list.Profiles()) {
+        numbers << profile->Number();
+    }
+    qint64 removed = 0;
+    for (const auto& [number, count] : OrphanCounts(list.Store(), numbers)) {
+        list.Store().DeleteAllVersions(number);
+        removed += count;
+    }
+    PrintLine(QStringLiteral("Removed %1 versions of profiles that no longer exist").arg(removed));
+    return kExitOk;
 }
 
 int RunCommand(TCliHost& host, const QString& command, const QStringList& rest) {
     host.OpenProgramStores({});
+    // Profiles and counters live in the application database: a change that cannot be
+    // stored there would be reported done and then lost.
+    if (!host.Stores().UnusableReason().isEmpty()) {
+        return Fail(host.Stores().UnusableReason());
+    }
     if (!host.IsFlagSet(kFlagBackupsDatabase)) {
         return Fail(QStringLiteral("Can't open backups.db"));
     }
@@ -650,6 +719,10 @@ int RunCommand(TCliHost& host, const QString& command, const QStringList& rest) 
         if (command == QLatin1String("prune")) {
             return Fail(
                 QStringLiteral("%1 can only be read, so no version can be discarded").arg(store));
+        }
+        if (command == QLatin1String("check")) {
+            return Fail(
+                QStringLiteral("%1 can only be read, so no version can be deleted").arg(store));
         }
         if (command == QLatin1String("profile") && rest.value(0) == QLatin1String("delete")) {
             return Fail(QStringLiteral("%1 can only be read: a profile is deleted with its "
@@ -681,6 +754,13 @@ int RunCommand(TCliHost& host, const QString& command, const QStringList& rest) 
     if (command == QLatin1String("search")) {
         return Search(*host.Backups().Store(), list, rest);
     }
+    if (command == QLatin1String("check")) {
+        try {
+            return RemoveOrphans(list);
+        } catch (const EQuiva& error) {
+            return Fail(error.Message());
+        }
+    }
     return Restore(host, *host.Backups().Store(), list, rest);
 }
 
@@ -703,6 +783,14 @@ int RunBackup(TCliHost& host, const QStringList& args) {
         host.OpenProgramStores({.backups = false, .writable = false});
         return ShowLog(host, args.mid(1));
     }
+    if (command == QLatin1String("check") && args.mid(1) == QStringList{"--remove-orphans"}) {
+        if (!host.LockProgramData()) {
+            return Fail(host.RunningText("backup"));
+        }
+        const int result = RunCommand(host, command, {});
+        host.CloseStores();
+        return result;
+    }
     if (command == QLatin1String("check")) {
         // Reads only, the store included: no lock, and nothing is written anywhere.
         host.OpenProgramStores({.backups = true, .writable = false, .backupsReadOnly = true});
@@ -714,7 +802,7 @@ int RunBackup(TCliHost& host, const QStringList& args) {
     // The desktop program holds this lock while it runs; the profiles, counters and the
     // store are its own then. It is held here until the stores are closed again.
     if (!host.LockProgramData()) {
-        return Fail(TCliHost::RunningText("backup"));
+        return Fail(host.RunningText("backup"));
     }
     const int result = RunCommand(host, command, args.mid(1));
     host.CloseStores();

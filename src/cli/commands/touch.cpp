@@ -102,7 +102,7 @@ int RunTouch(TCliHost& host, const QStringList& args) {
     host.OpenProgramStores({.backups = false, .writable = false});
     if (!host.IsFlagSet(kFlagUiDatabase)) {
         if (!host.LockProgramData()) {
-            host.ShowStatus(TCliHost::RunningText("touch"), true, kStatusError);
+            host.ShowStatus(host.RunningText("touch"), true, kStatusError);
             return kExitFailed;
         }
         host.OpenProgramStores({.backups = false, .writable = true});

@@ -38,6 +38,8 @@ struct TPart {
     QList<TDifference> listed;
     qint64 differing = 0;
     QString error;
+    bool stopped = false;
+    qint64 counted = 0;  // bytes of this part already added to the control's count
 };
 
 // A buffer aligned to the page, so that reads and vector loads start on a boundary.
@@ -107,13 +109,23 @@ private:
 };
 
 void ComparePart(const TSide& a, const TSide& b, qint64 segment, qint64 limit,
-                 const std::function<void(const TDifference&)>& onDifference, TPart& part) {
+                 const std::function<void(const TDifference&)>& onDifference, TPart& part,
+                 TCompareControl* control) {
     TSegmentComparer comparer(part.end, segment, limit, part.start);
     comparer.onDifference = onDifference;
     const qint64 block = std::min(kReadBlock, std::max<qint64>(part.end - part.start, 1));
     const TAlignedBuffer bufferA = AlignedBuffer(block);
     const TAlignedBuffer bufferB = AlignedBuffer(block);
-    for (qint64 at = part.start; at < part.end && part.error.isEmpty(); at += block) {
+    qint64 at = part.start;
+    for (; at < part.end && part.error.isEmpty(); at = std::min(at + block, part.end)) {
+        if (control != nullptr) {
+            control->done += (at - part.start) - part.counted;
+            part.counted = at - part.start;
+            if (control->stop) {
+                part.stopped = true;
+                break;
+            }
+        }
         const qint64 n = std::min(block, part.end - at);
         int error = 0;
         for (const auto& [side, buffer] :
@@ -130,6 +142,10 @@ void ComparePart(const TSide& a, const TSide& b, qint64 segment, qint64 limit,
         if (part.error.isEmpty()) {
             comparer.Feed(bufferA.get(), bufferB.get(), n);
         }
+    }
+    if (control != nullptr) {
+        control->done += (at - part.start) - part.counted;
+        part.counted = at - part.start;
     }
     part.index = comparer.Index();
     part.listed = comparer.Listed();
@@ -174,7 +190,8 @@ TFileStreamComparer::~TFileStreamComparer() {
 }
 
 void TFileStreamComparer::Run(qint64 listLimit,
-                              const std::function<void(const TDifference&)>& onDifference) {
+                              const std::function<void(const TDifference&)>& onDifference,
+                              TCompareControl* control) {
     const qint64 length = Length();
     const qint64 segment = Segment();
     const TSide a{m_fdA, PrintableName(m_pathA)};
@@ -194,13 +211,15 @@ void TFileStreamComparer::Run(qint64 listLimit,
         std::thread helper([&] {
             const TPartFd fdA(m_fdA);
             const TPartFd fdB(m_fdB);
-            ComparePart({fdA.Fd(), a.label}, {fdB.Fd(), b.label}, segment, listLimit, none, second);
+            ComparePart({fdA.Fd(), a.label}, {fdB.Fd(), b.label}, segment, listLimit, none, second,
+                        control);
         });
-        ComparePart(a, b, segment, listLimit, none, first);
+        ComparePart(a, b, segment, listLimit, none, first, control);
         helper.join();
     } else {
-        ComparePart(a, b, segment, listLimit, onDifference, first);
+        ComparePart(a, b, segment, listLimit, onDifference, first, control);
     }
+    m_stopped = first.stopped || second.stopped;
     for (const TPart* part : {&first, &second}) {
         if (!part->error.isEmpty()) {
             RaiseError(part->error);

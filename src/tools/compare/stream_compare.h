@@ -12,12 +12,20 @@
 #include <QList>
 #include <QString>
 
+#include <atomic>
 #include <functional>
 
 // Messages: the path (or "File A"/"File B") and the system's text; a file that shrank.
 inline constexpr const char* kCompareOpenMessage = "%1: %2";
 inline constexpr const char* kCompareShrankMessage = "%1 shrank while it was being compared";
 inline constexpr const char* kNotRegularText = "Not a regular file";
+
+// What another thread sees of a running comparison and how it stops one: the bytes of
+// the common length compared so far, and a request to stop soon (within one window).
+struct TCompareControl {
+    std::atomic<qint64> done{0};
+    std::atomic<bool> stop{false};
+};
 
 // Thread safety: one thread at a time; Run uses a helper thread of its own.
 class TFileStreamComparer {
@@ -40,7 +48,11 @@ public:
     // `onDifference` in file order as it is found. Raises kCompareShrankMessage when a
     // file becomes shorter than the common length, or kCompareOpenMessage with the
     // system's text when a read fails.
-    void Run(qint64 listLimit, const std::function<void(const TDifference&)>& onDifference = {});
+    // With a `control`, its count grows as bytes are compared, and a stop it asks for ends
+    // the comparison early: Stopped() is then true and the results are incomplete.
+    void Run(qint64 listLimit, const std::function<void(const TDifference&)>& onDifference = {},
+             TCompareControl* control = nullptr);
+    bool Stopped() const { return m_stopped; }
 
     const QByteArray& Index() const { return m_index; }
     const QList<TDifference>& Listed() const { return m_listed; }
@@ -58,4 +70,5 @@ private:
     QByteArray m_index;
     QList<TDifference> m_listed;
     qint64 m_differing = 0;
+    bool m_stopped = false;
 };

@@ -75,6 +75,11 @@ inline constexpr const char* kTrackOverflowMessage =
 inline constexpr const char* kTrackWriteMessage = "Could not write %1";  // the CSV file's path
 
 // ---- the record -----------------------------------------------------------------------------
+// A CSV field as RFC 4180 wants it: quoted, with its quotes doubled, when it holds a comma,
+// a double quote or a line break; otherwise exactly as it is (a name's bytes kept). Any
+// thread.
+QByteArray TrackCsvField(const QByteArray& text);
+
 struct TTrackEntry {
     QString name;          // relative to the tracked folder, "/" between parts
     qint64 elapsedMs = 0;  // since tracking started

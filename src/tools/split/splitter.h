@@ -24,6 +24,8 @@ inline constexpr const char* kSplitTooManyMessage = "Split would create too many
 inline constexpr const char* kSplitTooSmallMessage = "File too small to split!";
 inline constexpr const char* kSplitExistsMessage = "%1 already exists";  // the piece path
 inline constexpr const char* kSplitWriteMessage = "Could not write %1";  // the piece path
+// The same with the system's reason ("No space left on device").
+inline constexpr const char* kSplitWriteReasonMessage = "Could not write %1: %2";
 // The error's own text, then the piece path.
 inline constexpr const char* kSplitOtherMessage = "Error \"%1\" while splitting %2";
 
@@ -87,7 +89,8 @@ qint64 PieceCount(qint64 sourceSize, qint64 pieceSize);
 // written or put in place; also when a FIFO, socket or device, or a file the user may not
 // write, is in the piece's place) or kSplitOtherMessage (reading the source failed); last
 // kSplitWriteMessage naming the list when it cannot be written. Pieces written before a
-// failure stay; the list is written only after every piece.
+// failure stay; the list is written only after every piece. kSplitWriteMessage carries the
+// system's reason where there is one (kSplitWriteReasonMessage).
 // Any thread; `progress` runs on the caller's thread.
 int Split(const TSplitRequest& request, const TPercentProgress& progress = {});
 

@@ -235,8 +235,9 @@ TEST(Fill, ReplacesOnlyWhenComplete) {
     request.overwrite = true;
     {
         TWriteLimit limit(100000);
+        // The system's reason is named with the file.
         EXPECT_EQ(ErrorOf([&] { Fill(request); }),
-                  QStringLiteral("Unable to write to %1").arg(dest));
+                  QStringLiteral("Unable to write to %1: File too large").arg(dest));
     }
     EXPECT_EQ(dir.Read("dest"), "old content");
     EXPECT_EQ(Names(dir.Path()), QStringList({"dest"}));
