@@ -46,8 +46,8 @@ enum TChangeFilter : quint32 {
 struct TFolderChange {
     int action = kChangeNone;
     QString name;  // relative to the watched folder, "/" between parts
-    // The watcher's count of events when the record was made; 0 for files found by a
-    // scan of a new folder.
+    // The watcher's count of events when the record was made (for files found by a walk,
+    // the count when the walk found them).
     quint64 serial = 0;
 };
 
