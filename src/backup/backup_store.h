@@ -33,6 +33,7 @@
 class THost;
 class TBackupLog;
 class TSQLTables;
+class TStoreMarker;
 class TWalCheckpointer;
 struct TBlobKeys;
 
@@ -62,6 +63,13 @@ struct TVersionBlob {
         : bytes(std::move(blobBytes)), mode(fileMode) {}
     QByteArray bytes;
     int mode = -1;
+};
+
+// Which page of a search to fetch: at most `names` file names (0: a large page) whose
+// path id is above `afterPathId`, in path id order.
+struct TSearchPage {
+    int names = 128;
+    int afterPathId = 0;
 };
 
 // Hands out the ids of new rows. The profile list implements it; the store calls it only
@@ -114,7 +122,11 @@ public:
     // Before anything is written the file is checked: one that is empty, cut short, not
     // an SQLite database or failing "PRAGMA quick_check" is damaged and is left exactly
     // as it is (no connection stays open); so is one that cannot be read, a symbolic link
-    // or anything but a regular file. OpenProblem() then says so. A store that cannot be
+    // or anything but a regular file. OpenProblem() then says so. The quick check, which
+    // reads every page, is skipped when the clean-close marker vouches for the file
+    // (store_marker.h): then opening costs milliseconds whatever the store's size. While
+    // open, a statement that meets a damaged page fails (cell checks are on), and from
+    // then on nothing more is written (IsDamaged). A store that cannot be
     // written (read-only media or folder, no write permission) is opened read-only: it
     // can be searched and restored from, nothing is written to it or its folder, and
     // OpenProblem() holds a notice. With `readOnly` the store is opened read-only on
@@ -143,6 +155,13 @@ public:
     // once its new log is set. Main thread.
     void LogOpenProblem();
 
+    // Turns the open store into one that takes no more writes, as a damaged one: the
+    // problem (kind kStatusError) names `damage`, and goes to the log. The idle check calls
+    // it when it finds damage. Main thread.
+    void RefuseWrites(const QString& damage);
+    // True after damage was found while the store was open (then nothing is written).
+    bool IsDamaged() const;
+
     // Runs "PRAGMA integrity_check" and returns the problems it names (empty when it
     // answers "ok"). Raises the store's messages when it cannot run. Main thread.
     QStringList IntegrityProblems();
@@ -169,11 +188,20 @@ public:
                                     const TVersionBlob& blob, const QString& fullName, int& pathId);
 
     // Finds the versions of a profile whose file name matches the LIKE mask ("%" and "_"
-    // wildcards) and whose date d satisfies firstDay <= d <= dayAfterLast: at most 128 file
-    // names and at most 128 versions, in the order they were stored. False (and no rows)
-    // when no file name matches. Raises the store's messages. Main thread.
+    // wildcards) and whose date d satisfies firstDay <= d <= dayAfterLast: the first page
+    // of SearchVersionsPage (128 file names). False (and no rows) when no file name
+    // matches. Raises the store's messages. Main thread.
     [[nodiscard]] bool SearchVersions(int profileNumber, int firstDay, const QString& mask,
                                       int dayAfterLast, QList<TVersionRow>& rows);
+    // One page of that search: the versions (in the order they were stored) of at most
+    // page.names file names after page.afterPathId, counting only names that have versions
+    // in the profile and the dates. `nextAfter` receives the afterPathId of the next page,
+    // or 0 when this page is the last. The result is as SearchVersions answers (for a page
+    // after the first: whether it holds versions). Raises the store's messages. Main
+    // thread.
+    [[nodiscard]] bool SearchVersionsPage(int profileNumber, int firstDay, const QString& mask,
+                                          int dayAfterLast, const TSearchPage& page,
+                                          QList<TVersionRow>& rows, int& nextAfter);
 
     // Deletes one version. Raises the store's messages. Main thread.
     void DeleteVersion(int versionId);
@@ -186,6 +214,10 @@ public:
     // The facts of one version with its file and folder, or none. Raises the store's
     // messages. Main thread.
     std::optional<TVersionRow> FindVersion(int versionId);
+
+    // The path id of a file (folder and name as stored), or none when the store has no
+    // row for it. Raises the store's messages. Main thread.
+    std::optional<int> FindPathId(const QString& fullName);
 
     // Every version of one file (path id) stored under a profile, newest first, with the
     // file and folder filled in: the file's history. At most 8192 versions. Empty when
@@ -242,8 +274,13 @@ private:
     void AddModeColumnLocked();
     // Whether the open store has the bMode column; asked once per connection.
     bool HasModeColumnLocked();
-    // Raises "Permission denied" (code 3) while the store is read-only.
+    // Raises "Permission denied" (code 3) while the store is read-only or damaged.
     void RequireWritableLocked() const;
+    // Records a clean close in the marker unless damage was found, and drops it.
+    void CloseMarkerLocked();
+    // For SQLite's damage codes: marks the store damaged (the problem names it) and
+    // returns true. Other codes: false.
+    bool NoteDamageLocked(int code);
     void AppendLog(const QString& event, const QString& reason);
     // Sets the open problem and writes it to the log when one is set.
     void SetProblemLocked(const QString& text, int kind);
@@ -257,6 +294,9 @@ private:
     // is open for writing; goes before the connection does.
     std::unique_ptr<TWalCheckpointer> m_checkpointer;
     bool m_readOnly = false;
+    bool m_damaged = false;  // damage found while open: nothing more is written
+    // The clean-close marker while the store is open for writing.
+    std::unique_ptr<TStoreMarker> m_marker;
     QString m_path;
     QString m_problem;
     int m_problemKind = 0;

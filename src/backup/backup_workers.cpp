@@ -57,9 +57,10 @@ TMeow::TMeow(TProfile& profile, TWorkerMode mode, quint64 runSerial)
       m_discardRule(profile.DiscardRule()),
       m_profileNumber(profile.Number()),
       m_keys(TBlobKeys::FromHash(profile.List().Stores().PasswordHash())),
-      // A file may be at most 1023 bytes over the limit (the limit counts whole KiB); one
-      // that grew beyond since it was selected is not read.
-      m_maxBytes(static_cast<qint64>(profile.SizeLimitKb()) * 1024 + 1023),
+      // A file that grew beyond the limit since it was selected is not read; a classic
+      // version holds at most kClassicLargestContent bytes whatever the limit.
+      m_maxBytes(std::min(profile.SizeLimitBytes(), kClassicLargestContent)),
+      m_sizeLimitBytes(profile.SizeLimitBytes()),
       m_target(profile.Target()),
       m_dataFolder(profile.List().Host().DataFolder()) {
     m_discardList = profile.List().Store().BuildDiscardList(
@@ -232,8 +233,13 @@ bool TMeow::StorePending(TEncodePool& pool) {
             return true;
         }
         if (!encoded.ok) {
+            const bool beyondClassic =
+                encoded.readResult == kReadTooLarge && m_maxBytes < m_sizeLimitBytes;
             m_profile.NoteFailure(QStringLiteral("%1: %2").arg(
-                m_pendingFiles[i], ReadFailureText(encoded.readResult)));
+                m_pendingFiles[i],
+                beyondClassic ? QStringLiteral("larger than a classic version holds (%1 MB)")
+                                    .arg(kClassicLargestContent / (1024 * 1024))
+                              : ReadFailureText(encoded.readResult)));
             FailFile(i, QStringLiteral("1"));
             continue;
         }
@@ -341,8 +347,11 @@ void TWoof::run() {
             batch = {};
         }
         if (result == TFolderWatcher::kWaitLost) {
-            list.Log().AppendLogLine(QStringLiteral("%1:Changes lost").arg(m_profile.Name()),
-                                     QStringLiteral("Too many changes at once"));
+            // The watcher walked the tree again and found what changed meanwhile (it is in
+            // the batch): one line per overflow.
+            list.Log().AppendLogLine(
+                QStringLiteral("%1:Rescanned").arg(m_profile.Name()),
+                QStringLiteral("Too many changes at once: %1").arg(m_watcher.LastRescanText()));
         } else if (result == TFolderWatcher::kWaitFailed) {
             // The folder is gone, or the system's limit on watches was reached: the run
             // ends with a log line, and the main thread stops the profile.

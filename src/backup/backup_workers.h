@@ -78,7 +78,8 @@ private:
     const int m_discardRule;
     const int m_profileNumber;
     const TBlobKeys m_keys;
-    const qint64 m_maxBytes;
+    const qint64 m_maxBytes;        // the most bytes a file read for a version may have
+    const qint64 m_sizeLimitBytes;  // the profile's size limit in bytes
     const QString m_target;
     const QString m_dataFolder;  // where backups.db lies: its free space is asked
 

@@ -14,7 +14,7 @@
 
 namespace {
 
-[[noreturn]] void InvalidData() {
+[[noreturn]] void InvalidRestoreData() {
     RaiseError(QStringLiteral("Invalid backup data"));
 }
 
@@ -106,7 +106,7 @@ void WriteVersionFile(TBackupStore& store, const TVersionRow& version, const QSt
         RaiseError(QStringLiteral("The password at the time the backup was created is required!"));
     }
     if (!IsPlainName(name)) {
-        InvalidData();
+        InvalidRestoreData();
     }
     // Decoded and checked whole before the destination is touched.
     const QByteArray content = LoadVersionContent(store, version, password);
@@ -123,7 +123,7 @@ void RestoreVersionFile(TBackupStore& store, const TVersionRow& version, const Q
         RaiseError(QStringLiteral("The password at the time the backup was created is required!"));
     }
     if (!IsPlainStoredFolder(version.folder)) {
-        InvalidData();
+        InvalidRestoreData();
     }
     WriteVersionFile(store, version, version.folder, version.file, password, assignDate);
 }

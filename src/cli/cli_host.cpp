@@ -1,5 +1,6 @@
 #include "cli/cli_host.h"
 
+#include "base/file_error.h"
 #include "platform/folders.h"
 #include "platform/native_name.h"
 
@@ -27,8 +28,31 @@ void TCliHost::ShowStatus(const QString& text, bool /*hold*/, int kind) {
     if (text.isEmpty() || (!m_verbose && kind < kStatusNotice)) {
         return;
     }
+    // Standard output's lines first, so that a terminal shows both in order.
+    std::fflush(stdout);
     // A file name in the text goes out with the bytes it has on disk.
-    std::fprintf(stderr, "%s\n", EncodeNativeName(text).constData());
+    const QByteArray bytes = EncodeNativeName(text);
+    if (kind == kStatusError && m_command != nullptr) {
+        const QByteArray prefix = QByteArray("quiva ") + m_command + ": ";
+        if (!bytes.startsWith(prefix)) {
+            std::fputs(prefix.constData(), stderr);
+        }
+    }
+    std::fprintf(stderr, "%s\n", bytes.constData());
+}
+
+void TCliHost::ShowError(const EQuiva& error) {
+    QString text = error.Message();
+    if (const auto* fileError = dynamic_cast<const EFileError*>(&error)) {
+        const QString file = PrintableName(fileError->File());
+        if (!file.isEmpty() && !text.contains(file)) {
+            text = file + QStringLiteral(": ") + text;
+        }
+        if (!fileError->Reason().isEmpty()) {
+            text += QStringLiteral(": ") + fileError->Reason();
+        }
+    }
+    ShowStatus(text, true, kStatusError);
 }
 
 void TCliHost::OpenProgramStores(TStoreOptions options) {

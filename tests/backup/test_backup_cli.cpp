@@ -153,7 +153,7 @@ TEST_F(BackupCli, ProfileRunSearchRestoreAndLog) {
 
     run = Quiva({"run", "documents"});
     ASSERT_EQ(run.code, 0) << qPrintable(run.err);
-    EXPECT_EQ(run.out, "Stored 4 files, 0 failed\n");
+    EXPECT_EQ(run.out, "Stored 4, skipped 1 larger than the limit, 0 empty, 0 failed\n");
     run = Quiva({"log"});
     EXPECT_TRUE(run.out.contains(m_tree + "too-big.txt,-2")) << qPrintable(run.out);
 
@@ -254,7 +254,7 @@ TEST_F(BackupCli, NamesOfAnyBytesAreStoredListedOnOneLineAndRestoredByteEqual) {
     ASSERT_EQ(run.code, 0) << qPrintable(run.err);
     run = Quiva({"run", "Names"});
     ASSERT_EQ(run.code, 0) << qPrintable(run.err);
-    EXPECT_EQ(run.out, "Stored 2 files, 0 failed\n");
+    EXPECT_EQ(run.out, "Stored 2, skipped 1 larger than the limit, 0 empty, 0 failed\n");
 
     // One line per version, the names escaped.
     const QList<QStringList> rows = Search({"Names"});
@@ -296,6 +296,93 @@ TEST_F(BackupCli, NamesOfAnyBytesAreStoredListedOnOneLineAndRestoredByteEqual) {
     run = Quiva({"restore", latinId, "--password", "vompa7"});
     ASSERT_EQ(run.code, 0) << qPrintable(run.err);
     EXPECT_EQ(ReadNamed(tree + latin), random);
+}
+
+TEST_F(BackupCli, LargerSizeLimitsStoreLargeFilesAndTheRunSaysWhatItSkipped) {
+    QByteArray random(6 * 1024 * 1024, Qt::Uninitialized);
+    QRandomGenerator generator(3);
+    for (char& byte : random) {
+        byte = static_cast<char>(generator.bounded(256));
+    }
+    m_dir.Write("tree/photo.jpg", random);  // beyond the old largest limit (4096 Kb)
+    m_dir.WriteSized("tree/video.jpg", 17 * 1024 * 1024);
+    m_dir.Write("tree/empty.jpg", "");
+    m_dir.WriteSized("tree/notes.txt", 20 * 1024 * 1024);  // not selected: not counted
+
+    TRun run = Quiva(
+        {"profile", "add", "Photos", "--target", m_tree, "--ext", ".jpg", "--size-limit", "16 MB"});
+    ASSERT_EQ(run.code, 0) << qPrintable(run.err);
+    run = Quiva({"profile", "list"});
+    EXPECT_EQ(run.out.trimmed().split('\t').value(5), "16 MB");
+    run = Quiva({"run", "Photos"});
+    ASSERT_EQ(run.code, 0) << qPrintable(run.err);
+    EXPECT_EQ(run.out, "Stored 1, skipped 1 larger than the limit, 1 empty, 0 failed\n");
+
+    const QList<QStringList> rows = Search({"Photos"});
+    ASSERT_EQ(rows.size(), 1);
+    EXPECT_EQ(rows[0].value(3), QString::number(random.size()));
+    ASSERT_TRUE(QFile::remove(m_tree + "photo.jpg"));
+    run = Quiva({"restore", rows[0].value(0), "--password", "vompa7"});
+    ASSERT_EQ(run.code, 0) << qPrintable(run.err);
+    EXPECT_EQ(m_dir.Read(m_tree + "photo.jpg"), random);
+
+    const struct {
+        const char* given;
+        const char* listed;
+    } kLimits[] = {{"4096", "4096 Kb"},  {"16384", "16 MB"},      {"64MB", "64 MB"},
+                   {"256 mb", "256 MB"}, {"1GB", "1 GB"},         {"4gb", "4 GB"},
+                   {"none", "No limit"}, {"No limit", "No limit"}};
+    for (const auto& limit : kLimits) {
+        run = Quiva({"profile", "delete", "Limits"});
+        run = Quiva({"profile", "add", "Limits", "--target", m_dir.MakeDir("other"), "--ext", ".x",
+                     "--size-limit", limit.given});
+        ASSERT_EQ(run.code, 0) << limit.given << qPrintable(run.err);
+        run = Quiva({"profile", "list"});
+        EXPECT_TRUE(run.out.contains(QStringLiteral("\t%1\t").arg(limit.listed))) << limit.given;
+    }
+}
+
+TEST_F(BackupCli, ARestoreKeepsTheContentItReplacesAsAVersionFirst) {
+    const QString file = m_tree + "report.txt";
+    m_dir.Write("tree/report.txt", "first draft\n");
+    ASSERT_EQ(::chmod(file.toUtf8().constData(), 0640), 0);
+    ASSERT_EQ(Quiva({"profile", "add", "Reports", "--target", m_tree, "--ext", ".txt"}).code, 0);
+    ASSERT_EQ(Quiva({"run", "Reports"}).code, 0);
+    const QList<QStringList> first = Search({"Reports"});
+    ASSERT_EQ(first.size(), 1);
+    const QString firstId = first[0].value(0);
+
+    // Edited since: the restore of the old version keeps the edit as a version first.
+    const QByteArray edited = QByteArray("the newest content, never backed up\n").repeated(20);
+    m_dir.Write("tree/report.txt", edited);
+    TRun run = Quiva({"restore", firstId, "--password", "vompa7"});
+    ASSERT_EQ(run.code, 0) << qPrintable(run.err);
+    const QList<QStringList> after = Search({"Reports"});
+    ASSERT_EQ(after.size(), 2);
+    const QString keptId = after[1].value(0);
+    EXPECT_EQ(run.out, QStringLiteral("Kept the replaced content of \"%1\" as version %2\n"
+                                      "Restored %1\n")
+                           .arg(file, keptId));
+    EXPECT_EQ(after[1].value(3), QString::number(edited.size()));
+    EXPECT_EQ(m_dir.Read(file), "first draft\n");
+
+    // Nothing new when what is replaced is stored already (or equals the restored content).
+    run = Quiva({"restore", firstId, "--password", "vompa7"});
+    EXPECT_EQ(run.out, QStringLiteral("Restored %1\n").arg(file));
+    run = Quiva({"restore", keptId, "--password", "vompa7"});
+    EXPECT_EQ(run.out, QStringLiteral("Restored %1\n").arg(file)) << qPrintable(run.err);
+    EXPECT_EQ(m_dir.Read(file), edited);  // the replaced content is back
+    struct stat facts {};
+    ASSERT_EQ(::stat(file.toUtf8().constData(), &facts), 0);
+    EXPECT_EQ(facts.st_mode & 0777, 0640u);
+    EXPECT_EQ(Search({"Reports"}).size(), 2);
+
+    // A wrong password writes nothing, keeps nothing.
+    m_dir.Write("tree/report.txt", "third\n");
+    run = Quiva({"restore", firstId, "--password", "wrong"});
+    EXPECT_EQ(run.code, 1);
+    EXPECT_EQ(m_dir.Read(file), "third\n");
+    EXPECT_EQ(Search({"Reports"}).size(), 2);
 }
 
 TEST_F(BackupCli, RefusesBadInputWithUsageOrMessages) {

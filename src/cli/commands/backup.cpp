@@ -4,6 +4,7 @@
 #include "backup/backup_store.h"
 #include "backup/profile.h"
 #include "backup/profiles.h"
+#include "backup/restore_safety.h"
 #include "backup/version_blob.h"
 #include "backup/version_restore.h"
 #include "base/day_number.h"
@@ -38,25 +39,27 @@ constexpr const char* kBackupUsage =
     "      one line per profile: name, number, state, target folder, extensions, size\n"
     "      limit, discard rule, options\n"
     "  profile add NAME --target DIR --ext .a,.b [--recurse|--no-recurse]\n"
-    "              [--size-limit KB] [--rule N]\n"
-    "      a new profile (4 to 24 letters, digits or _); KB is one of 1 5 10 25 50 100 256 512\n"
-    "      1024 2048 4096 (default 256); N is the discard rule:\n"
+    "              [--size-limit SIZE] [--rule N]\n"
+    "      a new profile (4 to 24 letters, digits or _); SIZE is a limit in KiB, one of\n"
+    "      1 5 10 25 50 100 256 512 1024 2048 4096 (default 256), or one of 16MB 64MB\n"
+    "      256MB 1GB 4GB, or none (no limit); N is the discard rule:\n"
     "        0 keep last two, 1 keep 10 most recent, 2 keep 20 most recent (default),\n"
     "        3 discard after one day, 4 after one week, 5 after 30 days,\n"
     "        6 after 90 days, 7 never discard\n"
     "  profile delete NAME\n"
     "      deletes the profile and every version stored under it\n"
     "  run NAME\n"
-    "      a full backup of the profile's folder; waits for its end and prints the\n"
-    "      numbers of stored and failed files\n"
+    "      a full backup of the profile's folder; waits for its end and prints what it\n"
+    "      did: Stored N, skipped M larger than the limit, K empty, F failed\n"
     "  prune NAME\n"
     "      applies the profile's discard rule once\n"
-    "  search NAME [--mask M] [--from YYYY-MM-DD] [--to YYYY-MM-DD]\n"
+    "  search NAME [--mask M] [--from YYYY-MM-DD] [--to YYYY-MM-DD] [--limit N|all]\n"
     "      one line per stored version: id, file, folder, size, date (tab-separated;\n"
     "      bytes of a name that are not UTF-8 show as \\xHH, tabs and line breaks as\n"
     "      \\t, \\n and \\r);\n"
     "      M is a file-name mask with * and ? (or SQL's % and _), default all; the dates\n"
-    "      default to 2000-01-01 and today; at most 128 versions of 128 names\n"
+    "      default to 2000-01-01 and today; the versions of at most N file names\n"
+    "      (default 128; all: every name), and a note on stderr when more match\n"
     "  monitor NAME...\n"
     "      monitors the named profiles (at most three) in the foreground: every\n"
     "      selected file that is created, changed or renamed in their folders is\n"
@@ -78,12 +81,15 @@ constexpr const char* kBackupUsage =
     "      desktop program)\n"
     "  restore ID... [--to DIR] [--assign-date] [--password P]\n"
     "      writes each version to its own folder, or to DIR under its name; with\n"
-    "      --assign-date the file gets the version's date. The password is the\n"
+    "      --assign-date the file gets the version's date. A file it replaces whose\n"
+    "      content no version holds is first stored as a version of the profile (a\n"
+    "      line names it), so that the restore can be undone. The password is the\n"
     "      preferences password at the time of the backup: taken from the environment\n"
     "      variable QUIVA_BACKUP_PASSWORD when it is set, else read as one line from\n"
     "      standard input (not echoed on a terminal). --password P still works, but a\n"
     "      password on the command line can be read by every user of the machine in\n"
-    "      the process list: avoid it\n"
+    "      the process list: avoid it. A fresh installation uses the password vompa7\n"
+    "      until it is changed under Options > User Preferences of the desktop program\n"
     "  log [--all]\n"
     "      the lines of the newest backup log (of every log with --all)\n"
     "  check [--remove-orphans]\n"
@@ -180,16 +186,15 @@ int AddProfile(TProfiles& list, const QStringList& args) {
     }
     int sizeIndex = kDefaultSizeLimit;
     if (const std::optional<QString> size = parsed.Value("--size-limit")) {
-        const int* found =
-            std::find(std::begin(kSizeLimitKb), std::end(kSizeLimitKb), size->toInt());
-        if (found == std::end(kSizeLimitKb)) {
+        sizeIndex = SizeLimitIndexFromText(*size);
+        if (sizeIndex < 0) {
             return UsageError(kName,
                               QStringLiteral("--size-limit takes one of 1 5 10 25 50 100 "
-                                             "256 512 1024 2048 4096: '%1'")
+                                             "256 512 1024 2048 4096 16MB 64MB 256MB 1GB 4GB "
+                                             "none: '%1'")
                                   .arg(*size),
                               kBackupUsage);
         }
-        sizeIndex = static_cast<int>(found - std::begin(kSizeLimitKb));
     }
     int rule = kDefaultDiscardRule;
     if (const std::optional<QString> text = parsed.Value("--rule")) {
@@ -283,7 +288,7 @@ int RunOneShot(TCliHost& host, TProfiles& list, const QStringList& args, bool pr
         PrintLine(QStringLiteral("Discarded %1 versions").arg(counts.discarded));
         return kExitOk;
     }
-    PrintLine(QStringLiteral("Stored %1 files, %2 failed").arg(counts.stored).arg(counts.failed) +
+    PrintLine(RunSummaryText(counts) +
               (counts.discarded > 0
                    ? QStringLiteral("; discarded %1 old versions").arg(counts.discarded)
                    : QString()));
@@ -369,8 +374,9 @@ int Monitor(TCliHost& host, TProfiles& list, const QStringList& args) {
         try {
             if (!profile->StartMonitoring()) {
                 stopAll();
-                return Fail(QStringLiteral("Could not watch %1 (the backup log says why)")
-                                .arg(PrintableName(profile->Target())));
+                return Fail(
+                    QStringLiteral("Could not watch %1: %2")
+                        .arg(PrintableName(profile->Target()), profile->RunCounts().firstFailure));
             }
         } catch (const EQuiva& error) {
             stopAll();
@@ -408,12 +414,22 @@ std::optional<QDate> DateOption(const TCliArgs& parsed, const QString& option, Q
 }
 
 int Search(TBackupStore& store, TProfiles& list, const QStringList& args) {
-    const TCliArgs parsed(args, {"--mask", "--from", "--to"}, {});
+    const TCliArgs parsed(args, {"--mask", "--from", "--to", "--limit"}, {});
     if (!parsed.Error().isEmpty()) {
         return UsageError(kName, parsed.Error(), kBackupUsage);
     }
     if (parsed.Positional().size() != 1) {
         return UsageError(kName, QStringLiteral("search takes one NAME"), kBackupUsage);
+    }
+    int limit = TSearchPage().names;
+    if (const std::optional<QString> text = parsed.Value("--limit")) {
+        bool ok = false;
+        limit = *text == QLatin1String("all") ? 0 : text->toInt(&ok);
+        if (*text != QLatin1String("all") && (!ok || limit <= 0)) {
+            return UsageError(
+                kName, QStringLiteral("--limit takes a number above 0 or all: '%1'").arg(*text),
+                kBackupUsage);
+        }
     }
     QString error;
     const QDate from = DateOption(parsed, "--from", error).value_or(QDate(2000, 1, 1));
@@ -442,16 +458,34 @@ int Search(TBackupStore& store, TProfiles& list, const QStringList& args) {
         if (dayAfterLast < first) {
             RaiseError(QStringLiteral("Invalid date range"));
         }
-        QList<TVersionRow> rows;
-        (void)store.SearchVersions(profile->Number(), first, mask, dayAfterLast, rows);
-        for (const TVersionRow& row : rows) {
-            // One line per version whatever a name holds.
-            PrintLine(
-                QStringList({QString::number(row.versionId), PrintableName(row.file),
-                             PrintableName(row.folder), QString::number(row.size), row.DateText()})
-                    .join('\t'));
+        TSearchPage page;
+        page.names = limit;
+        bool any = false;
+        for (;;) {
+            QList<TVersionRow> rows;
+            int nextAfter = 0;
+            (void)store.SearchVersionsPage(profile->Number(), first, mask, dayAfterLast, page, rows,
+                                           nextAfter);
+            for (const TVersionRow& row : rows) {
+                // One line per version whatever a name holds.
+                PrintLine(QStringList({QString::number(row.versionId), PrintableName(row.file),
+                                       PrintableName(row.folder), QString::number(row.size),
+                                       row.DateText()})
+                              .join('\t'));
+            }
+            any = any || !rows.isEmpty();
+            if (nextAfter == 0) {
+                break;
+            }
+            if (limit > 0) {
+                std::fprintf(stderr,
+                             "More names match than the %d shown; --limit all shows every one\n",
+                             limit);
+                break;
+            }
+            page.afterPathId = nextAfter;
         }
-        if (rows.isEmpty()) {
+        if (!any) {
             std::fprintf(stderr, "No Matches\n");
         }
     } catch (const EQuiva& failure) {
@@ -473,7 +507,7 @@ QByteArray RestorePassword(const TCliArgs& parsed) {
     return ReadSecretLine(QStringLiteral("Password: "));
 }
 
-int Restore(TBackupStore& store, const QStringList& args) {
+int Restore(TCliHost& host, TBackupStore& store, TProfiles& list, const QStringList& args) {
     const TCliArgs parsed(args, {"--password", "--to"}, {"--assign-date"});
     if (!parsed.Error().isEmpty()) {
         return UsageError(kName, parsed.Error(), kBackupUsage);
@@ -494,6 +528,7 @@ int Restore(TBackupStore& store, const QStringList& args) {
     }
     const QByteArray password = RestorePassword(parsed);
     const std::optional<QString> to = parsed.Value("--to");
+    const TRestoreSafety safety{list, TBlobKeys::FromHash(host.Stores().PasswordHash())};
     int result = kExitOk;
     for (const int id : ids) {
         try {
@@ -507,10 +542,24 @@ int Restore(TBackupStore& store, const QStringList& args) {
                 if (!folder.endsWith('/')) {
                     folder += '/';
                 }
-                WriteVersionFile(store, *version, folder, version->file, password,
-                                 parsed.Has("--assign-date"));
-            } else {
-                RestoreVersionFile(store, *version, password, parsed.Has("--assign-date"));
+            } else if (!IsPlainStoredFolder(folder)) {
+                RaiseError(QStringLiteral("Invalid backup data"));
+            }
+            if (!IsPlainName(version->file)) {
+                RaiseError(QStringLiteral("Invalid backup data"));
+            }
+            // Decoded and checked whole before the destination is touched; what it
+            // replaces is kept as a version first when no version holds it.
+            const QByteArray content = LoadVersionContent(store, *version, password);
+            const int kept = KeepReplacedContent(store, safety, *version, folder, version->file,
+                                                 content, password);
+            if (kept != 0) {
+                PrintLine(KeptContentText(folder + version->file, kept));
+            }
+            QString message;
+            if (WriteVersionContent(*version, folder, version->file, content,
+                                    parsed.Has("--assign-date"), message) != kVersionWritten) {
+                RaiseError(message);
             }
             PrintLine(QStringLiteral("Restored %1").arg(PrintableName(folder + version->file)));
         } catch (const EQuiva& error) {
@@ -712,7 +761,7 @@ int RunCommand(TCliHost& host, const QString& command, const QStringList& rest) 
             return Fail(error.Message());
         }
     }
-    return Restore(*host.Backups().Store(), rest);
+    return Restore(host, *host.Backups().Store(), list, rest);
 }
 
 int RunBackup(TCliHost& host, const QStringList& args) {
@@ -762,5 +811,5 @@ int RunBackup(TCliHost& host, const QStringList& args) {
 
 }  // namespace
 
-QUIVA_CLI_COMMAND(backup, "backup", "backup profiles, full backups, monitoring, search and restore",
-                  RunBackup);
+QUIVA_CLI_LOOP_COMMAND(backup, "backup",
+                       "backup profiles, full backups, monitoring, search and restore", RunBackup);

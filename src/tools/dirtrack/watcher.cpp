@@ -262,6 +262,8 @@ bool TWatcher::Record() {
         AutoSaveBeforeEmptying(saved);
         if (saved) {
             Empty();
+            // The record changed under the window's rows: it must show the empty record.
+            m_newData = true;
         }
     }
     return fewerThanTwo;

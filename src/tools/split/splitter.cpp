@@ -4,6 +4,7 @@
 #include "base/bar_list.h"
 #include "base/digests.h"
 #include "base/errors.h"
+#include "base/file_error.h"
 #include "base/host.h"
 #include "base/settings_codec.h"
 #include "base/utilities.h"
@@ -13,6 +14,7 @@
 #include "tools/common/sum_list.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <memory>
 
 namespace {
@@ -54,7 +56,8 @@ qint64 PieceCount(qint64 sourceSize, qint64 pieceSize) {
 int Split(const TSplitRequest& request, const TPercentProgress& progress) {
     TSourceFile source;
     if (!source.Open(request.source)) {
-        RaiseError(QString::fromUtf8(kSplitNoSourceMessage));
+        RaiseFileError(QString::fromUtf8(kSplitNoSourceMessage), request.source,
+                       errno == EINVAL ? 0 : errno);
     }
     const qint64 size = source.Size();
     if (request.pieceSize <= 0) {
@@ -133,7 +136,10 @@ int Split(const TSplitRequest& request, const TPercentProgress& progress) {
         lastPercent = percent;
     }
     if (list) {
-        listText += FormatSumLine(whole->Final(), EncodeNativeName(NamePart(request.source)));
+        // The whole file is not beside its pieces until they are joined: its line is a
+        // comment, which sha256sum -c passes over and Splice reads.
+        listText += kSumCommentPrefix +
+                    FormatSumLine(whole->Final(), EncodeNativeName(NamePart(request.source)));
         if (const std::optional<TCopyFault> fault =
                 WriteAll(list->Handle(), listText.constData(), listText.size())) {
             RaiseWriteError(PrintableName(list->Target()), fault->text);

@@ -77,9 +77,10 @@ qint64 PieceCount(qint64 sourceSize, qint64 pieceSize);
 // earlier split are left alone.
 // With `checksumList` the SHA-256 of every piece and of the whole source are computed from
 // the bytes as they are copied (the source is read once), and ChecksumListName is written
-// after the last piece: one sha256sum line "HEX  NAME.001" per piece, in order, then
-// "HEX  NAME" for the whole source, so that `sha256sum -c` takes the list and Splice can
-// check the pieces before joining them.
+// after the last piece: one sha256sum line "HEX  NAME.001" per piece, in order, then the
+// comment "# HEX  NAME" for the whole source (kSumCommentPrefix), so that `sha256sum -c`
+// in the pieces' folder passes the list as it is written and Splice can check the pieces
+// before joining them and the joined file while writing it.
 // Raises EQuiva, checked in this order: kSplitNoSourceMessage (no source, or not a regular
 // readable file), kSplitZeroPieceMessage, kSplitTooManyMessage, kSplitTooSmallMessage, and
 // for the checksum list kSplitExistsMessage (overwrite off) or kSplitWriteMessage (it may

@@ -263,7 +263,7 @@ TEST(Split, ChecksumListHoldsEveryPieceThenTheWholeFile) {
     EXPECT_EQ(dir.Read("out/movie.avi.sha256"),
               Sha256Hex(content.mid(0, 30)) + "  movie.avi.001\n" + Sha256Hex(content.mid(30, 30)) +
                   "  movie.avi.002\n" + Sha256Hex(content.mid(60, 30)) + "  movie.avi.003\n" +
-                  Sha256Hex(content.mid(90)) + "  movie.avi.004\n" + Sha256Hex(content) +
+                  Sha256Hex(content.mid(90)) + "  movie.avi.004\n# " + Sha256Hex(content) +
                   "  movie.avi\n");
     EXPECT_EQ(dir.Read("out/movie.avi.004"), content.mid(90));
     EXPECT_EQ(ChecksumListName(dir.Sub("out") + "/", "/x/y.bin"), dir.Sub("out/y.bin.sha256"));
@@ -273,7 +273,8 @@ TEST(Split, ChecksumListHoldsEveryPieceThenTheWholeFile) {
     dir.Write("src/movie.avi", other);
     request.overwrite = true;
     EXPECT_EQ(Split(request), 3);
-    EXPECT_TRUE(dir.Read("out/movie.avi.sha256").endsWith(Sha256Hex(other) + "  movie.avi\n"));
+    EXPECT_TRUE(
+        dir.Read("out/movie.avi.sha256").endsWith("\n# " + Sha256Hex(other) + "  movie.avi\n"));
     dir.MakeDir("plain");
     request.destFolder = dir.Sub("plain");
     request.checksumList = false;
@@ -331,7 +332,7 @@ TEST(Split, ChecksumListNamesThePiecesByTheirBytes) {
         const QByteArray shown = name.contains('\n') ? "\\" : "";
         const QByteArray written = QByteArray(name).replace("\n", "\\n");
         EXPECT_EQ(list, shown + Sha256Hex(Content(60)) + "  " + written + ".001\n" + shown +
-                            Sha256Hex(Content(100).mid(60)) + "  " + written + ".002\n" + shown +
+                            Sha256Hex(Content(100).mid(60)) + "  " + written + ".002\n# " + shown +
                             Sha256Hex(Content(100)) + "  " + written + "\n");
     }
 }
