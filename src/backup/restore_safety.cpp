@@ -16,8 +16,8 @@ constexpr int kSafetyModeBits = 0777;
 }
 
 // True when a stored version of the file under the profile holds `content`.
-bool IsStored(TBackupStore& store, const TVersionRow& version, int pathId, const QByteArray& content,
-              const TBlobKeys& keys) {
+bool IsStored(TBackupStore& store, const TVersionRow& version, int pathId,
+              const QByteArray& content, const TBlobKeys& keys) {
     for (const TVersionRow& stored : store.FileVersions(version.profileNumber, pathId)) {
         if (stored.size != content.size()) {
             continue;
@@ -69,9 +69,9 @@ int KeepReplacedContent(TBackupStore& store, const TRestoreSafety& safety,
     if (store.IsReadOnly() || store.IsDamaged()) {
         CannotKeep(fullName, QStringLiteral("backups.db takes no new versions"));
     }
-    const TVersionBlob blob(EncodeVersion(current, ShouldTryCompress(name, current.size()),
-                                          safety.keys),
-                            static_cast<int>(mode & kSafetyModeBits));
+    const TVersionBlob blob(
+        EncodeVersion(current, ShouldTryCompress(name, current.size()), safety.keys),
+        static_cast<int>(mode & kSafetyModeBits));
     int storedPath = 0;
     if (!store.StoreVersion(safety.ids, version.profileNumber, current.size(), blob, fullName,
                             storedPath)) {

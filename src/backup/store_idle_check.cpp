@@ -85,7 +85,8 @@ void TStoreIdleCheck::Run(const QString& path) {
             const QString line =
                 QString::fromUtf8(text, sqlite3_column_bytes(statement, 0)).simplified();
             if (line != QLatin1String("ok") && problem.isEmpty()) {
-                problem = QStringLiteral("PRAGMA quick_check: %1").arg(line.left(kLongestIdleProblem));
+                problem =
+                    QStringLiteral("PRAGMA quick_check: %1").arg(line.left(kLongestIdleProblem));
             }
         }
         sqlite3_finalize(statement);

@@ -22,11 +22,12 @@ qint64 Nanoseconds(const struct timespec& when) {
 // The line a clean close writes for the file's facts.
 QByteArray ClosedText(const struct stat& facts) {
     char line[kLongestMarker];
-    const int length = std::snprintf(
-        line, sizeof line, "closed %llu %llu %lld %lld %lld\n",
-        static_cast<unsigned long long>(facts.st_dev), static_cast<unsigned long long>(facts.st_ino),
-        static_cast<long long>(facts.st_size), static_cast<long long>(Nanoseconds(facts.st_mtim)),
-        static_cast<long long>(Nanoseconds(facts.st_ctim)));
+    const int length = std::snprintf(line, sizeof line, "closed %llu %llu %lld %lld %lld\n",
+                                     static_cast<unsigned long long>(facts.st_dev),
+                                     static_cast<unsigned long long>(facts.st_ino),
+                                     static_cast<long long>(facts.st_size),
+                                     static_cast<long long>(Nanoseconds(facts.st_mtim)),
+                                     static_cast<long long>(Nanoseconds(facts.st_ctim)));
     return QByteArray(line, length);
 }
 
