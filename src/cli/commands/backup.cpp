@@ -38,12 +38,15 @@ constexpr const char* kBackupUsage =
     "      one line per profile: name, number, state, target folder, extensions, size\n"
     "      limit, discard rule, options\n"
     "  profile add NAME --target DIR --ext .a,.b [--recurse|--no-recurse]\n"
-    "              [--size-limit KB] [--rule N]\n"
+    "              [--size-limit KB] [--rule N] [--classic]\n"
     "      a new profile (4 to 24 letters, digits or _); KB is one of 1 5 10 25 50 100 256 512\n"
     "      1024 2048 4096 (default 256); N is the discard rule:\n"
     "        0 keep last two, 1 keep 10 most recent, 2 keep 20 most recent (default),\n"
     "        3 discard after one day, 4 after one week, 5 after 30 days,\n"
     "        6 after 90 days, 7 never discard\n"
+    "      New versions are cut into chunks that every version shares, compressed and\n"
+    "      encrypted under the preferences password; with --classic the profile keeps\n"
+    "      writing classic versions (one scrambled blob a file, as older builds did)\n"
     "  profile delete NAME\n"
     "      deletes the profile and every version stored under it\n"
     "  run NAME\n"
@@ -88,8 +91,9 @@ constexpr const char* kBackupUsage =
     "      the lines of the newest backup log (of every log with --all)\n"
     "  check\n"
     "      opens the store read-only (it writes nothing), runs SQLite's integrity check\n"
-    "      and decodes every version with the preferences password; prints\n"
-    "      ID<TAB>reason for each bad version, then a summary line. A version made\n"
+    "      and decodes every version with the preferences password (every chunk of a\n"
+    "      chunked version, each shared chunk once); prints ID<TAB>reason<TAB>file for\n"
+    "      each bad version, then a summary line. A version made\n"
     "      under another password is listed as ID<TAB>made with another password and\n"
     "      counted apart: without that password its content cannot be checked (and a\n"
     "      damaged length field looks the same), so it does not fail the check; restore\n"
@@ -132,6 +136,7 @@ QString OptionsText(const TProfile& profile) {
         {kBitAutostart, "autostart"},      {kBitDetailedLog, "detailed-log"},
         {kBitLowPriority, "low-priority"}, {kBitNoEmptyFiles, "no-empty-files"},
         {kBitRecurse, "recurse"},          {kBitSkipOnFailure, "skip-on-failure"},
+        {kBitClassic, "classic"},
     };
     QStringList options;
     for (const auto& option : kOptions) {
@@ -156,7 +161,7 @@ int ListProfiles(TProfiles& list) {
 
 int AddProfile(TProfiles& list, const QStringList& args) {
     const TCliArgs parsed(args, {"--target", "--ext", "--size-limit", "--rule"},
-                          {"--recurse", "--no-recurse"});
+                          {"--recurse", "--no-recurse", "--classic"});
     if (!parsed.Error().isEmpty()) {
         return UsageError(kName, parsed.Error(), kBackupUsage);
     }
@@ -212,6 +217,7 @@ int AddProfile(TProfiles& list, const QStringList& args) {
     request.recurse = !parsed.Has("--no-recurse");
     request.sizeLimit = sizeIndex;
     request.discardRule = rule;
+    request.classic = parsed.Has("--classic");
     TProfile* profile = nullptr;
     try {
         profile = list.AddProfile(request);
@@ -563,20 +569,37 @@ int CheckStore(TCliHost& host, const QStringList& args) {
     qint64 bad = 0;
     qint64 otherPassword = 0;
     qint64 checked = 0;
+    qint64 orphans = 0;
+    std::optional<TStoreKeys> storeKeys;
+    bool saltDamaged = false;
+    try {
+        storeKeys = store.KeysFor(host.Stores().PreferencesPassword());
+    } catch (const EQuiva&) {
+        saltDamaged = true;
+        PrintLine(QStringLiteral("key salt: damaged (no chunked version can be opened)"));
+    }
     try {
         checked = store.CheckVersions(
-            TBlobKeys::FromHash(host.Stores().PasswordHash()), [&](const TVersionCheck& version) {
+            TBlobKeys::FromHash(host.Stores().PasswordHash()),
+            [&](const TVersionCheck& version) {
                 if (version.otherPassword) {
                     ++otherPassword;
                     PrintLine(
                         QStringLiteral("%1\tmade with another password").arg(version.versionId));
                 } else {
                     ++bad;
-                    PrintLine(QStringLiteral("%1\t%2").arg(version.versionId).arg(version.reason));
+                    PrintLine(QStringLiteral("%1\t%2\t%3")
+                                  .arg(version.versionId)
+                                  .arg(version.reason, PrintableName(version.file)));
                 }
-            });
+            },
+            storeKeys);
+        orphans = store.OrphanChunkCount();
     } catch (const EQuiva& error) {
         return Fail(QStringLiteral("the versions could not be read: %1").arg(error.Message()));
+    }
+    if (orphans > 0) {
+        PrintLine(QStringLiteral("chunks: %1 stored chunks belong to no version").arg(orphans));
     }
     PrintLine(QStringLiteral("Checked %1 versions: %2 good, %3 bad, %4 made with another "
                              "password; integrity check %5")
@@ -585,6 +608,9 @@ int CheckStore(TCliHost& host, const QStringList& args) {
                   .arg(bad)
                   .arg(otherPassword)
                   .arg(integrity.isEmpty() ? QStringLiteral("ok") : QStringLiteral("failed")));
+    if (saltDamaged || orphans > 0) {
+        return kExitFailed;
+    }
     return integrity.isEmpty() && bad == 0 ? kExitOk : kExitFailed;
 }
 

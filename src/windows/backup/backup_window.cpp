@@ -490,13 +490,19 @@ void TfrmBackup::BuildDefaultsPage() {
     cbxNoZero = Named(new QCheckBox(QStringLiteral("No empty files"), pnlProOpts), "cbxNoZero");
     cbxRecurse = Named(new QCheckBox(QStringLiteral("Recurse"), pnlProOpts), "cbxRecurse");
     cbxTetu = Named(new QCheckBox(QStringLiteral("Skip && log on failure"), pnlProOpts), "cbxTetu");
-    const QList<QCheckBox*> boxes = {cbxAutoStart, cbxDetLog,  cbxPriority,
-                                     cbxNoZero,    cbxRecurse, cbxTetu};
+    cbxClassic = Named(new QCheckBox(QStringLiteral("Classic versions"), pnlProOpts), "cbxClassic");
+    const QList<QCheckBox*> boxes = {cbxAutoStart, cbxDetLog, cbxPriority, cbxNoZero,
+                                     cbxRecurse,   cbxTetu,   cbxClassic};
     auto* options = new QGridLayout(pnlProOpts);
     options->setContentsMargins(0, 0, 0, 0);
     for (int tag = 0; tag < boxes.size(); ++tag) {
         boxes[tag]->setProperty("Tag", tag);
-        options->addWidget(boxes[tag], tag % 3, tag / 3);
+        // The six options of every profile in two columns; the format option below them.
+        if (boxes[tag] == cbxClassic) {
+            options->addWidget(boxes[tag], 3, 0, 1, 2);
+        } else {
+            options->addWidget(boxes[tag], tag % 3, tag / 3);
+        }
     }
 
     lblSkipSize =
@@ -538,6 +544,8 @@ void TfrmBackup::BuildDefaultsPage() {
     SetHint(cbxNoZero, QStringLiteral("Don't backup zero byte files "));
     SetHint(cbxRecurse, QStringLiteral("Also monitor subdirectories"));
     SetHint(cbxTetu, QStringLiteral("|Log file access failure & continue"));
+    SetHint(cbxClassic, QStringLiteral("Store each file whole in the classic format (read by other "
+                                       "tools), without shared encrypted chunks"));
 }
 
 void TfrmBackup::BuildOverridesPage() {
@@ -732,7 +740,8 @@ void TfrmBackup::ConnectHandlers() {
     connect(btnUse, &QPushButton::clicked, this, &TfrmBackup::DoAddExt);
     connect(btnRemove, &QPushButton::clicked, this, &TfrmBackup::DoRemExt);
     connect(btnCustom, &QPushButton::clicked, this, &TfrmBackup::DoAddCustom);
-    for (QCheckBox* box : {cbxAutoStart, cbxDetLog, cbxPriority, cbxNoZero, cbxRecurse, cbxTetu}) {
+    for (QCheckBox* box :
+         {cbxAutoStart, cbxDetLog, cbxPriority, cbxNoZero, cbxRecurse, cbxTetu, cbxClassic}) {
         connect(box, &QCheckBox::clicked, this,
                 [this, box] { FlagsMU(box->property("Tag").toInt()); });
     }
@@ -942,8 +951,8 @@ void TfrmBackup::ShowProfile(TProfile* profile) {
     }
     edtTarget->SetCaption(profile->Target());
     FillMasks();
-    const QList<QCheckBox*> boxes = {cbxAutoStart, cbxDetLog,  cbxPriority,
-                                     cbxNoZero,    cbxRecurse, cbxTetu};
+    const QList<QCheckBox*> boxes = {cbxAutoStart, cbxDetLog, cbxPriority, cbxNoZero,
+                                     cbxRecurse,   cbxTetu,   cbxClassic};
     for (int bit = 0; bit < boxes.size(); ++bit) {
         boxes[bit]->setChecked(profile->TestBit(bit));
     }
@@ -1299,8 +1308,8 @@ void TfrmBackup::DoAddCustom() {
 
 void TfrmBackup::FlagsMU(int tag) {
     TProfile* shown = ShownProfile();
-    const QList<QCheckBox*> boxes = {cbxAutoStart, cbxDetLog,  cbxPriority,
-                                     cbxNoZero,    cbxRecurse, cbxTetu};
+    const QList<QCheckBox*> boxes = {cbxAutoStart, cbxDetLog, cbxPriority, cbxNoZero,
+                                     cbxRecurse,   cbxTetu,   cbxClassic};
     if (shown == nullptr || tag < 0 || tag >= boxes.size()) {
         return;
     }
@@ -1605,20 +1614,19 @@ void TfrmBackup::WriteCollected(bool extract) {
         }
         // A failure before anything is written ends the whole operation; one while a file
         // is written is shown, and the next item follows.
-        QByteArray content;
+        QString message;
+        TVersionWriteResult result = kVersionWritten;
         try {
             if (!extract && !IsPlainStoredFolder(folder)) {
                 RaiseError(QStringLiteral("Invalid backup data"));
             }
-            content = LoadVersionContent(*store, version, password);
+            result = WriteVersionStreamed(*store, version, folder, name, password,
+                                          cbxChDate->isChecked(), message);
         } catch (const EQuiva& error) {
             ShowError(error.Message());
             failed = true;
             break;
         }
-        QString message;
-        const TVersionWriteResult result =
-            WriteVersionContent(version, folder, name, content, cbxChDate->isChecked(), message);
         if (result == kVersionWritten) {
             ++written;
             continue;
