@@ -4,13 +4,14 @@
 #
 #   scripts/fuzz.sh [TARGET] [SECONDS]
 #
-# TARGET is settings, profile_blob, version_blob or all (the default); SECONDS is the time
+# TARGET is settings, profile_blob, version_blob, sum_list, recovery_key, http_response,
+# csv_round_trip or all (the default); SECONDS is the time
 # each target runs (default 60). Inputs that reach new code are kept in
 # build-fuzz/corpus/TARGET/ for the next run; an input that finds a fault is saved in
 # build-fuzz/crashes/TARGET/ and the script exits non-zero.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-targets=(settings profile_blob version_blob)
+targets=(settings profile_blob version_blob sum_list recovery_key http_response csv_round_trip)
 target="${1:-all}"
 seconds="${2:-60}"
 if [ "$target" != all ] && [[ ! " ${targets[*]} " =~ " $target " ]]; then

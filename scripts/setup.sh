@@ -11,7 +11,7 @@ PACKAGES=(
     libgtest-dev libgmock-dev libbenchmark-dev
     xvfb xauth
     python3
-    borgbackup restic
+    borgbackup restic inotify-tools
     rhash
     dpkg-dev help2man librsvg2-bin desktop-file-utils appstream lintian bash-completion xxd
 )

@@ -1,17 +1,21 @@
 #!/usr/bin/env python3
-"""Times HexEdit's Load against `xxd -p` and `quiva compare` against `cmp` and `cmp -l`.
+"""Times HexEdit and Compare against their peers, in the same run.
 
-Load: a 256 MiB random file is loaded into a working copy (the hexadecimal text, two
-upper-case characters per byte) by bench_hex_load, and written as hexadecimal text by
-`xxd -p > out`; both write into the scratch folder (TMPDIR points there for ours).
-Compare: two 1 GiB random files that differ in a few bytes near their end, so that plain
-`cmp`, which stops at the first difference, reads nearly all of both too; `cmp -l` lists
-every difference. Every tool runs in the same rounds, in alternating order, with its input
-warm in the page cache. Prints the median wall and CPU time of each and the ratio
-ours / peer; and the mean time of one page move over the loaded working copy.
+Files: a 1 GiB random file, a copy of it that differs in three bytes near its end, and a
+sparse 64 GiB file with a few bytes at its end. Figures (medians of the rounds, inputs
+warm in the page cache, tools in alternating order):
+  open       bench_hex_load FILE (HexEdit's Load to the first page shown, as a process and
+             inside it) against `xxd -l 512 FILE`, on 1 GiB and on the sparse 64 GiB
+             (goal under 50 ms)
+  page move  one page at the end of the 64 GiB file (goal under 1 ms)
+  insert     one byte at the middle of the 1 GiB file (goal under 10 ms)
+  save       the 1 GiB file after one edit, against `cp` of it (goal at most 1.5 x)
+  compare    the Compare window's engine and `quiva compare` on the 1 GiB pair against
+             `cmp` (goal at most 0.5 x)
+  memory     peak resident memory with the 64 GiB file open and edited in a few places
+             (goal under 100 MiB)
 
-Usage: hexedit_compare_bench.py QUIVA LOADER SCRATCH [--rounds N] [--load-mib N]
-                                [--compare-mib N] [--keep]
+Usage: hexedit_compare_bench.py QUIVA LOADER SCRATCH [--rounds N] [--mib N] [--keep]
 """
 
 import argparse
@@ -30,17 +34,20 @@ def warm(*paths):
                 pass
 
 
-def timed(command, cpu, ok=(0,), **kwargs):
-    """Runs the command; returns its wall time and appends its CPU time to `cpu`."""
+def run(command, ok=(0,)):
+    """Runs the command; returns its wall time and its output."""
     start = time.perf_counter()
-    child = subprocess.Popen(command, **kwargs)
-    _, status, usage = os.wait4(child.pid, 0)
+    done = subprocess.run(command, stdout=subprocess.PIPE)
     wall = time.perf_counter() - start
-    code = os.waitstatus_to_exitcode(status)
-    if code not in ok:
-        sys.exit(f"{command[0]} failed with exit code {code}")
-    cpu.append(usage.ru_utime + usage.ru_stime)
-    return wall
+    if done.returncode not in ok:
+        sys.exit(f"{command[0]} failed with exit code {done.returncode}")
+    return wall, done.stdout.decode()
+
+
+def figures(output):
+    """The driver's "name value" lines."""
+    return {name: float(value) for name, value in
+            (line.split() for line in output.splitlines() if line.strip())}
 
 
 def make_random(path, mib):
@@ -63,16 +70,11 @@ def make_changed_copy(source, path):
             f.write(bytes([old[0] ^ 0x5A]))
 
 
-def hex_equal(working_copy, xxd_out):
-    """True when the working copy is xxd's text in upper case without line breaks."""
-    with open(working_copy, "rb") as ours, open(xxd_out, "rb") as theirs:
-        while True:
-            text = theirs.read(16 << 20)
-            if not text:
-                return ours.read(1) == b""
-            want = text.replace(b"\n", b"").upper()
-            if ours.read(len(want)) != want:
-                return False
+def make_sparse(path, size):
+    with open(path, "wb") as f:
+        f.truncate(size)
+        f.seek(size - 16)
+        f.write(b"end of the file!")
 
 
 def main():
@@ -80,92 +82,85 @@ def main():
     parser.add_argument("quiva")
     parser.add_argument("loader")
     parser.add_argument("scratch")
-    parser.add_argument("--rounds", type=int, default=7)
-    parser.add_argument("--load-mib", type=int, default=256)
-    parser.add_argument("--compare-mib", type=int, default=1024)
+    parser.add_argument("--rounds", type=int, default=5)
+    parser.add_argument("--mib", type=int, default=1024)
     parser.add_argument("--keep", action="store_true", help="keep the scratch files")
     args = parser.parse_args()
 
     os.makedirs(args.scratch, exist_ok=True)
-    source = os.path.join(args.scratch, "load.bin")
-    xxd_out = os.path.join(args.scratch, "xxd.txt")
     file_a = os.path.join(args.scratch, "a.bin")
     file_b = os.path.join(args.scratch, "b.bin")
-    make_random(source, args.load_mib)
-    make_random(file_a, args.compare_mib)
+    sparse = os.path.join(args.scratch, "sparse.bin")
+    saved = os.path.join(args.scratch, "saved.bin")
+    copied = os.path.join(args.scratch, "copied.bin")
+    make_random(file_a, args.mib)
     make_changed_copy(file_a, file_b)
-    env = dict(os.environ, TMPDIR=args.scratch)
+    make_sparse(sparse, 64 << 30)
 
-    load_ours, load_peer = [], []
-    cmp_ours, cmp_peer, cmpl_peer = [], [], []
-    cpu = {id(x): [] for x in (load_ours, load_peer, cmp_ours, cmp_peer, cmpl_peer)}
+    t = {name: [] for name in ("open1", "open1_in", "xxd1", "open64", "open64_in", "xxd64",
+                               "save", "cp", "engine", "quiva", "cmp")}
     for round_no in range(args.rounds):
-        order = ["ours", "peer"] if round_no % 2 == 0 else ["peer", "ours"]
-        for who in order:
+        flip = round_no % 2 == 1
+        warm(file_a, file_b)
+        for who in (["peer", "ours"] if flip else ["ours", "peer"]):
+            for path, key in ((file_a, "1"), (sparse, "64")):
+                if who == "ours":
+                    wall, out = run([args.loader, path])
+                    t["open" + key].append(wall)
+                    t["open" + key + "_in"].append(figures(out)["load_us"] / 1e6)
+                else:
+                    t["xxd" + key].append(run(["xxd", "-l", "512", path])[0])
+        for who in (["peer", "ours"] if flip else ["ours", "peer"]):
             subprocess.run(["sync"], check=True)
-            warm(source)
+            warm(file_a)
             if who == "ours":
-                out = subprocess.Popen([args.loader, source], stdout=subprocess.PIPE, env=env)
-                start = time.perf_counter()
-                _, status, usage = os.wait4(out.pid, 0)
-                load_ours.append(time.perf_counter() - start)
-                cpu[id(load_ours)].append(usage.ru_utime + usage.ru_stime)
-                if os.waitstatus_to_exitcode(status) != 0:
-                    sys.exit("bench_hex_load failed")
-                copy = out.stdout.read().decode().strip()
-                if round_no == 0:
-                    subprocess.run(["xxd", "-p", source], stdout=open(xxd_out, "wb"), check=True)
-                    if not hex_equal(copy, xxd_out):
-                        sys.exit("the working copy differs from xxd -p's text")
-                    os.remove(xxd_out)
-                os.remove(copy)
+                t["save"].append(figures(run([args.loader, file_a, "--save", saved])[1])["save_s"])
+                os.remove(saved)
             else:
-                with open(xxd_out, "wb") as f:
-                    load_peer.append(timed(["xxd", "-p", source], cpu[id(load_peer)], stdout=f))
-                os.remove(xxd_out)
-
-        tools = [("ours", cmp_ours), ("cmp", cmp_peer), ("cmp -l", cmpl_peer)]
-        if round_no % 2:
-            tools.reverse()
-        for who, times in tools:
+                t["cp"].append(run(["cp", file_a, copied])[0])
+                os.remove(copied)
+        tools = ["engine", "quiva", "cmp"]
+        for who in (reversed(tools) if flip else tools):
             warm(file_a, file_b)
-            if who == "ours":
-                command = [args.quiva, "compare", file_a, file_b]
-            elif who == "cmp":
-                command = ["cmp", file_a, file_b]
+            if who == "engine":
+                t["engine"].append(
+                    figures(run([args.loader, file_a, "--compare", file_b])[1])["compare_s"])
+            elif who == "quiva":
+                t["quiva"].append(run([args.quiva, "compare", file_a, file_b], ok=(1,))[0])
             else:
-                command = ["cmp", "-l", file_a, file_b]
-            times.append(timed(command, cpu[id(times)], ok=(1,), stdout=subprocess.DEVNULL))
+                t["cmp"].append(run(["cmp", file_a, file_b], ok=(1,))[0])
 
-    # Page moves over the loaded working copy: one page read each, whatever the offset.
-    out = subprocess.run([args.loader, source, "--pages", "2000"], capture_output=True,
-                         env=env, check=True).stdout.decode().split()
-    os.remove(out[0])
-    page_us = float(out[1])
+    moves = figures(run([args.loader, sparse, "--pages", "2000"])[1])
+    insert = [figures(run([args.loader, file_a, "--insert"])[1])["insert_us"]
+              for _ in range(args.rounds)]
+    memory = figures(run([args.loader, sparse, "--pages", "200", "--insert", "--edits", "8"])[1])
 
-    def report(name, ours, peer, peer_name):
-        m_ours, m_peer = statistics.median(ours), statistics.median(peer)
-        c_ours, c_peer = statistics.median(cpu[id(ours)]), statistics.median(cpu[id(peer)])
-        print(f"{name:<8} wall: ours {m_ours:6.3f} s  {peer_name:<7} {m_peer:6.3f} s  "
-              f"ratio {m_ours / m_peer:5.2f} | cpu: ours {c_ours:6.3f} s  "
-              f"{peer_name:<7} {c_peer:6.3f} s  ratio {c_ours / c_peer:5.2f}")
-        print(f"         rounds (wall): ours    {' '.join(f'{t:.3f}' for t in ours)}")
-        print(f"                        {peer_name:<7} {' '.join(f'{t:.3f}' for t in peer)}")
-
+    med = {name: statistics.median(values) for name, values in t.items()}
+    ms = 1000.0
     print(f"{args.rounds} rounds, medians; inputs warm; ratio = ours / peer; "
           f"load average {os.getloadavg()[0]:.2f} (a shared machine)")
-    print(f"load: HexEdit's Load of {args.load_mib} MiB (working copy written) against "
-          f"xxd -p > file; target ratio <= 1.0")
-    report("load", load_ours, load_peer, "xxd -p")
-    print(f"compare: two {args.compare_mib} MiB files differing in 3 bytes near the end; "
-          f"target ratio <= 0.5 against cmp")
-    report("compare", cmp_ours, cmp_peer, "cmp")
-    report("compare", cmp_ours, cmpl_peer, "cmp -l")
-    print(f"page move over the {2 * args.load_mib} MiB working copy: {page_us:.1f} us "
-          f"(one page read, whatever the offset)")
+    for key, size in (("1", f"{args.mib} MiB"), ("64", "sparse 64 GiB")):
+        print(f"open {size:<14}: process {med['open' + key] * ms:7.2f} ms, Load to the first "
+              f"page {med['open' + key + '_in'] * ms:7.3f} ms; xxd -l 512 "
+              f"{med['xxd' + key] * ms:7.2f} ms; ratio (process) "
+              f"{med['open' + key] / med['xxd' + key]:5.2f}; goal < 50 ms")
+    print(f"page move at the end of 64 GiB : {moves['end_page_us'] / 1000:.4f} ms "
+          f"(spread over the file {moves['page_us'] / 1000:.4f} ms); goal < 1 ms")
+    print(f"insert 1 byte at the middle    : {statistics.median(insert) / 1000:.4f} ms; "
+          f"goal < 10 ms")
+    print(f"save {args.mib} MiB after one edit : {med['save']:.3f} s; cp {med['cp']:.3f} s; "
+          f"ratio {med['save'] / med['cp']:.2f}; goal <= 1.5")
+    print(f"compare engine, {args.mib} MiB pair : {med['engine']:.3f} s; cmp {med['cmp']:.3f} s; "
+          f"ratio {med['engine'] / med['cmp']:.2f}; goal <= 0.5")
+    print(f"quiva compare, same pair        : {med['quiva']:.3f} s; "
+          f"ratio {med['quiva'] / med['cmp']:.2f}")
+    print(f"peak memory, 64 GiB open, paged and edited: {memory['rss_kib'] / 1024:.1f} MiB; "
+          f"goal < 100 MiB")
+    for name, values in t.items():
+        print(f"  rounds {name:<9} {' '.join(f'{v:.4f}' for v in values)}")
 
     if not args.keep:
-        for path in (source, file_a, file_b):
+        for path in (file_a, file_b, sparse):
             os.remove(path)
 
 

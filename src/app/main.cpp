@@ -45,6 +45,16 @@ void PrintUsage() {
         "                           then end\n");
 }
 
+// The refusal of an argument the program does not know; returns the usage error's code.
+int RefuseArgument(const char* argument) {
+    const bool option = argument[0] == '-';
+    std::fprintf(stderr,
+                 "quiva-tessaline: %s '%s'\n"
+                 "Try 'quiva-tessaline --help' for more information.\n",
+                 option ? "unknown option" : "unexpected argument", argument);
+    return 2;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -53,11 +63,22 @@ int main(int argc, char** argv) {
         PrintUsage();
         return 0;
     }
-    if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+    if (argc == 2 && (std::strcmp(argv[1], "--version") == 0 || std::strcmp(argv[1], "-V") == 0)) {
         std::printf("quiva-tessaline %s\n", kQuivaVersion);
         return 0;
     }
+    // The program takes no file or other argument; Qt's own options ("-platform NAME",
+    // "-style NAME", ...) are taken by the application object, and whatever it leaves is
+    // refused before any window is built.
+    for (int i = 1; i < argc; ++i) {
+        if (argv[i][0] != '-' && (i == 1 || argv[i - 1][0] != '-')) {
+            return RefuseArgument(argv[i]);
+        }
+    }
     TApplication app(argc, argv);
+    if (argc > 1) {
+        return RefuseArgument(argv[1]);
+    }
     QApplication::setApplicationName(QStringLiteral("quiva-tessaline"));
     QApplication::setApplicationDisplayName(QStringLiteral("Quiva Tessaline"));
     // The launcher entry the desktop matches the window with.
@@ -103,7 +124,13 @@ int main(int argc, char** argv) {
         auto master = std::make_unique<TMaster>(DefaultProgramFolder(), ToolTable());
         QObject::connect(&guard, &TInstanceGuard::raiseRequested, master.get(),
                          &TMaster::RestoreAndRaise);
-        QObject::connect(&guard, &TInstanceGuard::quitRequested, &app, quit);
+        // A second start that asks this one to end is answered as Exit is: unsaved work in
+        // the shown tool is asked about first.
+        QObject::connect(&guard, &TInstanceGuard::quitRequested, master.get(),
+                         [window = master.get()] {
+                             window->RestoreAndRaise();
+                             window->DoQuit();
+                         });
         splash->CloseAfterShown(master.get());
         master->show();
 

@@ -22,8 +22,9 @@ struct TBackupRun {
     TBackupIdSource* ids = nullptr;
     TBlobKeys classicKeys;  // the keys of classic versions
     QByteArray password;    // the preferences password: chunked versions' keys come from it
-    std::function<bool()> lowSpace;                   // the data folder is short of space
-    std::function<void()> ended;                      // the run ended by itself
-    std::function<void(const QString&)> showError;    // a message for the status panel
-    std::function<void()> batchGate;                  // tests' ordering hook; may be empty
+    QString dataFolder;     // where backups.db lies: its free space is asked
+    std::function<bool()> lowSpace;                 // the data folder is short of space
+    std::function<void()> ended;                    // the run ended by itself
+    std::function<void(const QString&)> showError;  // a message for the status panel
+    std::function<void()> batchGate;                // tests' ordering hook; may be empty
 };

@@ -6,12 +6,14 @@
 
 #include <QString>
 
+#include <chrono>
 #include <memory>
 
 class TAppStores;
 class TBackupStore;
 class THost;
 class TProfiles;
+class TStoreIdleCheck;
 
 // Thread safety: main thread only; the store and the profiles have their own notes.
 class TBackupService {
@@ -44,8 +46,19 @@ public:
     // has less than 16 MiB free (a run stops while it is set). From the idle handler (or a
     // timer while a command waits).
     void CheckFreeSpace();
-    // The profile list's idle work: when host flag 27 is taken, it stores its counters.
+    // The idle work: when host flag 27 is taken, the profile list stores its counters;
+    // and CheckStoreWhenDue.
     void ProcessIdle();
+
+    // The periodic check of a store open for writing: when it is due (first some time
+    // after the store was opened, then at an interval), SQLite's quick check starts on a
+    // thread of its own; when it finds damage, the store takes no more writes and the
+    // problem is shown in the status panel (kind error) and logged.
+    void CheckStoreWhenDue();
+    // True while the periodic check runs.
+    bool IsStoreCheckRunning() const;
+    // The times of the periodic check (defaults 10 minutes and 24 hours; tests).
+    void SetStoreCheckTimes(std::chrono::milliseconds first, std::chrono::milliseconds every);
 
     // Stops the profiles, compacts the store when `compact` (and it may be written) and
     // closes it. Safe to call twice.
@@ -62,4 +75,8 @@ private:
     // The profile list goes first, while the store it writes to still exists.
     std::unique_ptr<TBackupStore> m_store;
     std::unique_ptr<TProfiles> m_profiles;
+    std::unique_ptr<TStoreIdleCheck> m_storeCheck;
+    std::chrono::milliseconds m_firstCheck{std::chrono::minutes(10)};
+    std::chrono::milliseconds m_checkEvery{std::chrono::hours(24)};
+    std::chrono::steady_clock::time_point m_nextCheck;
 };

@@ -2,6 +2,7 @@
 
 #include "backup/backup_log.h"
 #include "backup/store_internal.h"
+#include "backup/store_marker.h"
 #include "backup/version_blob.h"
 #include "base/day_number.h"
 #include "base/errors.h"
@@ -11,6 +12,7 @@
 #include "storage/sqlite_layer.h"
 #include "storage/wal_checkpointer.h"
 
+#include <QHash>
 #include <QMutexLocker>
 
 #include <sqlite3.h>
@@ -38,12 +40,13 @@ constexpr int kPageSize = 8192;
 constexpr int kPathIdBudgetKb = 10;
 constexpr int kNamesBudgetKb = 96;
 constexpr int kNamesRows = 128;
-constexpr int kVersionsBudgetKb = 256;
-constexpr int kVersionsRows = 128;
-// The largest version the profiles allow: a file of 4096 KiB + 1023 bytes (its size in
-// whole KiB is at the largest limit) stored as it is, plus the 5-byte header. The read
-// budget covers it, so that every stored version can be read back.
-constexpr int kBlobBudgetKb = 4098;
+// A search page of all names (the command line's "--limit all" reads pages of this many)
+// and the most a page's versions may take.
+constexpr int kAllNamesPage = 4096;
+constexpr int kLargestPageBudgetKb = 256 * 1024;
+// The largest classic version: the largest file it holds stored as it is, plus the 5-byte
+// header. The read budget covers it, so that every stored version can be read back.
+constexpr int kBlobBudgetKb = static_cast<int>(kClassicLargestContent / 1024) + 1;
 constexpr int kBlobRows = 10;
 constexpr int kNameBudgetKb = 10;
 constexpr int kDiscardListBudgetKb = 512;
@@ -94,7 +97,7 @@ constexpr mode_t kPrivateMode = 0600;
 // The store check reads versions in batches of at most this many rows and KiB: a batch
 // always has room for the largest version, and a large store never loads at once.
 constexpr int kCheckRows = 256;
-constexpr int kCheckBudgetKb = 8192;
+constexpr int kCheckBudgetKb = kBlobBudgetKb + 1024;
 // The longest text of a quick_check problem that goes into a message.
 constexpr int kLongestCheckText = 200;
 
@@ -312,7 +315,8 @@ std::unique_ptr<TSQLTables> OpenReader(const QString& path, const TCompanions& c
 
 // Runs "PRAGMA quick_check" and describes the first problem; empty when there is none
 // or when the check cannot tell (a busy store). `later` is set when a hot journal must
-// be replayed first, which a read-only connection cannot do.
+// be replayed first, or a write-ahead log left by a writer that was killed must be
+// recovered (SQLite's "locking protocol"), which a read-only connection cannot do.
 QString QuickCheckDamage(TSQLTables& db, bool& later) {
     later = false;
     QStringList problems;
@@ -330,7 +334,7 @@ QString QuickCheckDamage(TSQLTables& db, bool& later) {
     if (rc == SQLITE_BUSY || rc == SQLITE_LOCKED) {
         return {};
     }
-    if (rc == SQLITE_READONLY) {
+    if (rc == SQLITE_READONLY || rc == SQLITE_PROTOCOL) {
         later = true;
         return {};
     }
@@ -388,12 +392,15 @@ TBackupStore::~TBackupStore() {
     QMutexLocker locker(&m_lock);
     m_checkpointer.reset();
     m_db.reset();
+    CloseMarkerLocked();
 }
 
 bool TBackupStore::Open(const QString& dataFolder, bool readOnly) {
     QMutexLocker locker(&m_lock);
     m_checkpointer.reset();
     m_db.reset();
+    CloseMarkerLocked();
+    m_damaged = false;
     m_modeColumnAsked = nullptr;  // a new connection may come at the old one's address
     m_chunkTablesAsked = nullptr;
     m_readOnly = false;
@@ -465,7 +472,12 @@ bool TBackupStore::Open(const QString& dataFolder, bool readOnly) {
         return refuse(QStringLiteral("cannot be read (%1)").arg(openError));
     }
     bool checkLater = false;
-    if (const QString damage = QuickCheckDamage(*reader, checkLater); !damage.isEmpty()) {
+    // Reading every page costs seconds to minutes on a large store; a store that was
+    // closed cleanly and has not changed since needs no such proof (see store_marker.h).
+    auto marker = std::make_unique<TStoreMarker>(native);
+    const bool vouched = marker->VouchesForStore();
+    if (const QString damage = vouched ? QString() : QuickCheckDamage(*reader, checkLater);
+        !damage.isEmpty()) {
         reader.reset();
         if (cannotWrite.isEmpty() && !readOnly) {
             RemoveNewCompanions(native, before);
@@ -506,10 +518,15 @@ bool TBackupStore::Open(const QString& dataFolder, bool readOnly) {
     MakePrivate(native + "-wal");
     MakePrivate(native + "-shm");
     MakePrivate(native + "-journal");
+    // On disk before the first write: a crash from here on makes the next open check.
+    if (marker->MarkOpen()) {
+        m_marker = std::move(marker);
+    }
     // SQLite may still find the store unwritable (a file system it cannot lock or write):
     // then it is read as it is.
     auto readInstead = [&](int code) {
         m_db.reset();
+        m_marker.reset();  // left "open": the next open checks the store in full
         m_modeColumnAsked = nullptr;
         m_chunkTablesAsked = nullptr;
         reader = OpenReader(m_path, Companions(native), walHidden, openError);
@@ -560,6 +577,9 @@ bool TBackupStore::Open(const QString& dataFolder, bool readOnly) {
 
 void TBackupStore::PrepareWritableLocked() {
     m_db->ExecScript(QStringLiteral("PRAGMA journal_mode=WAL"));
+    // Checks every b-tree cell as it is read: a damaged page met by a statement fails it
+    // (and its transaction) instead of being written on.
+    m_db->ExecScript(QStringLiteral("PRAGMA cell_size_check=ON"));
     for (const char* statement : kIndexes) {
         m_db->ExecScript(QString::fromLatin1(statement));
     }
@@ -575,10 +595,11 @@ void TBackupStore::SetProblemLocked(const QString& text, int kind) {
 void TBackupStore::Close(bool compact) {
     QMutexLocker locker(&m_lock);
     m_checkpointer.reset();
-    if (m_db && compact && !m_readOnly) {
+    if (m_db && compact && !m_readOnly && !m_damaged) {
         CompactDatabase(*m_db);
     }
     m_db.reset();
+    CloseMarkerLocked();
     m_modeColumnAsked = nullptr;
     m_chunkTablesAsked = nullptr;
     m_readOnly = false;
@@ -674,9 +695,50 @@ bool TBackupStore::HasModeColumnLocked() {
 
 void TBackupStore::RequireWritableLocked() const {
     RequireOpenLocked();
-    if (m_readOnly) {
+    if (m_readOnly || m_damaged) {
         RaiseStoreError(kPermissionDenied);
     }
+}
+
+void TBackupStore::CloseMarkerLocked() {
+    if (m_marker) {
+        // A store found damaged while open keeps its "open" record: the next open checks.
+        if (!m_damaged) {
+            m_marker->MarkClosed();
+        }
+        m_marker.reset();
+    }
+}
+
+bool TBackupStore::NoteDamageLocked(int code) {
+    if (code != SQLITE_CORRUPT && code != SQLITE_NOTADB) {
+        return false;
+    }
+    if (!m_damaged) {
+        m_damaged = true;
+        SetProblemLocked(QStringLiteral("%1 is damaged (%2); nothing more is written to it, and "
+                                        "backups are off until it is repaired")
+                             .arg(m_path, SqliteText(code)),
+                         kStatusError);
+    }
+    return true;
+}
+
+void TBackupStore::RefuseWrites(const QString& damage) {
+    QMutexLocker locker(&m_lock);
+    if (!m_db || m_damaged) {
+        return;
+    }
+    m_damaged = true;
+    SetProblemLocked(QStringLiteral("%1 is damaged (%2); nothing more is written to it, and "
+                                    "backups are off until it is repaired")
+                         .arg(m_path, damage),
+                     kStatusError);
+}
+
+bool TBackupStore::IsDamaged() const {
+    QMutexLocker locker(&m_lock);
+    return m_damaged;
 }
 
 void TBackupStore::AppendLog(const QString& event, const QString& reason) {
@@ -719,7 +781,7 @@ int TBackupStore::GetPathIdLocked(TBackupIdSource& ids, const QString& fullName,
 bool TBackupStore::StoreVersion(TBackupIdSource& ids, int profileNumber, qint64 size,
                                 const TVersionBlob& blob, const QString& fullName, int& pathId) {
     QMutexLocker locker(&m_lock);
-    if (!m_db) {
+    if (!m_db || m_damaged) {
         return false;
     }
     if (!IsStorableName(fullName)) {
@@ -733,7 +795,7 @@ bool TBackupStore::StoreVersion(TBackupIdSource& ids, int profileNumber, qint64 
         TSQLParams values{qint64(versionId),
                           qint64(pathId),
                           qint64(profileNumber),
-                          qint64(static_cast<quint32>(size)),
+                          size,
                           DayNumberFromDateTime(m_clock()),
                           TSQLBlob{blob.bytes}};
         QString statement = QStringLiteral(
@@ -753,6 +815,9 @@ bool TBackupStore::StoreVersion(TBackupIdSource& ids, int profileNumber, qint64 
             return false;
         }
         transaction.Commit();
+    } catch (const ESQLite& error) {
+        (void)NoteDamageLocked(error.Code());
+        return false;
     } catch (const EQuiva&) {
         return false;
     }
@@ -761,7 +826,16 @@ bool TBackupStore::StoreVersion(TBackupIdSource& ids, int profileNumber, qint64 
 
 bool TBackupStore::SearchVersions(int profileNumber, int firstDay, const QString& mask,
                                   int dayAfterLast, QList<TVersionRow>& rows) {
+    int nextAfter = 0;
+    return SearchVersionsPage(profileNumber, firstDay, mask, dayAfterLast, TSearchPage(), rows,
+                              nextAfter);
+}
+
+bool TBackupStore::SearchVersionsPage(int profileNumber, int firstDay, const QString& mask,
+                                      int dayAfterLast, const TSearchPage& page,
+                                      QList<TVersionRow>& rows, int& nextAfter) {
     rows.clear();
+    nextAfter = 0;
     QMutexLocker locker(&m_lock);
     RequireOpenLocked();
     struct TName {
@@ -770,23 +844,43 @@ bool TBackupStore::SearchVersions(int profileNumber, int firstDay, const QString
         QString folder;
     };
     QList<TName> names;
+    const int wanted = page.names > 0 ? page.names : kAllNamesPage;
     try {
         // A name kept as a blob is compared as the text of its bytes (SQLite's LIKE may be
-        // built to refuse blobs); the mask's bytes go as text too.
+        // built to refuse blobs); the mask's bytes go as text too. Only names with versions
+        // in the profile and the dates count, so that a page is never empty while a later
+        // one is not; one name more than the page tells whether another page follows.
         const auto found = m_db->Query(
-            QStringLiteral("SELECT pID,pFile,pPath FROM Paths WHERE CAST(pFile AS TEXT) LIKE ?"),
-            kNamesBudgetKb, kNamesRows, {EncodeNativeName(mask)});
+            QStringLiteral("SELECT pID,pFile,pPath FROM Paths WHERE pID > ? AND "
+                           "CAST(pFile AS TEXT) LIKE ? AND EXISTS (SELECT 1 FROM Data WHERE "
+                           "bPro = ? AND bPath = pID AND bDate >= ? AND bDate <= ?) "
+                           "ORDER BY pID LIMIT ?"),
+            static_cast<int>(std::min<qint64>(qint64(kNamesBudgetKb) * wanted / kNamesRows + 1,
+                                              kLargestPageBudgetKb)),
+            wanted + 1,
+            {qint64(page.afterPathId), EncodeNativeName(mask), qint64(profileNumber),
+             qint64(firstDay), qint64(dayAfterLast), qint64(wanted) + 1});
         for (; !found->AtEnd(); found->Next()) {
             names.append({found->GetInt(0), ReadName(*found, 1), ReadName(*found, 2)});
         }
+        if (names.size() > wanted) {
+            names.removeLast();
+            nextAfter = names.last().pathId;
+        }
         if (names.isEmpty()) {
-            return false;
+            // Whether the mask matches any name at all, as the search has always answered.
+            const auto any = m_db->Query(
+                QStringLiteral("SELECT pID FROM Paths WHERE CAST(pFile AS TEXT) LIKE ? LIMIT 1"),
+                kNamesBudgetKb, 1, {EncodeNativeName(mask)});
+            return page.afterPathId == 0 && any->RowCount() > 0;
         }
         QString marks;
         TSQLParams params{qint64(profileNumber)};
+        QHash<int, int> byPath;
         for (const TName& name : names) {
             marks += marks.isEmpty() ? QStringLiteral("?") : QStringLiteral(",?");
             params.push_back(qint64(name.pathId));
+            byPath.insert(name.pathId, static_cast<int>(byPath.size()));
         }
         params.push_back(qint64(firstDay));
         params.push_back(qint64(dayAfterLast));
@@ -795,12 +889,11 @@ bool TBackupStore::SearchVersions(int profileNumber, int firstDay, const QString
             QStringLiteral("SELECT bPath,bID,bSize,bDate%1 FROM Data WHERE (bPro = ?) AND "
                            "(bPath IN (%2)) AND (bDate >= ?) AND (bDate <= ?) ORDER BY bID")
                 .arg(withModes ? QStringLiteral(",bMode") : QString(), marks),
-            kVersionsBudgetKb, kVersionsRows, params);
+            kLargestPageBudgetKb, std::numeric_limits<int>::max(), params);
         for (; !versions->AtEnd(); versions->Next()) {
             const int pathId = versions->GetInt(0);
-            const auto name = std::find_if(names.cbegin(), names.cend(),
-                                           [&](const TName& n) { return n.pathId == pathId; });
-            if (name == names.cend()) {
+            const auto name = byPath.constFind(pathId);
+            if (name == byPath.cend()) {
                 continue;
             }
             TVersionRow row;
@@ -810,12 +903,13 @@ bool TBackupStore::SearchVersions(int profileNumber, int firstDay, const QString
             row.size = versions->GetInt64(2);
             row.date = versions->GetReal(3);
             row.mode = withModes ? ReadMode(*versions, 4) : -1;
-            row.file = name->file;
-            row.folder = name->folder;
+            row.file = names[*name].file;
+            row.folder = names[*name].folder;
             rows.append(row);
         }
     } catch (const ESQLite& error) {
         rows.clear();
+        nextAfter = 0;
         RaiseStoreError(error.Code());
     }
     return true;
@@ -872,6 +966,23 @@ std::optional<TVersionRow> TBackupStore::FindVersion(int versionId) {
         row.folder = ReadName(*found, 6);
         row.mode = withModes ? ReadMode(*found, 7) : -1;
         return row;
+    } catch (const ESQLite& error) {
+        RaiseStoreError(error.Code());
+    }
+    return std::nullopt;
+}
+
+std::optional<int> TBackupStore::FindPathId(const QString& fullName) {
+    const qsizetype slash = fullName.lastIndexOf('/');
+    QMutexLocker locker(&m_lock);
+    RequireOpenLocked();
+    try {
+        const auto found = m_db->Query(
+            QStringLiteral("SELECT pID FROM Paths WHERE pPath = ? AND pFile = ?"), kPathIdBudgetKb,
+            1, {NameValue(fullName.left(slash + 1)), NameValue(fullName.mid(slash + 1))});
+        if (found->RowCount() == 1) {
+            return found->GetInt(0);
+        }
     } catch (const ESQLite& error) {
         RaiseStoreError(error.Code());
     }
@@ -1021,10 +1132,13 @@ void TBackupStore::DeleteAllVersions(int profileNumber) {
     }
 }
 
-void TBackupStore::DeleteProfileVersions(int profileNumber) {
+bool TBackupStore::DeleteProfileVersions(int profileNumber) {
     QMutexLocker locker(&m_lock);
-    if (!m_db || m_readOnly) {
-        return;
+    if (!m_db) {
+        return true;
+    }
+    if (m_readOnly) {
+        return false;
     }
     try {
         TSQLTransaction transaction(*m_db);
@@ -1032,8 +1146,30 @@ void TBackupStore::DeleteProfileVersions(int profileNumber) {
                                               {qint64(profileNumber)}));
         transaction.Commit();
     } catch (const ESQLite&) {
-        // The profile's row is gone already; its versions are found by nobody.
+        return false;
     }
+    return true;
+}
+
+QList<std::pair<int, qint64>> TBackupStore::VersionCountsByProfile() {
+    QList<std::pair<int, qint64>> counts;
+    QMutexLocker locker(&m_lock);
+    RequireOpenLocked();
+    try {
+        // Plain columns only: the layer reads a value by its column's declared type.
+        const auto numbers = m_db->Query(
+            QStringLiteral("SELECT DISTINCT bPro FROM Data ORDER BY bPro"), 64, 1 << 16);
+        for (; !numbers->AtEnd(); numbers->Next()) {
+            const int number = numbers->GetInt(0);
+            const auto ids =
+                m_db->Query(QStringLiteral("SELECT bID FROM Data WHERE bPro = ?"), 1 << 20,
+                            std::numeric_limits<int>::max(), {qint64(number)});
+            counts.append({number, ids->RowCount()});
+        }
+    } catch (const ESQLite& error) {
+        RaiseStoreError(error.Code());
+    }
+    return counts;
 }
 
 TStoreIds TBackupStore::LargestIds() {
@@ -1157,6 +1293,9 @@ qint64 TBackupStore::CheckVersions(const TBlobKeys& keys,
             } else {
                 try {
                     (void)DecodeVersion(*row.blob, keys, row.size);
+                    // Zlib's own checksum finds damage to a compressed version; the bytes
+                    // of one stored as it is have none.
+                    check.unverified = row.size > 0 && BlobMethod(*row.blob) == kMethodStored;
                 } catch (const EQuiva& error) {
                     if (error.Message() == QLatin1String("Invalid encryption password")) {
                         check.otherPassword = true;
@@ -1169,8 +1308,9 @@ qint64 TBackupStore::CheckVersions(const TBlobKeys& keys,
             }
             if (check.reason.isEmpty() && !check.otherPassword && !row.hasPath) {
                 check.reason = QStringLiteral("no file name: its Paths row is missing");
+                check.unverified = false;
             }
-            if (!check.reason.isEmpty() || check.otherPassword) {
+            if (!check.reason.isEmpty() || check.otherPassword || check.unverified) {
                 report(check);
             }
         }

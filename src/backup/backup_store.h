@@ -38,6 +38,7 @@
 class THost;
 class TBackupLog;
 class TSQLTables;
+class TStoreMarker;
 class TWalCheckpointer;
 struct TBlobKeys;
 
@@ -69,6 +70,13 @@ struct TVersionBlob {
     int mode = -1;
 };
 
+// Which page of a search to fetch: at most `names` file names (0: a large page) whose
+// path id is above `afterPathId`, in path id order.
+struct TSearchPage {
+    int names = 128;
+    int afterPathId = 0;
+};
+
 // Hands out the ids of new rows. The profile list implements it; the store calls it only
 // while it holds the backups lock.
 class TBackupIdSource {
@@ -93,7 +101,10 @@ struct TVersionCheck {
     // Made under another password: the length field does not match the keys, while
     // nothing else is known to be wrong (a damaged length field looks the same).
     bool otherPassword = false;
-    QString reason;  // why the version is bad; empty for otherPassword
+    // Stored as it is (method 0) without a checksum: it decodes, but damage to its bytes
+    // cannot be found. Not bad, and not good either.
+    bool unverified = false;
+    QString reason;  // why the version is bad; empty for otherPassword and unverified
     QString file;    // the version's folder and file name, when known
 };
 
@@ -155,7 +166,11 @@ public:
     // Before anything is written the file is checked: one that is empty, cut short, not
     // an SQLite database or failing "PRAGMA quick_check" is damaged and is left exactly
     // as it is (no connection stays open); so is one that cannot be read, a symbolic link
-    // or anything but a regular file. OpenProblem() then says so. A store that cannot be
+    // or anything but a regular file. OpenProblem() then says so. The quick check, which
+    // reads every page, is skipped when the clean-close marker vouches for the file
+    // (store_marker.h): then opening costs milliseconds whatever the store's size. While
+    // open, a statement that meets a damaged page fails (cell checks are on), and from
+    // then on nothing more is written (IsDamaged). A store that cannot be
     // written (read-only media or folder, no write permission) is opened read-only: it
     // can be searched and restored from, nothing is written to it or its folder, and
     // OpenProblem() holds a notice. With `readOnly` the store is opened read-only on
@@ -184,6 +199,13 @@ public:
     // once its new log is set. Main thread.
     void LogOpenProblem();
 
+    // Turns the open store into one that takes no more writes, as a damaged one: the
+    // problem (kind kStatusError) names `damage`, and goes to the log. The idle check calls
+    // it when it finds damage. Main thread.
+    void RefuseWrites(const QString& damage);
+    // True after damage was found while the store was open (then nothing is written).
+    bool IsDamaged() const;
+
     // Runs "PRAGMA integrity_check" and returns the problems it names (empty when it
     // answers "ok"). Raises the store's messages when it cannot run. Main thread.
     QStringList IntegrityProblems();
@@ -191,8 +213,9 @@ public:
     // Reads every version in order of bID, a bounded batch at a time, decodes it with
     // `keys` and calls `report` for each version that fails (outside the backups lock).
     // A version of an empty file (5 bytes, nothing to decode) counts as good when its
-    // length field matches the keys. Returns the number of versions read. Raises the
-    // store's messages when the rows cannot be read. Main thread.
+    // length field matches the keys. A version stored without compression decodes but
+    // holds no checksum: it is reported as unverified. Returns the number of versions
+    // read. Raises the store's messages when the rows cannot be read. Main thread.
     // Chunked versions are checked with `storeKeys` (the same password under the store's
     // salt; none when the store has no salt): the reference list, and every chunk it
     // names (each distinct chunk read and opened once); a version with a damaged or
@@ -255,11 +278,20 @@ public:
                                     const TVersionBlob& blob, const QString& fullName, int& pathId);
 
     // Finds the versions of a profile whose file name matches the LIKE mask ("%" and "_"
-    // wildcards) and whose date d satisfies firstDay <= d <= dayAfterLast: at most 128 file
-    // names and at most 128 versions, in the order they were stored. False (and no rows)
-    // when no file name matches. Raises the store's messages. Main thread.
+    // wildcards) and whose date d satisfies firstDay <= d <= dayAfterLast: the first page
+    // of SearchVersionsPage (128 file names). False (and no rows) when no file name
+    // matches. Raises the store's messages. Main thread.
     [[nodiscard]] bool SearchVersions(int profileNumber, int firstDay, const QString& mask,
                                       int dayAfterLast, QList<TVersionRow>& rows);
+    // One page of that search: the versions (in the order they were stored) of at most
+    // page.names file names after page.afterPathId, counting only names that have versions
+    // in the profile and the dates. `nextAfter` receives the afterPathId of the next page,
+    // or 0 when this page is the last. The result is as SearchVersions answers (for a page
+    // after the first: whether it holds versions). Raises the store's messages. Main
+    // thread.
+    [[nodiscard]] bool SearchVersionsPage(int profileNumber, int firstDay, const QString& mask,
+                                          int dayAfterLast, const TSearchPage& page,
+                                          QList<TVersionRow>& rows, int& nextAfter);
 
     // Deletes one version. Raises the store's messages. Main thread.
     void DeleteVersion(int versionId);
@@ -272,6 +304,10 @@ public:
     // The facts of one version with its file and folder, or none. Raises the store's
     // messages. Main thread.
     std::optional<TVersionRow> FindVersion(int versionId);
+
+    // The path id of a file (folder and name as stored), or none when the store has no
+    // row for it. Raises the store's messages. Main thread.
+    std::optional<int> FindPathId(const QString& fullName);
 
     // Every version of one file (path id) stored under a profile, newest first, with the
     // file and folder filled in: the file's history. At most 8192 versions. Empty when
@@ -297,8 +333,16 @@ public:
     // store's messages. Main thread.
     void DeleteAllVersions(int profileNumber);
 
-    // Deletes every version of a deleted profile; errors are ignored. Main thread.
-    void DeleteProfileVersions(int profileNumber);
+    // Deletes every version of a profile that is being deleted, in one transaction, before
+    // its row in the application database goes: a delete cut short leaves the profile with
+    // all its versions or with none. True when they are gone (also when no store is open:
+    // versions out of reach are found later by the store check); false when the store is
+    // read-only or the statement failed. Main thread.
+    [[nodiscard]] bool DeleteProfileVersions(int profileNumber);
+
+    // The number of versions of each profile number present. Raises the store's messages.
+    // Main thread.
+    QList<std::pair<int, qint64>> VersionCountsByProfile();
 
     // The largest path id, version id and profile number present. Main thread.
     TStoreIds LargestIds();
@@ -337,8 +381,13 @@ private:
     void AddModeColumnLocked();
     // Whether the open store has the bMode column; asked once per connection.
     bool HasModeColumnLocked();
-    // Raises "Permission denied" (code 3) while the store is read-only.
+    // Raises "Permission denied" (code 3) while the store is read-only or damaged.
     void RequireWritableLocked() const;
+    // Records a clean close in the marker unless damage was found, and drops it.
+    void CloseMarkerLocked();
+    // For SQLite's damage codes: marks the store damaged (the problem names it) and
+    // returns true. Other codes: false.
+    bool NoteDamageLocked(int code);
     void AppendLog(const QString& event, const QString& reason);
     // Sets the open problem and writes it to the log when one is set.
     void SetProblemLocked(const QString& text, int kind);
@@ -352,6 +401,9 @@ private:
     // is open for writing; goes before the connection does.
     std::unique_ptr<TWalCheckpointer> m_checkpointer;
     bool m_readOnly = false;
+    bool m_damaged = false;  // damage found while open: nothing more is written
+    // The clean-close marker while the store is open for writing.
+    std::unique_ptr<TStoreMarker> m_marker;
     QString m_path;
     QString m_problem;
     int m_problemKind = 0;

@@ -7,14 +7,22 @@
 #include "base/errors.h"
 #include "base/host.h"
 #include "platform/file_access.h"
+#include "platform/file_system.h"
+
+#include "platform/native_name.h"
 
 #include <QMutexLocker>
+
+#include <sys/stat.h>
 
 namespace {
 
 constexpr int kKeepCounts[] = {2, 10, 20};
 constexpr int kDiscardDays[] = {1, 7, 30, 90};
 constexpr int kFirstAgeRule = 3;
+// Room a version may take beyond its blob before the store is written: its pages go to the
+// write-ahead log and again into the file at the next checkpoint, plus index pages.
+constexpr quint64 kVersionSlack = 1 << 20;
 
 // Why a file could not be read, in words.
 QString ReadFailureText(int readResult) {
@@ -47,10 +55,13 @@ TMeow::TMeow(TProfile& profile, TWorkerMode mode, TBackupRun run)
       m_discardRule(profile.DiscardRule()),
       m_profileNumber(profile.Number()),
       m_classic(profile.TestBit(kBitClassic)),
-      // A file may be at most 1023 bytes over the limit (the limit counts whole KiB); one
-      // that grew beyond since it was selected is not read.
-      m_maxBytes(static_cast<qint64>(profile.SizeLimitKb()) * 1024 + 1023),
-      m_target(profile.Target()) {
+      // A file that grew beyond the limit since it was selected is not read; a classic
+      // version holds at most kClassicLargestContent bytes whatever the limit.
+      m_maxBytes(m_classic ? std::min(profile.SizeLimitBytes(), kClassicLargestContent)
+                           : profile.SizeLimitBytes()),
+      m_sizeLimitBytes(profile.SizeLimitBytes()),
+      m_target(profile.Target()),
+      m_dataFolder(m_run.dataFolder) {
     m_discardList = m_run.store->BuildDiscardList(
         m_profileNumber, [&profile](const QString& name) { return profile.MayDiscard(name); });
     m_discarding = QSet<int>(m_discardList.cbegin(), m_discardList.cend());
@@ -142,6 +153,10 @@ void TMeow::FullScan() {
                     subfolders.append(path + '/');
                 }
             } else if (entry.kind == kEntryFile && m_profile.ShouldBackup(path)) {
+                if (entry.link) {
+                    LogSkippedLink(path);
+                    continue;
+                }
                 m_pendingFiles.append(path);
                 m_pendingNames.append(entry.name);
             }
@@ -174,6 +189,10 @@ void TMeow::TakeOneBatch() {
             continue;  // opened for writing again: taken when its writer closes it
         }
         m_profile.LogRefusal(fullName, selection);
+        if (selection == TProfile::kSelectYes && EntryIsLink(fullName)) {
+            LogSkippedLink(fullName);
+            continue;
+        }
         if (selection == TProfile::kSelectYes) {
             m_pendingFiles.append(fullName);
             m_pendingNames.append(change.name);
@@ -217,9 +236,27 @@ bool TMeow::StorePending(TEncodePool& pool) {
             return true;
         }
         const TEncodedFile encoded = pool.Take(k);
+        if (encoded.readResult == kReadLink) {
+            // Became a link since it was listed: never followed, and not tried again.
+            LogSkippedLink(m_pendingFiles[i]);
+            m_pendingFiles.removeAt(i);
+            m_pendingNames.removeAt(i);
+            continue;
+        }
+        // Asked before every version (a statvfs costs microseconds): a fast run would
+        // otherwise fill the volume between two polls of the low-space flag.
+        if (encoded.ok && !HasRoomFor(encoded.HeldBytes())) {
+            pool.Cancel();
+            return true;
+        }
         if (!encoded.ok) {
+            const bool beyondClassic =
+                encoded.readResult == kReadTooLarge && m_maxBytes < m_sizeLimitBytes;
             m_profile.NoteFailure(QStringLiteral("%1: %2").arg(
-                m_pendingFiles[i], ReadFailureText(encoded.readResult)));
+                m_pendingFiles[i],
+                beyondClassic ? QStringLiteral("larger than a classic version holds (%1 MB)")
+                                    .arg(kClassicLargestContent / (1024 * 1024))
+                              : ReadFailureText(encoded.readResult)));
             FailFile(i, QStringLiteral("1"));
             continue;
         }
@@ -254,6 +291,25 @@ bool TMeow::StorePending(TEncodePool& pool) {
     }
     pool.Cancel();
     return false;
+}
+
+bool TMeow::HasRoomFor(qint64 blobBytes) const {
+    const std::optional<quint64> free = FreeBytes(m_dataFolder);
+    if (!free) {
+        return HasFreeSpace(m_dataFolder);
+    }
+    const quint64 need = kFreeSpaceThreshold + 2 * static_cast<quint64>(blobBytes) + kVersionSlack;
+    return *free >= need;
+}
+
+bool TMeow::EntryIsLink(const QString& path) {
+    struct stat st;
+    return lstat(EncodeNativeName(path).constData(), &st) == 0 && S_ISLNK(st.st_mode);
+}
+
+void TMeow::LogSkippedLink(const QString& path) {
+    m_run.log->AppendLogLine(QStringLiteral("Skipped:%1").arg(path),
+                             QStringLiteral("a symbolic link, not followed"));
 }
 
 void TMeow::FailFile(int index, const QString& reason) {
@@ -314,8 +370,11 @@ void TWoof::run() {
             batch = {};
         }
         if (result == TFolderWatcher::kWaitLost) {
-            m_run.log->AppendLogLine(QStringLiteral("%1:Changes lost").arg(m_profile.Name()),
-                                     QStringLiteral("Too many changes at once"));
+            // The watcher walked the tree again and found what changed meanwhile (it is in
+            // the batch): one line per overflow.
+            m_run.log->AppendLogLine(
+                QStringLiteral("%1:Rescanned").arg(m_profile.Name()),
+                QStringLiteral("Too many changes at once: %1").arg(m_watcher.LastRescanText()));
         } else if (result == TFolderWatcher::kWaitFailed) {
             // The folder is gone, or the system's limit on watches was reached: the run
             // ends with a log line, and the main thread stops the profile.

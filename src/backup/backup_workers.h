@@ -60,6 +60,12 @@ private:
     // because the data folder is short of space.
     bool StorePending(TEncodePool& pool);
     void FailFile(int index, const QString& reason);
+    // True when the data folder's volume keeps its reserve after a version of this blob
+    // size is stored (see kFreeSpaceThreshold).
+    bool HasRoomFor(qint64 blobBytes) const;
+    // Links in the profile's folder are skipped with a log line, never followed out of it.
+    static bool EntryIsLink(const QString& path);
+    void LogSkippedLink(const QString& path);
     // True when the file of a change record was written again after the record's event
     // (it is then taken when that writer closes it). Monitoring runs only.
     bool IsBeingRewritten(const TFolderChange& change);
@@ -79,8 +85,10 @@ private:
     // worker's thread; classic profiles keep writing version blobs.
     const bool m_classic;
     std::optional<TStoreKeys> m_storeKeys;
-    const qint64 m_maxBytes;
+    const qint64 m_maxBytes;        // the most bytes a file read for a version may have
+    const qint64 m_sizeLimitBytes;  // the profile's size limit in bytes
     const QString m_target;
+    const QString m_dataFolder;  // where backups.db lies: its free space is asked
 
     QMutex m_queueLock;
     QWaitCondition m_queueWake;

@@ -101,8 +101,8 @@ bool WorthCompressing(const char* data, qint64 length) {
         return true;
     }
     QByteArray out(static_cast<qsizetype>(ZSTD_compressBound(kProbeBytes)), Qt::Uninitialized);
-    const size_t got = ZSTD_compressCCtx(Zstd().compress, out.data(), out.size(), data,
-                                         kProbeBytes, kProbeLevel);
+    const size_t got =
+        ZSTD_compressCCtx(Zstd().compress, out.data(), out.size(), data, kProbeBytes, kProbeLevel);
     return !ZSTD_isError(got) && static_cast<double>(got) < kProbeBytes * kProbeMostRatio;
 }
 
@@ -212,8 +212,9 @@ QByteArray ChunkIdentity(const TStoreKeys& keys, const char* data, qint64 length
     EnsureSodium();
     QByteArray identity(kIdentityBytes, Qt::Uninitialized);
     crypto_generichash(reinterpret_cast<uchar*>(identity.data()), kIdentityBytes,
-                       reinterpret_cast<const uchar*>(data), static_cast<unsigned long long>(length),
-                       keys.identity.data(), keys.identity.size());
+                       reinterpret_cast<const uchar*>(data),
+                       static_cast<unsigned long long>(length), keys.identity.data(),
+                       keys.identity.size());
     return identity;
 }
 
@@ -223,9 +224,8 @@ QByteArray SealChunk(const TStoreKeys& keys, const QByteArray& identity, const c
     QByteArray plain;
     if (tryCompress && length > 0 && WorthCompressing(data, length)) {
         plain.resize(static_cast<qsizetype>(1 + ZSTD_compressBound(static_cast<size_t>(length))));
-        const size_t got =
-            ZSTD_compressCCtx(Zstd().compress, plain.data() + 1, plain.size() - 1, data,
-                              static_cast<size_t>(length), kZstdLevel);
+        const size_t got = ZSTD_compressCCtx(Zstd().compress, plain.data() + 1, plain.size() - 1,
+                                             data, static_cast<size_t>(length), kZstdLevel);
         if (!ZSTD_isError(got) && static_cast<qint64>(got) < length) {
             plain[0] = static_cast<char>(kChunkZstd);
             plain.resize(static_cast<qsizetype>(1 + got));
@@ -277,9 +277,9 @@ QByteArray OpenChunk(const TStoreKeys& keys, const QByteArray& identity, const Q
         content = plain.mid(1, static_cast<qsizetype>(plainLength - 1));
     } else if (method == kChunkZstd) {
         content.resize(static_cast<qsizetype>(length));
-        const size_t got = ZSTD_decompressDCtx(Zstd().decompress, content.data(),
-                                               static_cast<size_t>(length), plain.constData() + 1,
-                                               static_cast<size_t>(plainLength - 1));
+        const size_t got =
+            ZSTD_decompressDCtx(Zstd().decompress, content.data(), static_cast<size_t>(length),
+                                plain.constData() + 1, static_cast<size_t>(plainLength - 1));
         if (ZSTD_isError(got) || static_cast<qint64>(got) != length) {
             ChunkDataInvalid();
         }
@@ -337,14 +337,13 @@ TReferenceList OpenReferenceList(const TStoreKeys& keys, int versionId, const QB
     const QByteArray ad = ListAssociatedData(versionId);
     QByteArray plain(blob.size() - kListHead - kTagBytes, Qt::Uninitialized);
     unsigned long long plainLength = 0;
-    const bool opened =
-        crypto_aead_xchacha20poly1305_ietf_decrypt(
-            reinterpret_cast<uchar*>(plain.data()), &plainLength, nullptr,
-            reinterpret_cast<const uchar*>(blob.constData() + kListHead),
-            static_cast<unsigned long long>(blob.size() - kListHead),
-            reinterpret_cast<const uchar*>(ad.constData()), ad.size(),
-            reinterpret_cast<const uchar*>(blob.constData() + 1 + kCheckBytes),
-            keys.seal.data()) == 0;
+    const bool opened = crypto_aead_xchacha20poly1305_ietf_decrypt(
+                            reinterpret_cast<uchar*>(plain.data()), &plainLength, nullptr,
+                            reinterpret_cast<const uchar*>(blob.constData() + kListHead),
+                            static_cast<unsigned long long>(blob.size() - kListHead),
+                            reinterpret_cast<const uchar*>(ad.constData()), ad.size(),
+                            reinterpret_cast<const uchar*>(blob.constData() + 1 + kCheckBytes),
+                            keys.seal.data()) == 0;
     if (!opened) {
         // Another password's list does not open, and neither does a damaged one: the
         // check value tells them apart.

@@ -50,16 +50,17 @@ void TBackupStore::PrepareChunksLocked() {
     m_chunkTablesAsked = nullptr;
     // A run cut off (a crash, kill -9) may have left chunks written ahead of a version
     // that never came; no worker runs while the store opens.
-    const auto owners = m_db->Query(QStringLiteral("SELECT DISTINCT nOwner FROM Pending"), 64,
-                                    1 << 20);
+    const auto owners =
+        m_db->Query(QStringLiteral("SELECT DISTINCT nOwner FROM Pending"), 64, 1 << 20);
     QList<qint64> dropped;
     for (; !owners->AtEnd(); owners->Next()) {
         dropped.append(owners->GetInt64(0));
     }
     for (const qint64 owner : std::as_const(dropped)) {
         TSQLTransaction transaction(*m_db);
-        const auto chunks = m_db->Query(QStringLiteral("SELECT nChunk FROM Pending WHERE nOwner = ?"),
-                                        64 * 1024, 1 << 24, {owner});
+        const auto chunks =
+            m_db->Query(QStringLiteral("SELECT nChunk FROM Pending WHERE nOwner = ?"), 64 * 1024,
+                        1 << 24, {owner});
         m_db->Exec(QStringLiteral("DELETE FROM Pending WHERE nOwner = ?"), {owner});
         for (; !chunks->AtEnd(); chunks->Next()) {
             const qint64 chunk = chunks->GetInt64(0);
@@ -109,8 +110,9 @@ int TBackupStore::DeleteVersionsLocked(const QList<qint64>& versionIds) {
     int deleted = 0;
     for (const qint64 versionId : versionIds) {
         if (chunks) {
-            const auto refs = m_db->Query(QStringLiteral("SELECT rChunk FROM Refs WHERE rVersion = ?"),
-                                          kVersionIdsBudgetKb, kMostVersionIds, {versionId});
+            const auto refs =
+                m_db->Query(QStringLiteral("SELECT rChunk FROM Refs WHERE rVersion = ?"),
+                            kVersionIdsBudgetKb, kMostVersionIds, {versionId});
             for (; !refs->AtEnd(); refs->Next()) {
                 freed.insert(refs->GetInt64(0));
             }
@@ -285,8 +287,9 @@ void TBackupStore::DropPending(qint64 owner) {
     }
     try {
         TSQLTransaction transaction(*m_db);
-        const auto chunks = m_db->Query(QStringLiteral("SELECT nChunk FROM Pending WHERE nOwner = ?"),
-                                        kVersionIdsBudgetKb, kMostVersionIds, {owner});
+        const auto chunks =
+            m_db->Query(QStringLiteral("SELECT nChunk FROM Pending WHERE nOwner = ?"),
+                        kVersionIdsBudgetKb, kMostVersionIds, {owner});
         m_db->Exec(QStringLiteral("DELETE FROM Pending WHERE nOwner = ?"), {owner});
         for (; !chunks->AtEnd(); chunks->Next()) {
             const qint64 chunk = chunks->GetInt64(0);
@@ -317,13 +320,14 @@ bool TBackupStore::StoreChunkedVersion(TBackupIdSource& ids, const TStoreKeys& k
         TReferenceList list;
         list.size = file.facts.size;
         if (file.baseVersion != 0) {
-            const auto base = m_db->Query(QStringLiteral("SELECT bData,bSize FROM Data WHERE bID = ?"),
-                                          kListBudgetKb, 1, {qint64(file.baseVersion)});
+            const auto base =
+                m_db->Query(QStringLiteral("SELECT bData,bSize FROM Data WHERE bID = ?"),
+                            kListBudgetKb, 1, {qint64(file.baseVersion)});
             if (base->RowCount() != 1) {
                 return false;
             }
-            list = OpenReferenceList(keys, file.baseVersion, base->GetBlob(0).value_or(QByteArray()),
-                                     base->GetInt64(1));
+            list = OpenReferenceList(keys, file.baseVersion,
+                                     base->GetBlob(0).value_or(QByteArray()), base->GetInt64(1));
         } else {
             // Each distinct chunk is found or inserted once.
             QHash<QByteArray, qint64> rows;
@@ -357,8 +361,9 @@ bool TBackupStore::StoreChunkedVersion(TBackupIdSource& ids, const TStoreKeys& k
                           list.size,
                           DayNumberFromDateTime(m_clock()),
                           TSQLBlob{blob},
-                          file.facts.mode >= 0 ? TSQLValue(qint64(file.facts.mode & kPermissionBits))
-                                               : TSQLValue(std::monostate()),
+                          file.facts.mode >= 0
+                              ? TSQLValue(qint64(file.facts.mode & kPermissionBits))
+                              : TSQLValue(std::monostate()),
                           file.facts.mtimeNs,
                           file.facts.ctimeNs,
                           file.facts.inode};
@@ -377,8 +382,7 @@ bool TBackupStore::StoreChunkedVersion(TBackupIdSource& ids, const TStoreKeys& k
             }
         }
         if (file.pendingOwner != 0) {
-            m_db->Exec(QStringLiteral("DELETE FROM Pending WHERE nOwner = ?"),
-                       {file.pendingOwner});
+            m_db->Exec(QStringLiteral("DELETE FROM Pending WHERE nOwner = ?"), {file.pendingOwner});
         }
         transaction.Commit();
     } catch (const EQuiva&) {
@@ -411,8 +415,9 @@ TReferenceList TBackupStore::LoadReferenceList(const TStoreKeys& keys, const TVe
         QMutexLocker locker(&m_lock);
         RequireOpenLocked();
         try {
-            const auto found = m_db->Query(QStringLiteral("SELECT bData,bSize FROM Data WHERE bID = ?"),
-                                           kListBudgetKb, 1, {qint64(version.versionId)});
+            const auto found =
+                m_db->Query(QStringLiteral("SELECT bData,bSize FROM Data WHERE bID = ?"),
+                            kListBudgetKb, 1, {qint64(version.versionId)});
             if (found->RowCount() != 1) {
                 RaiseError(QStringLiteral("No valid backup data available!"));
             }
@@ -431,8 +436,9 @@ QByteArray TBackupStore::LoadChunk(const TStoreKeys& keys, const TChunkRef& chun
         QMutexLocker locker(&m_lock);
         RequireOpenLocked();
         try {
-            const auto found = m_db->Query(QStringLiteral("SELECT cHash,cData FROM Chunks WHERE cID = ?"),
-                                           kChunkBudgetKb, 1, {chunk.chunkId});
+            const auto found =
+                m_db->Query(QStringLiteral("SELECT cHash,cData FROM Chunks WHERE cID = ?"),
+                            kChunkBudgetKb, 1, {chunk.chunkId});
             if (found->RowCount() != 1 || found->GetBlobValue(0) != chunk.identity) {
                 ChunkedDataInvalid();
             }
@@ -455,8 +461,9 @@ qint64 TBackupStore::OrphanChunkCount() {
     }
     try {
         const auto found = m_db->Query(
-            QStringLiteral("SELECT cID FROM Chunks WHERE NOT EXISTS (SELECT 1 FROM Refs WHERE "
-                           "rChunk = cID) AND NOT EXISTS (SELECT 1 FROM Pending WHERE nChunk = cID)"),
+            QStringLiteral(
+                "SELECT cID FROM Chunks WHERE NOT EXISTS (SELECT 1 FROM Refs WHERE "
+                "rChunk = cID) AND NOT EXISTS (SELECT 1 FROM Pending WHERE nChunk = cID)"),
             kVersionIdsBudgetKb, kMostVersionIds);
         return found->RowCount();
     } catch (const ESQLite& error) {
@@ -491,8 +498,9 @@ void TBackupStore::CheckChunkedVersion(int versionId, qint64 size, const QByteAr
                                        QHash<qint64, QString>& verdicts, TVersionCheck& check) {
     if (!keys) {
         // No salt, or a damaged one: nothing chunked can be opened.
-        check.reason = QStringLiteral("Invalid backup data: the store's key salt is missing or "
-                                      "damaged");
+        check.reason = QStringLiteral(
+            "Invalid backup data: the store's key salt is missing or "
+            "damaged");
         return;
     }
     TReferenceList list;

@@ -12,7 +12,8 @@ TEncodedFile EncodeFile(const QString& path, qint64 maxBytes, const TBlobKeys& k
     TEncodedFile encoded;
     QByteArray content;
     quint32 mode = 0;
-    encoded.readResult = ReadRegularFile(path, maxBytes, content, &mode);
+    // A link is never followed: it could lead out of the profile's folder.
+    encoded.readResult = ReadRegularFile(path, maxBytes, content, &mode, false);
     if (encoded.readResult != kReadOk) {
         return encoded;
     }

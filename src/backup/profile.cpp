@@ -20,6 +20,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <limits>
 
 namespace {
 
@@ -105,10 +106,43 @@ QStringList PriorityOrderTexts() {
 
 QStringList SizeLimitTexts() {
     QStringList texts;
-    for (const int kb : kSizeLimitKb) {
-        texts << QStringLiteral("%1 Kb").arg(kb);
+    for (const qint64 kb : kSizeLimitKb) {
+        if (kb < 0) {
+            texts << QStringLiteral("No limit");
+        } else if (kb <= 4096) {
+            texts << QStringLiteral("%1 Kb").arg(kb);  // the texts of the first limits
+        } else if (kb < 1024 * 1024) {
+            texts << QStringLiteral("%1 MB").arg(kb / 1024);
+        } else {
+            texts << QStringLiteral("%1 GB").arg(kb / (1024 * 1024));
+        }
     }
     return texts;
+}
+
+int SizeLimitIndexFromText(const QString& text) {
+    auto squeezed = [](QString value) { return value.remove(' ').toLower(); };
+    const QString wanted = squeezed(text);
+    if (wanted == QLatin1String("none")) {
+        return kNoSizeLimit;
+    }
+    bool isNumber = false;
+    const qint64 kb = wanted.toLongLong(&isNumber);
+    const QStringList texts = SizeLimitTexts();
+    for (int i = 0; i < kSizeLimits; ++i) {
+        if ((isNumber && kb >= 0 && kSizeLimitKb[i] == kb) || squeezed(texts[i]) == wanted) {
+            return i;
+        }
+    }
+    return -1;
+}
+
+QString RunSummaryText(const TProfile::TRunCounts& counts) {
+    return QStringLiteral("Stored %1, skipped %2 larger than the limit, %3 empty, %4 failed")
+        .arg(counts.stored)
+        .arg(counts.skippedLarge)
+        .arg(counts.skippedEmpty)
+        .arg(counts.failed);
 }
 
 QStringList DiscardRuleTexts() {
@@ -252,6 +286,11 @@ void TProfile::SetTarget(const QString& folder) {
                                   m_list.Host().IsFlagSet(kFlagBackupsDatabase));
 }
 
+qint64 TProfile::SizeLimitBytes() const {
+    const qint64 kb = SizeLimitKb();
+    return kb < 0 ? std::numeric_limits<qint64>::max() : kb * 1024 + 1023;
+}
+
 void TProfile::SetSizeLimit(int index) {
     if (index >= 0 && index < kSizeLimits) {
         m_sizeLimit = index;
@@ -350,8 +389,12 @@ bool TProfile::ShouldBackup(const QString& fullName) const {
 
 void TProfile::LogRefusal(const QString& fullName, TSelection selection) const {
     if (selection == kSelectEmpty) {
+        ++m_skippedEmpty;
         m_list.Log().AppendLogLine(fullName, QStringLiteral("-1"));
-    } else if (selection == kSelectTooLarge) {
+    } else if (selection == kSelectTooLarge || selection == kSelectOtherTooLarge) {
+        if (selection == kSelectTooLarge) {
+            ++m_skippedLarge;
+        }
         m_list.Log().AppendLogLine(fullName, QStringLiteral("-2"));
     }
 }
@@ -393,10 +436,10 @@ TProfile::TSelection TProfile::Select(const QString& fullName) const {
     if (score > 0 && size == 0 && TestBit(kBitNoEmptyFiles)) {
         return kSelectEmpty;
     }
-    if (size / 1024 <= SizeLimitKb()) {
+    if (size <= SizeLimitBytes()) {
         return score > 0 ? kSelectYes : kSelectNo;
     }
-    return kSelectTooLarge;
+    return score > 0 ? kSelectTooLarge : kSelectOtherTooLarge;
 }
 
 bool TProfile::MayDiscard(const QString& fileName) const {
@@ -486,6 +529,8 @@ void TProfile::ResetCounts() {
     m_failed = 0;
     m_discarded = 0;
     m_pending = 0;
+    m_skippedLarge = 0;
+    m_skippedEmpty = 0;
     m_blocked = false;
     {
         QMutexLocker locker(&m_failureLock);
@@ -496,8 +541,8 @@ void TProfile::ResetCounts() {
 
 TProfile::TRunCounts TProfile::RunCounts() const {
     QMutexLocker locker(&m_failureLock);
-    return {m_stored.load(),  m_failed.load(),  m_discarded.load(),
-            m_pending.load(), m_blocked.load(), m_firstFailure};
+    return {m_stored.load(),       m_failed.load(),       m_discarded.load(), m_pending.load(),
+            m_skippedLarge.load(), m_skippedEmpty.load(), m_blocked.load(),   m_firstFailure};
 }
 
 void TProfile::NoteFailure(const QString& text) {
@@ -508,6 +553,7 @@ void TProfile::NoteFailure(const QString& text) {
 }
 
 void TProfile::StartWorker(int mode) {
+    m_runMode = mode;
     m_worker = std::make_unique<TMeow>(*this, static_cast<TWorkerMode>(mode),
                                        m_list.MakeRun(this, m_runSerial.load()));
     m_worker->start(TestBit(kBitLowPriority) ? QThread::LowPriority : QThread::NormalPriority);
@@ -521,14 +567,15 @@ bool TProfile::StartMonitoring() {
     options.whenWriterDone = true;
     options.watchLimit = m_list.WatchLimit();
     m_watcher = std::make_unique<TFolderWatcher>();
+    ResetCounts();
     if (!m_watcher->Open(m_target, options)) {
         m_list.Log().AppendLogLine(QString(), m_watcher->ErrorText());
+        NoteFailure(m_watcher->ErrorText());  // the run's counts tell callers why
         m_watcher.reset();
         m_list.ChangeActive(-1);
         SetFlagBit(kBitActive, false);
         return false;
     }
-    ResetCounts();
     StartWorker(kWorkerMonitor);
     m_reader = std::make_unique<TWoof>(*this, *m_watcher, *m_worker,
                                        m_list.MakeRun(this, m_runSerial.load()));

@@ -42,12 +42,17 @@ enum TOverrideList : int {
 // Tables of the profile settings, with the texts the backup window shows for them.
 constexpr quint32 kDefaultProfileFlags = 60;  // bits 2 to 5
 constexpr int kPriorityOrders = 6;
-constexpr int kSizeLimits = 11;
+constexpr int kSizeLimits = 17;
 constexpr int kDefaultSizeLimit = 6;  // 256 KiB
+// The limits of today's stored profiles are indices 0 to 10 ("1 Kb" to "4096 Kb"); the
+// larger ones follow, and the last one has no limit.
+constexpr int kNoSizeLimit = kSizeLimits - 1;
 constexpr int kDiscardRules = 8;
 constexpr int kDefaultDiscardRule = 2;  // keep 20 most recent
 constexpr int kNeverDiscardRule = 7;
-constexpr int kSizeLimitKb[kSizeLimits] = {1, 5, 10, 25, 50, 100, 256, 512, 1024, 2048, 4096};
+constexpr qint64 kSizeLimitKb[kSizeLimits] = {1,     5,      10,      25,      50,   100,
+                                              256,   512,    1024,    2048,    4096, 16384,
+                                              65536, 262144, 1048576, 4194304, -1};  // -1: no limit
 constexpr int kProfileBlobHeader = 28;
 // The most bytes of a profile blob that the application database reads back.
 constexpr int kProfileBlobBudget = 10 * 1024;
@@ -65,8 +70,12 @@ constexpr TPriorityWeights kPriorityWeights[kPriorityOrders] = {
 };
 
 QStringList PriorityOrderTexts();  // "Always Backup, Always Skip, Ignore Subfolders", ...
-QStringList SizeLimitTexts();      // "1 Kb" ... "4096 Kb"
-QStringList DiscardRuleTexts();    // "Keep last two" ... "Never discard"
+QStringList SizeLimitTexts();      // "1 Kb" ... "4096 Kb", "16 MB" ... "4 GB", "No limit"
+// The size-limit index a text names: a limit in KiB from the table ("256", "16384"), or
+// one of the texts without regard to case and spaces ("16 MB", "1gb", "No limit", also
+// "none"). -1 when it names none.
+int SizeLimitIndexFromText(const QString& text);
+QStringList DiscardRuleTexts();  // "Keep last two" ... "Never discard"
 // The extension catalogue the backup window starts with.
 QStringList DefaultExtensionCatalogue();
 
@@ -118,8 +127,12 @@ public:
     void SetTarget(const QString& folder);
 
     int SizeLimitIndex() const { return m_sizeLimit; }
-    int SizeLimitKb() const { return kSizeLimitKb[m_sizeLimit]; }
-    // Takes the index when it is 0 to 10.
+    // The limit in KiB; -1 when there is none.
+    qint64 SizeLimitKb() const { return kSizeLimitKb[m_sizeLimit]; }
+    // The most bytes a file may have to pass the limit: the limit counts whole KiB, so a
+    // file may be up to 1023 bytes over it. The largest qint64 when there is no limit.
+    qint64 SizeLimitBytes() const;
+    // Takes the index when it is 0 to kSizeLimits - 1.
     void SetSizeLimit(int index);
     int DiscardRule() const { return m_discardRule; }
     void SetDiscardRule(int index);
@@ -152,17 +165,19 @@ public:
 
     // ---- selection --------------------------------------------------------------------
     enum TSelection : int {
-        kSelectNo = 0,        // the rules leave the file out
-        kSelectYes = 1,       // backed up
-        kSelectEmpty = 2,     // chosen by the rules, but empty while empty files are excluded
-        kSelectTooLarge = 3,  // chosen by the rules, but larger than the size limit
+        kSelectNo = 0,             // the rules leave the file out
+        kSelectYes = 1,            // backed up
+        kSelectEmpty = 2,          // chosen by the rules, but empty while empty files are excluded
+        kSelectTooLarge = 3,       // chosen by the rules, but larger than the size limit
+        kSelectOtherTooLarge = 4,  // left out by the rules, and larger than the size limit
     };
     // Whether the file is backed up: the override lists and ignored subfolders score it
     // by the priority order, else its extension decides; then its size. Logs nothing.
     // Worker thread.
     TSelection Select(const QString& fullName) const;
     // Writes the log line of a file refused for its size: (full name, "-1") for an empty
-    // one, (full name, "-2") for one too large. Worker thread.
+    // one, (full name, "-2") for one too large (chosen or not), and counts the chosen ones
+    // in the run's skipped counts. Worker thread.
     void LogRefusal(const QString& fullName, TSelection selection) const;
     // Select and LogRefusal: true when the file is backed up. Worker thread.
     bool ShouldBackup(const QString& fullName) const;
@@ -202,10 +217,15 @@ public:
         int failed = 0;        // files given up (logged, or dropped at the end of a one-shot run)
         int discarded = 0;     // versions deleted by the discard rule
         int pending = 0;       // files waiting after the last pass (failed ones that are retried)
+        int skippedLarge = 0;  // files the rules chose that were larger than the size limit
+        int skippedEmpty = 0;  // empty files the rules chose while empty files are excluded
         bool blocked = false;  // the run stopped because the data folder was short of space
         QString firstFailure;  // the first file that failed in the run, and why
     };
     TRunCounts RunCounts() const;
+
+    // The kind of the current or last run (a TWorkerMode: monitoring, full backup, pruning).
+    int RunMode() const { return m_runMode.load(); }
 
     // Identifies the current run; a run's end report is honoured only for its own run.
     quint64 RunSerial() const { return m_runSerial.load(); }
@@ -240,11 +260,19 @@ private:
     std::unique_ptr<TMeow> m_worker;
     std::unique_ptr<TWoof> m_reader;
     std::atomic<quint64> m_runSerial{0};
+    std::atomic<int> m_runMode{0};
     std::atomic<int> m_stored{0};
     std::atomic<int> m_failed{0};
     std::atomic<int> m_discarded{0};
     std::atomic<int> m_pending{0};
+    // Counted by LogRefusal, which the worker calls on a const profile.
+    mutable std::atomic<int> m_skippedLarge{0};
+    mutable std::atomic<int> m_skippedEmpty{0};
     std::atomic<bool> m_blocked{false};
     mutable QMutex m_failureLock;  // guards m_firstFailure; taken with no other lock held
     QString m_firstFailure;
 };
+
+// The report of a full backup: "Stored N, skipped M larger than the limit, K empty, F
+// failed".
+QString RunSummaryText(const TProfile::TRunCounts& counts);

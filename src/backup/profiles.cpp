@@ -10,7 +10,10 @@
 #include "platform/file_access.h"
 #include "platform/file_system.h"
 #include "platform/file_utilities.h"
+#include "platform/native_name.h"
 #include "storage/app_stores.h"
+
+#include <QtEndian>
 
 #include <algorithm>
 
@@ -96,6 +99,32 @@ void TProfiles::LoadAll(bool autostart) {
             }
         }
     }
+}
+
+std::optional<QList<int>> TProfiles::StoredNumbers(TAppStores& stores) {
+    const std::optional<QByteArray> stored = stores.LoadToolState(kProfilesKey);
+    if (!stored) {
+        if (stores.HasToolState(kProfilesKey) || !stores.Database().IsOpen()) {
+            return std::nullopt;
+        }
+        return QList<int>();
+    }
+    const TBarList fields(DecodeSettings(*stored));
+    if (fields.Count() != kProfilesFields) {
+        return std::nullopt;
+    }
+    QList<int> numbers;
+    for (QByteArray name : fields[3].split('\n')) {
+        name = name.trimmed();
+        if (name.isEmpty()) {
+            continue;
+        }
+        const std::optional<QByteArray> blob = stores.LoadProfileBlob(name);
+        if (blob && blob->size() >= kProfileBlobHeader) {
+            numbers.append(static_cast<int>(qFromLittleEndian<qint32>(blob->constData() + 24)));
+        }
+    }
+    return numbers;
 }
 
 void TProfiles::AdoptStoreIds() {
@@ -283,11 +312,20 @@ int TProfiles::DeleteProfile(TProfile* profile) {
     // Stopped first, so that no worker stores a version after the profile's versions are
     // deleted.
     profile->Stop();
+    // The versions go first, in one transaction, and the profile's row only then: a delete
+    // cut short (killed, a full disk) leaves the profile with all its versions or with
+    // none, never versions without a profile that nobody can find or prune.
+    if (!m_store.DeleteProfileVersions(profile->Number())) {
+        m_host.ShowStatus(QStringLiteral("The versions of %1 could not be deleted from %2; the "
+                                         "profile is kept with all of them")
+                              .arg(profile->Name(), PrintableName(m_store.Path())),
+                          false, kStatusError);
+        return Count();
+    }
     const QByteArray name = profile->Name().toUtf8();
     if (!m_stores.DeleteProfileRow(name)) {
         return Count();
     }
-    m_store.DeleteProfileVersions(profile->Number());
     m_profiles.erase(it);
     m_names.removeOne(name);
     return Count();
@@ -330,6 +368,7 @@ TBackupRun TProfiles::MakeRun(TProfile* profile, quint64 runSerial) {
     run.ids = this;
     run.classicKeys = TBlobKeys::FromHash(m_stores.PasswordHash());
     run.password = m_stores.PreferencesPassword();
+    run.dataFolder = m_host.DataFolder();
     THost* host = &m_host;
     run.lowSpace = [host] { return host->IsFlagSet(kFlagLowSpace); };
     run.ended = [this, profile, runSerial] { PostRunEnded(profile, runSerial); };

@@ -14,6 +14,7 @@
 #include <atomic>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <vector>
 
 class TAppStores;
@@ -46,6 +47,9 @@ public:
     // counters past the largest ids in the store. With autostart, starts the Autostart
     // profiles, failures ignored.
     void LoadAll(bool autostart);
+    // The numbers of the profiles stored in the application database, read without making
+    // a list (nothing is written); none when the stored list cannot be read.
+    static std::optional<QList<int>> StoredNumbers(TAppStores& stores);
     // Writes the state "Profiles" (the counters and the names as they are), unless the
     // stored one could not be read.
     void SaveCounters();
@@ -109,8 +113,9 @@ public:
     // "%s is not a folder, or another profile has it", and a blob that fits the store.
     // Refused, nothing changes; added, every profile is stored. Main thread.
     TProfile* AddProfile(const TProfileRequest& request);
-    // Deletes a profile's stored row and versions, stops and destroys it. When the row
-    // cannot be deleted nothing changes. Returns the number of profiles.
+    // Deletes a profile's versions and then its stored row, stops and destroys it. When the
+    // versions cannot be deleted nothing changes; when the row cannot be, the profile stays
+    // without versions. Returns the number of profiles.
     int DeleteProfile(TProfile* profile);
 
     int ActiveCount() const { return m_activeCount.load(); }

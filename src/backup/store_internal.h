@@ -44,7 +44,6 @@ inline int ReadMode(TSQLTable& table, int column) {
     return mode < 0 ? -1 : static_cast<int>(mode & kPermissionBits);
 }
 
-
 // The tables of chunked versions, made in new stores and added to older ones.
 inline const char* const kChunkSchema[] = {
     "CREATE TABLE IF NOT EXISTS [Chunks] ([cID] INTEGER PRIMARY KEY, [cHash] BLOB NOT NULL "

@@ -16,8 +16,8 @@
 namespace {
 
 constexpr int kZlibLevel = 1;
-// No version inflates to more than this: the profiles store files of at most 4 MiB.
-constexpr qint64 kInflateCap = 64LL * 1024 * 1024;
+// No version inflates to more than this: classic versions hold files of at most 16 MiB.
+constexpr qint64 kInflateCap = kClassicLargestContent;
 // The first piece of room for the inflated content; it doubles as the stream fills it.
 constexpr qint64 kInflateStep = 32 * 1024;
 // Deflate cannot compress better than 1032:1, whatever the input.

@@ -26,6 +26,10 @@ enum TBlobMethod : quint8 {
 };
 
 constexpr int kBlobHeaderSize = 5;
+// The largest file a classic version holds: the file and its blob are held in memory
+// whole while they are written and read, and a version must read back.
+constexpr qint64 kClassicLargestContent = 16LL * 1024 * 1024;
+
 // Files shorter than this are never compressed.
 constexpr qint64 kCompressFloor = 49;
 

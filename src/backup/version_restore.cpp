@@ -18,7 +18,7 @@
 
 namespace {
 
-[[noreturn]] void RestoreDataInvalid() {
+[[noreturn]] void InvalidRestoreData() {
     RaiseError(QStringLiteral("Invalid backup data"));
 }
 
@@ -41,7 +41,7 @@ std::optional<TFileTime> VersionTime(const TVersionRow& version) {
 TStoreKeys ChunkKeys(TBackupStore& store, const QByteArray& password) {
     const std::optional<TStoreKeys> keys = store.KeysFor(password);
     if (!keys) {
-        RestoreDataInvalid();
+        InvalidRestoreData();
     }
     return *keys;
 }
@@ -162,7 +162,7 @@ TVersionWriteResult WriteVersionStreamed(TBackupStore& store, const TVersionRow&
         RaiseError(QStringLiteral("The password at the time the backup was created is required!"));
     }
     if (!IsPlainName(name)) {
-        RestoreDataInvalid();
+        InvalidRestoreData();
     }
     if (!store.IsChunkedVersion(version.versionId)) {
         const QByteArray content = LoadVersionContent(store, version, password);
@@ -217,7 +217,7 @@ void WriteVersionFile(TBackupStore& store, const TVersionRow& version, const QSt
         RaiseError(QStringLiteral("The password at the time the backup was created is required!"));
     }
     if (!IsPlainName(name)) {
-        RestoreDataInvalid();
+        InvalidRestoreData();
     }
     // A classic version is decoded and checked whole before the destination is touched;
     // a chunked one is checked chunk by chunk as it is written to a new file.
@@ -234,7 +234,7 @@ void RestoreVersionFile(TBackupStore& store, const TVersionRow& version, const Q
         RaiseError(QStringLiteral("The password at the time the backup was created is required!"));
     }
     if (!IsPlainStoredFolder(version.folder)) {
-        RestoreDataInvalid();
+        InvalidRestoreData();
     }
     WriteVersionFile(store, version, version.folder, version.file, password, assignDate);
 }

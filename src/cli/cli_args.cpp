@@ -7,11 +7,25 @@
 #include <limits>
 
 TCliArgs::TCliArgs(const QStringList& args, const QSet<QString>& valueOptions,
-                   const QSet<QString>& switches) {
+                   const QSet<QString>& switches, const QHash<QChar, QString>& shorts) {
+    const auto take = [&](const QString& name, qsizetype& i,
+                          const std::optional<QString>& attached) {
+        if (valueOptions.contains(name)) {
+            if (attached) {
+                m_values[name] = *attached;
+            } else if (i + 1 < args.size()) {
+                m_values[name] = args[++i];
+            } else {
+                Fail(QStringLiteral("option %1 needs a value").arg(name));
+            }
+            return;
+        }
+        m_switches.insert(name);
+    };
     bool optionsEnded = false;
     for (qsizetype i = 0; i < args.size(); ++i) {
         const QString& arg = args[i];
-        if (optionsEnded || !arg.startsWith(QLatin1String("--"))) {
+        if (optionsEnded || !arg.startsWith('-') || arg == QLatin1String("-")) {
             m_positional << arg;
             continue;
         }
@@ -19,25 +33,43 @@ TCliArgs::TCliArgs(const QStringList& args, const QSet<QString>& valueOptions,
             optionsEnded = true;
             continue;
         }
-        QString name = arg;
-        std::optional<QString> inlineValue;
-        if (const qsizetype eq = arg.indexOf('='); eq > 0) {
-            name = arg.left(eq);
-            inlineValue = arg.mid(eq + 1);
-        }
-        if (valueOptions.contains(name)) {
-            if (inlineValue) {
-                m_values[name] = *inlineValue;
-            } else if (i + 1 < args.size()) {
-                m_values[name] = args[++i];
-            } else if (m_error.isEmpty()) {
-                m_error = QStringLiteral("option %1 needs a value").arg(name);
+        if (arg.startsWith(QLatin1String("--"))) {
+            QString name = arg;
+            std::optional<QString> inlineValue;
+            if (const qsizetype eq = arg.indexOf('='); eq > 0) {
+                name = arg.left(eq);
+                inlineValue = arg.mid(eq + 1);
             }
-        } else if (switches.contains(name) && !inlineValue) {
-            m_switches.insert(name);
-        } else if (m_error.isEmpty()) {
-            m_error = QStringLiteral("unknown option %1").arg(arg);
+            if (valueOptions.contains(name) || (switches.contains(name) && !inlineValue)) {
+                take(name, i, inlineValue);
+            } else {
+                Fail(QStringLiteral("unknown option %1").arg(arg));
+            }
+            continue;
         }
+        // Short options: "-ct" is "-c -t"; a letter that takes a value takes the rest of
+        // the word ("-asha256") or else the next argument.
+        for (qsizetype at = 1; at < arg.size(); ++at) {
+            const auto found = shorts.find(arg[at]);
+            if (found == shorts.end()) {
+                Fail(QStringLiteral("unknown option -%1").arg(arg[at]));
+                break;
+            }
+            if (valueOptions.contains(*found) && at + 1 < arg.size()) {
+                take(*found, i, arg.mid(at + 1));
+                break;
+            }
+            take(*found, i, std::nullopt);
+            if (valueOptions.contains(*found)) {
+                break;
+            }
+        }
+    }
+}
+
+void TCliArgs::Fail(const QString& error) {
+    if (m_error.isEmpty()) {
+        m_error = error;
     }
 }
 
@@ -81,7 +113,23 @@ bool PrintHelpIfAsked(const QStringList& args, const char* usage) {
     return false;
 }
 
-int UsageError(const char* name, const QString& message, const char* usage) {
-    std::fprintf(stderr, "quiva %s: %s\n\n%s", name, EncodeNativeName(message).constData(), usage);
+QByteArray TryHelpLine(const char* command) {
+    QByteArray line = "Try 'quiva ";
+    if (command != nullptr) {
+        line += command;
+        line += ' ';
+    }
+    return line + "--help' for more information.\n";
+}
+
+int UsageError(const char* name, const QString& message, const char* /*usage*/) {
+    std::fflush(stdout);
+    std::fprintf(stderr, "quiva %s: %s\n%s", name, EncodeNativeName(message).constData(),
+                 TryHelpLine(name).constData());
     return kExitUsage;
+}
+
+void CommandError(const char* command, const QString& text) {
+    std::fflush(stdout);
+    std::fprintf(stderr, "quiva %s: %s\n", command, EncodeNativeName(text).constData());
 }

@@ -1,8 +1,12 @@
 #include "cli/cli_host.h"
 
+#include "base/file_error.h"
 #include "platform/folders.h"
 #include "platform/native_name.h"
 
+#include <QCoreApplication>
+
+#include <algorithm>
 #include <cstdio>
 
 TCliHost::TCliHost()
@@ -24,8 +28,31 @@ void TCliHost::ShowStatus(const QString& text, bool /*hold*/, int kind) {
     if (text.isEmpty() || (!m_verbose && kind < kStatusNotice)) {
         return;
     }
+    // Standard output's lines first, so that a terminal shows both in order.
+    std::fflush(stdout);
     // A file name in the text goes out with the bytes it has on disk.
-    std::fprintf(stderr, "%s\n", EncodeNativeName(text).constData());
+    const QByteArray bytes = EncodeNativeName(text);
+    if (kind == kStatusError && m_command != nullptr) {
+        const QByteArray prefix = QByteArray("quiva ") + m_command + ": ";
+        if (!bytes.startsWith(prefix)) {
+            std::fputs(prefix.constData(), stderr);
+        }
+    }
+    std::fprintf(stderr, "%s\n", bytes.constData());
+}
+
+void TCliHost::ShowError(const EQuiva& error) {
+    QString text = error.Message();
+    if (const auto* fileError = dynamic_cast<const EFileError*>(&error)) {
+        const QString file = PrintableName(fileError->File());
+        if (!file.isEmpty() && !text.contains(file)) {
+            text = file + QStringLiteral(": ") + text;
+        }
+        if (!fileError->Reason().isEmpty()) {
+            text += QStringLiteral(": ") + fileError->Reason();
+        }
+    }
+    ShowStatus(text, true, kStatusError);
 }
 
 void TCliHost::OpenProgramStores(TStoreOptions options) {
@@ -60,10 +87,29 @@ bool TCliHost::LockProgramData() {
     const QString folder = DefaultProgramFolder();
     (void)MakePrivateFolder(folder);
     m_lock = std::make_unique<TInstanceLock>(TInstanceLock::PathIn(folder));
-    return m_lock->TryAcquire();
+    if (!m_lock->TryAcquire()) {
+        return false;
+    }
+    // The command as it was typed, up to its action ("quiva backup run"), for a second
+    // command refused meanwhile to name.
+    const QStringList arguments = QCoreApplication::arguments();
+    QByteArray holder = "quiva";
+    for (qsizetype i = 1; i < std::min<qsizetype>(arguments.size(), 3); ++i) {
+        if (arguments[i].startsWith('-')) {
+            break;
+        }
+        holder += ' ' + arguments[i].toLatin1();
+    }
+    m_lock->SetHolder(holder);
+    return true;
 }
 
-QString TCliHost::RunningText(const char* command) {
+QString TCliHost::RunningText(const char* command) const {
+    const QByteArray holder = m_lock ? m_lock->Holder() : QByteArray();
+    if (holder.startsWith("quiva")) {
+        return QStringLiteral("%1 is running; wait for it to end before using quiva %2")
+            .arg(QString::fromLatin1(holder), QLatin1String(command));
+    }
     return QStringLiteral("Quiva Tessaline is running; close it before using quiva %1")
         .arg(QLatin1String(command));
 }

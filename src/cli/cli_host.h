@@ -3,6 +3,7 @@
 #pragma once
 
 #include "backup/backup_service.h"
+#include "base/errors.h"
 #include "base/host.h"
 #include "platform/instance_lock.h"
 #include "script/script_runner.h"
@@ -15,8 +16,14 @@ public:
     TCliHost();
     ~TCliHost() override;
 
-    // Prints information and completion texts only when verbose; notices and errors always.
+    // Prints information and completion texts only when verbose; notices and errors always,
+    // an error as "quiva COMMAND: TEXT".
     void ShowStatus(const QString& text, bool hold, int kind) override;
+    // Prints an engine's failure as "quiva COMMAND: FILE: MESSAGE: REASON" (the file when
+    // the message does not already name it, the system's reason when it has one).
+    void ShowError(const EQuiva& error);
+    // The command whose name prefixes the error texts.
+    void SetCommand(const char* command) { m_command = command; }
 
     void SetVerbose(bool verbose) { m_verbose = verbose; }
 
@@ -43,14 +50,16 @@ public:
     // desktop program (or another command) holds it.
     [[nodiscard]] bool LockProgramData();
 
-    // The refusal of a command that must write while the lock is held elsewhere.
-    static QString RunningText(const char* command);
+    // The refusal of a command that must write while the lock is held elsewhere: names the
+    // other command when a command holds it, else the desktop program.
+    QString RunningText(const char* command) const;
 
 private:
     TAppStores m_stores;
     TScriptRunner m_scripts;
     TBackupService m_backups;
     bool m_verbose = false;
+    const char* m_command = nullptr;
     bool m_opened = false;
     TStoreOptions m_options;
     std::unique_ptr<TInstanceLock> m_lock;

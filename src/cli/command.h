@@ -21,6 +21,9 @@ struct TCliCommand {
     const char* summary;  // one line for `quiva --help`
     // Runs the command with the arguments after its name; returns a TCliExit code.
     int (*run)(TCliHost& host, const QStringList& args);
+    // True for a command that waits on Qt's event loop (timers, queued calls, watchers):
+    // only such a command gets an application object; the others start without one.
+    bool eventLoop = false;
 };
 
 // The registered commands, in name order.
@@ -31,4 +34,9 @@ bool RegisterCliCommand(const TCliCommand& command);
 
 #define QUIVA_CLI_COMMAND(id, name, summary, function)     \
     [[maybe_unused]] static const bool g_cliCommand_##id = \
-        RegisterCliCommand({name, summary, function})
+        RegisterCliCommand({name, summary, function, false})
+
+// A command that runs Qt's event loop.
+#define QUIVA_CLI_LOOP_COMMAND(id, name, summary, function) \
+    [[maybe_unused]] static const bool g_cliCommand_##id =  \
+        RegisterCliCommand({name, summary, function, true})

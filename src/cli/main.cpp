@@ -1,6 +1,8 @@
 // The command line: runs the program's engines for scripting.
 #include "base/random.h"
 #include "base/version.h"
+#include "cli/checked_output.h"
+#include "cli/cli_args.h"
 #include "cli/cli_host.h"
 #include "cli/command.h"
 #include "platform/native_name.h"
@@ -13,6 +15,7 @@
 #include <cstdio>
 #include <exception>
 #include <new>
+#include <optional>
 
 namespace {
 
@@ -34,8 +37,11 @@ void PrintUsage(FILE* out) {
     std::fprintf(out,
                  "\n"
                  "Options:\n"
-                 "  --help       show this text (COMMAND --help shows a command's own)\n"
-                 "  --version    show the program version\n");
+                 "  -h, --help       show this text (COMMAND --help shows a command's own)\n"
+                 "  -V, --version    show the program version\n"
+                 "\n"
+                 "Exit status: 0 done, 1 failed (the reason on stderr, also when the output\n"
+                 "could not be written), 2 usage error; each command's help says more.\n");
 }
 
 }  // namespace
@@ -62,6 +68,7 @@ int RunCommand(const TCliCommand& command, const QStringList& args) {
         int result = kExitFailed;
         {
             TCliHost host;
+            host.SetCommand(command.name);
             result = command.run(host, args);
         }
         return result;
@@ -78,39 +85,51 @@ int RunCommand(const TCliCommand& command, const QStringList& args) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    SeedRandomFromSystem();
+    InstallCheckedStdout();
     // The arguments as bytes: a file name need not be UTF-8, and Qt's own decoding of the
     // command line would replace such bytes.
     QStringList args;
     for (int i = 1; i < argc; ++i) {
         args << DecodeNativeName(argv[i]);
     }
-    // Every command has the application object: some wait on its event loop, the script
-    // engine finds its module through it, and measured it costs no noticeable start time.
-    QCoreApplication app(argc, argv);
     if (args.isEmpty()) {
         PrintUsage(stderr);
-        return kExitUsage;
+        return FinishStdout(kExitUsage);
     }
     const QString& name = args.first();
     if (name == QLatin1String("--help") || name == QLatin1String("-h") ||
         name == QLatin1String("help")) {
         PrintUsage(stdout);
-        return kExitOk;
+        return FinishStdout(kExitOk);
     }
-    if (name == QLatin1String("--version")) {
+    if (name == QLatin1String("--version") || name == QLatin1String("-V")) {
         std::printf("quiva %s\n", kQuivaVersion);
-        return kExitOk;
+        return FinishStdout(kExitOk);
     }
+    const TCliCommand* found = nullptr;
     for (const TCliCommand& command : CliCommands()) {
         if (name == QLatin1String(command.name)) {
-            const int result = RunCommand(command, args.mid(1));
-            TScriptEngine::Instance().Shutdown();
-            return result;
+            found = &command;
         }
     }
-    std::fprintf(stderr, "quiva: unknown command '%s'\n\n",
-                 EncodeNativeName(PrintableName(name)).constData());
-    PrintUsage(stderr);
-    return kExitUsage;
+    if (found == nullptr) {
+        const QByteArray shown = EncodeNativeName(PrintableName(name));
+        if (name.startsWith('-')) {
+            std::fprintf(stderr, "quiva: unknown option '%s'\n", shown.constData());
+        } else {
+            std::fprintf(stderr, "quiva: unknown command '%s'\n", shown.constData());
+        }
+        std::fputs(TryHelpLine().constData(), stderr);
+        return FinishStdout(kExitUsage);
+    }
+    SeedRandomFromSystem();
+    // Only a command that waits on the event loop makes the application object: the
+    // others need none of its machinery, and start faster without it.
+    std::optional<QCoreApplication> app;
+    if (found->eventLoop) {
+        app.emplace(argc, argv);
+    }
+    const int result = RunCommand(*found, args.mid(1));
+    TScriptEngine::Instance().Shutdown();
+    return FinishStdout(result);
 }

@@ -153,11 +153,13 @@ bool ListFolder(const QString& folder, QList<TFolderEntry>& entries) {
         }
         struct stat st;
         TEntryKind kind = kEntryMissing;
+        bool link = false;
         if (fstatat(dirFd, name, &st, AT_SYMLINK_NOFOLLOW) == 0) {
+            link = S_ISLNK(st.st_mode);
             kind = Classify(
                 st, [&](struct stat& target) { return fstatat(dirFd, name, &target, 0) == 0; });
         }
-        entries.append({DecodeNativeName(name), kind});
+        entries.append({DecodeNativeName(name), kind, link});
     }
     closedir(dir);
     std::sort(entries.begin(), entries.end(), [](const TFolderEntry& a, const TFolderEntry& b) {
@@ -168,20 +170,29 @@ bool ListFolder(const QString& folder, QList<TFolderEntry>& entries) {
 }
 
 TReadResult ReadRegularFile(const QString& path, qint64 maxBytes, QByteArray& content,
-                            quint32* mode) {
+                            quint32* mode, bool followLink) {
     content.clear();
     const QByteArray native = EncodeNativeName(path);
     struct stat before;
-    if (stat(native.constData(), &before) != 0) {
+    if ((followLink ? stat(native.constData(), &before) : lstat(native.constData(), &before)) !=
+        0) {
         return errno == ENOENT || errno == ENOTDIR ? kReadMissing : kReadFailed;
+    }
+    if (S_ISLNK(before.st_mode)) {
+        return kReadLink;
     }
     if (!S_ISREG(before.st_mode)) {
         return kReadNotRegular;
     }
     // O_NONBLOCK: should the entry have been swapped for a FIFO since the check, the
-    // open still returns at once and the fstat below refuses it.
-    TFdGuard fd{open(native.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY)};
+    // open still returns at once and the fstat below refuses it; O_NOFOLLOW likewise
+    // refuses a link swapped in.
+    TFdGuard fd{open(native.constData(),
+                     O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY | (followLink ? 0 : O_NOFOLLOW))};
     if (fd.fd < 0) {
+        if (!followLink && errno == ELOOP) {
+            return kReadLink;
+        }
         return errno == ENOENT ? kReadMissing : kReadFailed;
     }
     if (fstat(fd.fd, &before) != 0) {
@@ -249,8 +260,11 @@ void TakeFacts(const struct stat& facts, TRegularFile& file) {
 
 TReadResult StatRegularFile(const QString& path, qint64 maxBytes, TRegularFile& file) {
     struct stat facts;
-    if (stat(EncodeNativeName(path).constData(), &facts) != 0) {
+    if (lstat(EncodeNativeName(path).constData(), &facts) != 0) {
         return errno == ENOENT || errno == ENOTDIR ? kReadMissing : kReadFailed;
+    }
+    if (S_ISLNK(facts.st_mode)) {
+        return kReadLink;
     }
     if (!S_ISREG(facts.st_mode)) {
         return kReadNotRegular;
@@ -268,9 +282,12 @@ TReadResult OpenRegularFile(const QString& path, qint64 maxBytes, TRegularFile& 
     if (const TReadResult result = StatRegularFile(path, maxBytes, before); result != kReadOk) {
         return result;
     }
-    TFdGuard fd{
-        open(EncodeNativeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY)};
+    TFdGuard fd{open(EncodeNativeName(path).constData(),
+                     O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY | O_NOFOLLOW)};
     if (fd.fd < 0) {
+        if (errno == ELOOP) {
+            return kReadLink;
+        }
         return errno == ENOENT ? kReadMissing : kReadFailed;
     }
     struct stat facts;

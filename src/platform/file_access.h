@@ -25,6 +25,7 @@ enum TEntryKind : int {
 struct TFolderEntry {
     QString name;
     TEntryKind kind = kEntryMissing;
+    bool link = false;  // the entry itself is a symbolic link (kind tells what it names)
 };
 
 // The kind of the entry at `path`. Any thread.
@@ -41,15 +42,17 @@ enum TReadResult : int {
     kReadTooLarge = 3,    // larger than the caller's limit
     kReadChanged = 4,     // the file changed while it was read
     kReadFailed = 5,      // any other error
+    kReadLink = 6,        // a symbolic link, refused without following it (see below)
 };
 
 // Reads a whole regular file into `content`. A special file is refused before it is
 // opened (reading a FIFO would block for ever); a file larger than `maxBytes` is refused;
 // a file whose size or modification time changes during the read is refused, so that a
 // half-written state is not taken. With `mode`, a read that succeeds also gives the
-// file's st_mode as it was when the content was read. Any thread.
+// file's st_mode as it was when the content was read. Without `followLink` a symbolic
+// link at the path is refused (kReadLink) and never followed. Any thread.
 TReadResult ReadRegularFile(const QString& path, qint64 maxBytes, QByteArray& content,
-                            quint32* mode = nullptr);
+                            quint32* mode = nullptr, bool followLink = true);
 
 // A regular file's facts as stat gives them, and the descriptor of an opened one.
 struct TRegularFile {
@@ -61,12 +64,14 @@ struct TRegularFile {
     quint32 mode = 0;  // st_mode
 };
 
-// The facts of a regular file without opening it (links followed, as ReadRegularFile
-// does). kReadNotRegular for anything else, kReadTooLarge beyond maxBytes. Any thread.
+// The facts of a regular file without opening it. A symbolic link is refused (kReadLink)
+// and never followed; kReadNotRegular for anything else but a regular file, kReadTooLarge
+// beyond maxBytes. Any thread.
 TReadResult StatRegularFile(const QString& path, qint64 maxBytes, TRegularFile& file);
 
-// Opens a regular file to read it in pieces, with ReadRegularFile's refusals; file.fd is
-// then open and the facts are those of the opened file. Any thread.
+// Opens a regular file to read it in pieces, with StatRegularFile's refusals (a link is
+// never followed); file.fd is then open and the facts are those of the opened file. Any
+// thread.
 TReadResult OpenRegularFile(const QString& path, qint64 maxBytes, TRegularFile& file);
 // Reads up to `length` bytes at the file's position; 0 at its end, -1 on an error.
 qint64 ReadSome(const TRegularFile& file, char* buffer, qint64 length);

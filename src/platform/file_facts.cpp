@@ -113,6 +113,29 @@ int SetEntryTimes(const QString& path, const std::optional<TFileTime>& accessed,
     return 0;
 }
 
+std::optional<TFileTimeLimits> ProbeFileTimeLimits(const QString& folder,
+                                                   const TFileTimeLimits& wanted) {
+    const int fd = open(EncodeNativeName(folder).constData(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+    if (fd < 0) {
+        return std::nullopt;
+    }
+    // The earliest moment as the access time and the latest as the modification time: one
+    // call sets both, and each is clamped on its own.
+    struct timespec times[2];
+    times[0].tv_sec = static_cast<time_t>(wanted.earliest.seconds);
+    times[0].tv_nsec = wanted.earliest.nanoseconds;
+    times[1].tv_sec = static_cast<time_t>(wanted.latest.seconds);
+    times[1].tv_nsec = wanted.latest.nanoseconds;
+    std::optional<TFileTimeLimits> limits;
+    struct statx st;
+    if (futimens(fd, times) == 0 &&
+        statx(fd, "", AT_EMPTY_PATH, STATX_ATIME | STATX_MTIME, &st) == 0) {
+        limits = TFileTimeLimits{FactsTime(st.stx_atime), FactsTime(st.stx_mtime)};
+    }
+    close(fd);
+    return limits;
+}
+
 int RenameWithoutReplacing(const QString& from, const QString& to) {
     const QByteArray source = EncodeNativeName(from);
     const QByteArray target = EncodeNativeName(to);

@@ -39,6 +39,20 @@ bool MayRenameIn(const QString& folder, const TFileFacts& entry);
 int SetEntryTimes(const QString& path, const std::optional<TFileTime>& accessed,
                   const std::optional<TFileTime>& modified);
 
+// The earliest and latest file times a file system keeps.
+struct TFileTimeLimits {
+    TFileTime earliest;
+    TFileTime latest;
+};
+
+// The limits of the file system of `folder`, within `wanted`: an unnamed temporary file
+// made in the folder (O_TMPFILE: it never shows and is gone when closed) is given the
+// wanted first and last moments, and the times read back are where the file system keeps
+// them (it clamps a time it cannot hold). None when the folder takes no such file (the
+// user may not write it, or its file system has no unnamed files). Any thread.
+std::optional<TFileTimeLimits> ProbeFileTimeLimits(const QString& folder,
+                                                   const TFileTimeLimits& wanted);
+
 // Renames `from` to `to` (both full paths) and never replaces what `to` holds: EEXIST when
 // the name is taken by another entry. A rename that changes only the letter case of a name
 // on a file system that ignores case (where the new name already finds the same entry) goes

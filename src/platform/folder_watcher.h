@@ -1,7 +1,13 @@
 // Folder change notification: watches a folder (and, when asked, every folder below it)
 // with inotify and hands out batches of (action, name relative to the folder) records.
 // One reader thread per watched folder blocks in Wait; any thread may ask it to stop.
+// The watcher keeps a print (size, times, inode) of every file it watches, so that when the
+// system drops changes a walk of the tree reports exactly the files that changed meanwhile.
+// Its own work (listing folders, the callers reading files) makes no event it watches for.
 #pragma once
+
+#include "platform/file_marks.h"
+#include "platform/rename_pairing.h"
 
 #include <QHash>
 #include <QList>
@@ -11,6 +17,9 @@
 #include <atomic>
 #include <condition_variable>
 #include <mutex>
+
+struct inotify_event;
+struct stat;
 
 // What happened to a name; the numbers are those of the stored change records.
 enum TChangeAction : int {
@@ -83,15 +92,19 @@ public:
     TFolderWatcher& operator=(const TFolderWatcher&) = delete;
 
     // Starts watching `folder` (with or without a trailing "/"). False when it cannot:
-    // the folder is missing or unreadable, or the system's limit on watches is reached;
-    // ErrorText then says so in words. Reader thread (or before the reader starts).
+    // the folder is missing or unreadable, or its tree holds more folders than the user may
+    // still watch (the system's limit less what the user's other programs hold); ErrorText
+    // then says so in words, with the limit and how to raise it. Nothing stays watched.
+    // Reader thread (or before the reader starts).
     [[nodiscard]] bool Open(const QString& folder, const TOptions& options);
 
     // Blocks until records arrive, the watch fails or a stop is requested (a stop wins
     // over pending records). Files found in a folder that appears inside the watched tree
     // are reported as added, since they may have arrived before its watch did (a file found
     // that way and then announced by the system is reported once). After the system's queue
-    // overflowed, the tree is walked again so that folders made meanwhile are watched too.
+    // overflowed (kWaitLost), the tree is walked again: folders made meanwhile are watched,
+    // and the batch holds the files found added, changed (by their prints) or removed since
+    // the watcher last knew them, each once; LastRescan says how much was walked and found.
     // Reader thread.
     TWaitResult Wait(QList<TFolderChange>& batch);
 
@@ -119,17 +132,64 @@ public:
     // The number of folders being watched.
     int WatchCount() const { return static_cast<int>(m_watches.size()); }
 
-    // The texts of the two limits, for callers that explain them.
+    // What the walk after the last overflow did. Reader thread.
+    struct TRescan {
+        int folders = 0;  // folders walked
+        int files = 0;    // files found added, changed or removed
+    };
+    TRescan LastRescan() const { return m_rescan; }
+    // "N folders rescanned, M changed files found", for the log line of an overflow.
+    QString LastRescanText() const;
+
+    // The texts of the limits, for callers that explain them.
     static QString WatchLimitText();
+    // The refusal of a tree of `folders` folders when the user may watch `limit` in all and
+    // other programs hold `held` of them.
+    static QString TooManyFoldersText(const QString& folder, qint64 folders, qint64 limit,
+                                      qint64 held);
 
 private:
+    enum TWalkMode : int {
+        kWalkQuiet = 0,    // watch and mark the files, report nothing (the start)
+        kWalkReport = 1,   // a folder that appeared: report everything found in it
+        kWalkCompare = 2,  // after lost events: report what differs from the marks
+    };
+    // The state of one pass of reading events.
+    struct TPass {
+        QList<TFolderChange>& batch;
+        bool lost = false;
+        bool alive = true;
+    };
+
     quint32 WatchMask() const;
-    bool AddTree(const QString& relative, int reportAction, QList<TFolderChange>& batch);
+    quint64 Print(const struct stat& st) const;
+    bool Walk(const QString& relative, TWalkMode mode, QList<TFolderChange>& batch);
+    bool WatchFolder(const QString& relative, TWalkMode mode, QList<TFolderChange>& batch,
+                     int& watch);
+    void ReportRemoved(const TMarkList& before, const TMarkList& now, const QString& relative,
+                       QList<TFolderChange>& batch);
+    bool Rescan(QList<TFolderChange>& batch);
     void DropTree(const QString& relative);
     void RenameTree(const QString& from, const QString& to);
     bool ReadEvents(QList<TFolderChange>& batch, bool& lost);
+    // The event handler: one event of a read, `rest` to `end` the events after it.
+    void HandleEvent(const struct inotify_event& event, const char* rest, const char* end,
+                     TPass& pass);
+    void HandleMovedFrom(const struct inotify_event& event, int watch, const QString& name,
+                         const char* rest, const char* end, TPass& pass);
+    void HandleMovedTo(const struct inotify_event& event, int watch, const QString& name,
+                       TPass& pass);
+    void HandleFolderEvent(quint32 mask, const QString& name, TPass& pass);
+    void HandleFileEvent(quint32 mask, int watch, const QString& name, const QByteArray& native,
+                         TPass& pass);
+    // Reports a file's change (when `report`) and marks its present state; after a walk that
+    // followed lost events, a change that walk already reported is not reported again.
+    void ReportFile(int action, bool report, int watch, const QString& name,
+                    const QByteArray& native, QList<TFolderChange>& batch);
+    void ForgetFile(bool report, int watch, const QString& name, const QByteArray& native,
+                    QList<TFolderChange>& batch);
     void NoteContentEvent(const QString& name);
-    void MovedOut(const QString& name, bool folder, qsizetype record, QList<TFolderChange>& batch);
+    void MovedOut(const TRenamePairing::THalf& half, QList<TFolderChange>& batch);
 
     int m_inotifyFd = -1;
     int m_stopFd = -1;
@@ -137,9 +197,24 @@ private:
     QString m_root;  // with a trailing "/"
     TOptions m_options;
     QHash<int, QString> m_watches;  // watch -> folder relative to the root, "" or "a/b/"
-    QSet<QString> m_created;        // new files whose writer has not closed them yet
-    QSet<QString> m_scanned;        // names a scan reported during the current pass
+    TFileMarks m_marks;             // what is known of each watched folder's files
+    TRenamePairing m_pairing;
+    QSet<QString> m_created;  // new files whose writer has not closed them yet
+    QSet<QString> m_scanned;  // names a scan reported during the current pass
     QString m_error;
+    // Walks: the folders the user may still watch, the folders a walk found, whether the
+    // start goes on counting the tree after the budget ran out.
+    qint64 m_budget = 0;
+    qint64 m_walked = 0;
+    bool m_opening = false;
+    bool m_counting = false;
+    // The rescan after lost events: the watches it found, folders it found moved (old and
+    // new name), what it did, and the bytes of events the system held when it ended (their
+    // changes may be ones it already reported).
+    QSet<int> m_visited;
+    QList<QPair<QString, QString>> m_moved;
+    TRescan m_rescan;
+    qint64 m_confirmBytes = 0;
 
     mutable std::mutex m_stateLock;
     std::condition_variable m_passDone;       // a pass of ReadEvents ended

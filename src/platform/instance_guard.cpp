@@ -97,3 +97,7 @@ void TInstanceGuard::OnConnection() {
         });
     }
 }
+
+// The meta-object code in this object too, so that only a program that uses the guard
+// links it.
+#include "moc_instance_guard.cpp"

@@ -57,7 +57,39 @@ bool TInstanceLock::TryAcquire() {
     }
     m_held = flock(m_fd, LOCK_EX | LOCK_NB) == 0;
     m_heldElsewhere = !m_held && errno == EWOULDBLOCK;
+    if (m_held) {
+        (void)ftruncate(m_fd, 0);  // a holder killed before it let go left its name
+    }
     return m_held;
+}
+
+void TInstanceLock::SetHolder(const QByteArray& text) {
+    if (!m_held) {
+        return;
+    }
+    const QByteArray line = text + " (process " + QByteArray::number(getpid()) + ")\n";
+    if (ftruncate(m_fd, 0) == 0) {
+        (void)pwrite(m_fd, line.constData(), line.size(), 0);
+    }
+}
+
+QByteArray TInstanceLock::Holder() const {
+    if (m_fd < 0) {
+        return {};
+    }
+    char text[256];
+    const ssize_t got = pread(m_fd, text, sizeof text, 0);
+    if (got <= 0) {
+        return {};
+    }
+    const QByteArray line = QByteArray(text, got).split('\n').first().trimmed();
+    // Only what a command of ours writes: printable ASCII.
+    for (const char c : line) {
+        if (c < 0x20 || c > 0x7E) {
+            return {};
+        }
+    }
+    return line;
 }
 
 void TInstanceLock::Release() {

@@ -26,6 +26,14 @@ public:
     // the lock file itself could not be used.
     bool HeldElsewhere() const { return m_heldElsewhere; }
 
+    // While the lock is held: records who holds it (one line, such as "quiva backup run"),
+    // with this process's id, in the lock file for a refused second comer to name. The
+    // desktop program records nothing.
+    void SetHolder(const QByteArray& text);
+    // After a TryAcquire that failed because another process holds the lock: what the
+    // holder recorded ("quiva backup run (process 1234)"), empty when it recorded nothing.
+    QByteArray Holder() const;
+
     // The lock file of a program folder (which holds qvde.d); the folder must exist.
     static QString PathIn(const QString& programFolder);
     // The folder for the program's per-user run-time objects (the hand-over socket):

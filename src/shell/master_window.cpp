@@ -13,6 +13,7 @@
 
 #include <QAbstractEventDispatcher>
 #include <QApplication>
+#include <QCloseEvent>
 #include <QDateTime>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -24,6 +25,7 @@
 #include <QSystemTrayIcon>
 #include <QTimer>
 #include <QTreeWidget>
+#include <QTreeWidgetItemIterator>
 #include <QVBoxLayout>
 #include <QWheelEvent>
 
@@ -454,6 +456,21 @@ void TMaster::FreeCurrentWindow() {
     delete window;
 }
 
+bool TMaster::CurrentMayLeave() {
+    if (!m_current || m_current->CanLeave()) {
+        return true;
+    }
+    // The tree goes back to the tool that stays.
+    const QVariant index = m_current->property("quivaToolIndex");
+    for (QTreeWidgetItemIterator it(tvQV); index.isValid() && *it != nullptr; ++it) {
+        if ((*it)->data(0, kIndexRole).toInt() == index.toInt()) {
+            tvQV->setCurrentItem(*it);
+            break;
+        }
+    }
+    return false;
+}
+
 void TMaster::AdoptWindow(TFormBase* window, int helpContext) {
     m_current = window;
     ApplyHelpContext(this, helpContext);
@@ -473,7 +490,7 @@ void TMaster::ToolSelect(QTreeWidgetItem* item) {
 
 void TMaster::SelectTool(int index) {
     const TToolEntry* entry = FindTool(index);
-    if (entry == nullptr) {
+    if (entry == nullptr || !CurrentMayLeave()) {
         return;
     }
     FreeCurrentWindow();
@@ -510,6 +527,9 @@ void TMaster::SelectTool(int index) {
 
 void TMaster::ShowPanelWindow(const TPanelFactory& factory, int helpContext, int kind,
                               const QString& message) {
+    if (!CurrentMayLeave()) {
+        return;
+    }
     FreeCurrentWindow();
     if (factory) {
         TFormBase* window = factory(pnlTool, ToolContext());
@@ -544,7 +564,9 @@ void TMaster::RestoreCheckInterval() {
 // ---- menus -----------------------------------------------------------------------------
 
 void TMaster::DoQuit() {
-    QCoreApplication::quit();
+    if (CurrentMayLeave()) {
+        QCoreApplication::quit();
+    }
 }
 
 void TMaster::ShowHideToolBox() {
@@ -648,6 +670,14 @@ void TMaster::changeEvent(QEvent* event) {
         m_tray->isVisible()) {
         QTimer::singleShot(0, this, &QWidget::hide);
     }
+}
+
+void TMaster::closeEvent(QCloseEvent* event) {
+    if (!m_closing && !CurrentMayLeave()) {
+        event->ignore();
+        return;
+    }
+    QMainWindow::closeEvent(event);
 }
 
 void TMaster::showEvent(QShowEvent* event) {

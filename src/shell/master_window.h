@@ -125,6 +125,7 @@ public:
 public slots:
     // Restores the window from the tray or the task bar and brings it to the front.
     void RestoreAndRaise();
+    // Exit: quits once the shown window lets go (CanLeave).
     void DoQuit();
     void ShowHideToolBox();
     void WhenHelp();
@@ -134,6 +135,7 @@ public slots:
 protected:
     bool event(QEvent* event) override;
     void changeEvent(QEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
     void showEvent(QShowEvent* event) override;
     void wheelEvent(QWheelEvent* event) override;
 
@@ -146,6 +148,8 @@ private:
     void LockMenus(bool locked);
     void ToolSelect(QTreeWidgetItem* item);
     void FreeCurrentWindow();
+    // True when there is no shown window or it lets go (CanLeave).
+    bool CurrentMayLeave();
     void AdoptWindow(TFormBase* window, int helpContext);
     void StatusUpdate(const QString& text, int mode, int kind);
     void Beep();

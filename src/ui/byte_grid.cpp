@@ -142,6 +142,10 @@ void TDrawGrid::mousePressEvent(QMouseEvent* event) {
 }
 
 void TDrawGrid::keyPressEvent(QKeyEvent* event) {
+    if (onKey && onKey(event->key(), event->modifiers())) {
+        event->accept();
+        return;
+    }
     int column = m_col;
     int row = m_row;
     switch (event->key()) {

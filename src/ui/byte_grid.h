@@ -55,6 +55,8 @@ public:
     // Asked before a cell is selected by a click or a key; false keeps the old selection.
     std::function<bool(int column, int row)> onSelectCell;
 
+    // Offered every key first while the grid has the focus; true when it took the key.
+    std::function<bool(int key, Qt::KeyboardModifiers modifiers)> onKey;
     // Selects a cell as a click does: asks onSelectCell first. True when it was selected.
     bool SelectCell(int column, int row);
     int Col() const { return m_col; }

@@ -175,6 +175,9 @@ bool TFormBase::ConfirmYesNo(const QString& text, int helpContext) {
     QMessageBox box(QMessageBox::Question, QGuiApplication::applicationDisplayName(), text,
                     QMessageBox::Yes | QMessageBox::No, this);
     box.setProperty(kHelpContextProperty, helpContext);
+    // Every such question asks before something is destroyed: Enter must not say yes.
+    box.setDefaultButton(QMessageBox::No);
+    box.setEscapeButton(QMessageBox::No);
     return box.exec() == QMessageBox::Yes;
 }
 

@@ -35,6 +35,10 @@ public:
     virtual void SaveSettings() {}
     // Periodic work of the shown window, on every tick of the main window's check timer.
     virtual void PeriodicCheck() {}
+    // Asked before the window goes (another tool is picked, the program closes, a second
+    // start takes over): a window holding unsaved work asks the user and may save it.
+    // False keeps the window and everything in it as it was.
+    virtual bool CanLeave() { return true; }
     // One mouse-wheel step: forward is true when the wheel turned forward.
     virtual void WheelStep(bool forward, const QPoint& position);
 

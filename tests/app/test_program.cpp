@@ -124,6 +124,37 @@ TEST_F(Program, HelpAndVersionAreAnsweredWithoutADisplay) {
     }
 }
 
+TEST_F(Program, UnknownArgumentsAreRefusedWithAPointerToTheHelp) {
+    struct TCase {
+        QStringList arguments;
+        bool display;  // whether the refusal comes after the application object is made
+        const char* err;
+    };
+    const TCase cases[] = {
+        {{"file.txt"}, false, "quiva-tessaline: unexpected argument 'file.txt'\n"},
+        {{"--bogus"}, true, "quiva-tessaline: unknown option '--bogus'\n"},
+        {{"-x"}, true, "quiva-tessaline: unknown option '-x'\n"},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.arguments.join(' ').toStdString());
+        QProcessEnvironment env = m_env;
+        if (!c.display) {
+            env.remove("QT_QPA_PLATFORM");
+            env.remove("DISPLAY");
+            env.remove("WAYLAND_DISPLAY");
+        }
+        QProcess process;
+        process.setProcessEnvironment(env);
+        process.start(QStringLiteral(QUIVA_PROGRAM_PATH), c.arguments);
+        ASSERT_TRUE(process.waitForFinished(20000));
+        EXPECT_EQ(process.exitCode(), 2);
+        EXPECT_EQ(process.readAllStandardError(),
+                  QByteArray(c.err) + "Try 'quiva-tessaline --help' for more information.\n");
+        // It ended before building anything: no program folder.
+        EXPECT_FALSE(QFile::exists(m_dir.Sub("data/quiva-tessaline")));
+    }
+}
+
 // The screenshot script's run: a picture of every window, each of them in the README's
 // table and in docs/screenshots/, and nothing in the table that the program no longer has.
 TEST_F(Program, TheScreenshotTourPicturesEveryWindowTheReadmeShows) {

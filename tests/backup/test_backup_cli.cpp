@@ -3,6 +3,7 @@
 #include "backup/chunk_format.h"
 #include "backup/version_blob.h"
 #include "platform/file_access.h"
+#include "platform/file_system.h"
 #include "platform/folders.h"
 #include "platform/instance_lock.h"
 #include "platform/native_name.h"
@@ -83,8 +84,14 @@ protected:
     QString DataFolder() { return m_dir.Sub("data/quiva-tessaline/Data"); }
     QString StorePath() { return DataFolder() + "/backups.db"; }
     // A profile "Docs" over the tree, and one full run of it.
-    void StoreTree() {
-        ASSERT_EQ(Quiva({"profile", "add", "Docs", "--target", m_tree, "--ext", ".txt"}).code, 0);
+    // A profile "Docs" over the tree (writing classic versions with `classic`), and one
+    // full backup.
+    void StoreTree(bool classic = false) {
+        QStringList add{"profile", "add", "Docs", "--target", m_tree, "--ext", ".txt"};
+        if (classic) {
+            add << "--classic";
+        }
+        ASSERT_EQ(Quiva(add).code, 0);
         const TRun run = Quiva({"run", "Docs"});
         ASSERT_EQ(run.code, 0) << qPrintable(run.err);
     }
@@ -153,7 +160,7 @@ TEST_F(BackupCli, ProfileRunSearchRestoreAndLog) {
 
     run = Quiva({"run", "documents"});
     ASSERT_EQ(run.code, 0) << qPrintable(run.err);
-    EXPECT_EQ(run.out, "Stored 4 files, 0 failed\n");
+    EXPECT_EQ(run.out, "Stored 4, skipped 1 larger than the limit, 0 empty, 0 failed\n");
     run = Quiva({"log"});
     EXPECT_TRUE(run.out.contains(m_tree + "too-big.txt,-2")) << qPrintable(run.out);
 
@@ -254,7 +261,7 @@ TEST_F(BackupCli, NamesOfAnyBytesAreStoredListedOnOneLineAndRestoredByteEqual) {
     ASSERT_EQ(run.code, 0) << qPrintable(run.err);
     run = Quiva({"run", "Names"});
     ASSERT_EQ(run.code, 0) << qPrintable(run.err);
-    EXPECT_EQ(run.out, "Stored 2 files, 0 failed\n");
+    EXPECT_EQ(run.out, "Stored 2, skipped 1 larger than the limit, 0 empty, 0 failed\n");
 
     // One line per version, the names escaped.
     const QList<QStringList> rows = Search({"Names"});
@@ -296,6 +303,93 @@ TEST_F(BackupCli, NamesOfAnyBytesAreStoredListedOnOneLineAndRestoredByteEqual) {
     run = Quiva({"restore", latinId, "--password", "vompa7"});
     ASSERT_EQ(run.code, 0) << qPrintable(run.err);
     EXPECT_EQ(ReadNamed(tree + latin), random);
+}
+
+TEST_F(BackupCli, LargerSizeLimitsStoreLargeFilesAndTheRunSaysWhatItSkipped) {
+    QByteArray random(6 * 1024 * 1024, Qt::Uninitialized);
+    QRandomGenerator generator(3);
+    for (char& byte : random) {
+        byte = static_cast<char>(generator.bounded(256));
+    }
+    m_dir.Write("tree/photo.jpg", random);  // beyond the old largest limit (4096 Kb)
+    m_dir.WriteSized("tree/video.jpg", 17 * 1024 * 1024);
+    m_dir.Write("tree/empty.jpg", "");
+    m_dir.WriteSized("tree/notes.txt", 20 * 1024 * 1024);  // not selected: not counted
+
+    TRun run = Quiva(
+        {"profile", "add", "Photos", "--target", m_tree, "--ext", ".jpg", "--size-limit", "16 MB"});
+    ASSERT_EQ(run.code, 0) << qPrintable(run.err);
+    run = Quiva({"profile", "list"});
+    EXPECT_EQ(run.out.trimmed().split('\t').value(5), "16 MB");
+    run = Quiva({"run", "Photos"});
+    ASSERT_EQ(run.code, 0) << qPrintable(run.err);
+    EXPECT_EQ(run.out, "Stored 1, skipped 1 larger than the limit, 1 empty, 0 failed\n");
+
+    const QList<QStringList> rows = Search({"Photos"});
+    ASSERT_EQ(rows.size(), 1);
+    EXPECT_EQ(rows[0].value(3), QString::number(random.size()));
+    ASSERT_TRUE(QFile::remove(m_tree + "photo.jpg"));
+    run = Quiva({"restore", rows[0].value(0), "--password", "vompa7"});
+    ASSERT_EQ(run.code, 0) << qPrintable(run.err);
+    EXPECT_EQ(m_dir.Read(m_tree + "photo.jpg"), random);
+
+    const struct {
+        const char* given;
+        const char* listed;
+    } kLimits[] = {{"4096", "4096 Kb"},  {"16384", "16 MB"},      {"64MB", "64 MB"},
+                   {"256 mb", "256 MB"}, {"1GB", "1 GB"},         {"4gb", "4 GB"},
+                   {"none", "No limit"}, {"No limit", "No limit"}};
+    for (const auto& limit : kLimits) {
+        run = Quiva({"profile", "delete", "Limits"});
+        run = Quiva({"profile", "add", "Limits", "--target", m_dir.MakeDir("other"), "--ext", ".x",
+                     "--size-limit", limit.given});
+        ASSERT_EQ(run.code, 0) << limit.given << qPrintable(run.err);
+        run = Quiva({"profile", "list"});
+        EXPECT_TRUE(run.out.contains(QStringLiteral("\t%1\t").arg(limit.listed))) << limit.given;
+    }
+}
+
+TEST_F(BackupCli, ARestoreKeepsTheContentItReplacesAsAVersionFirst) {
+    const QString file = m_tree + "report.txt";
+    m_dir.Write("tree/report.txt", "first draft\n");
+    ASSERT_EQ(::chmod(file.toUtf8().constData(), 0640), 0);
+    ASSERT_EQ(Quiva({"profile", "add", "Reports", "--target", m_tree, "--ext", ".txt"}).code, 0);
+    ASSERT_EQ(Quiva({"run", "Reports"}).code, 0);
+    const QList<QStringList> first = Search({"Reports"});
+    ASSERT_EQ(first.size(), 1);
+    const QString firstId = first[0].value(0);
+
+    // Edited since: the restore of the old version keeps the edit as a version first.
+    const QByteArray edited = QByteArray("the newest content, never backed up\n").repeated(20);
+    m_dir.Write("tree/report.txt", edited);
+    TRun run = Quiva({"restore", firstId, "--password", "vompa7"});
+    ASSERT_EQ(run.code, 0) << qPrintable(run.err);
+    const QList<QStringList> after = Search({"Reports"});
+    ASSERT_EQ(after.size(), 2);
+    const QString keptId = after[1].value(0);
+    EXPECT_EQ(run.out, QStringLiteral("Kept the replaced content of \"%1\" as version %2\n"
+                                      "Restored %1\n")
+                           .arg(file, keptId));
+    EXPECT_EQ(after[1].value(3), QString::number(edited.size()));
+    EXPECT_EQ(m_dir.Read(file), "first draft\n");
+
+    // Nothing new when what is replaced is stored already (or equals the restored content).
+    run = Quiva({"restore", firstId, "--password", "vompa7"});
+    EXPECT_EQ(run.out, QStringLiteral("Restored %1\n").arg(file));
+    run = Quiva({"restore", keptId, "--password", "vompa7"});
+    EXPECT_EQ(run.out, QStringLiteral("Restored %1\n").arg(file)) << qPrintable(run.err);
+    EXPECT_EQ(m_dir.Read(file), edited);  // the replaced content is back
+    struct stat facts {};
+    ASSERT_EQ(::stat(file.toUtf8().constData(), &facts), 0);
+    EXPECT_EQ(facts.st_mode & 0777, 0640u);
+    EXPECT_EQ(Search({"Reports"}).size(), 2);
+
+    // A wrong password writes nothing, keeps nothing.
+    m_dir.Write("tree/report.txt", "third\n");
+    run = Quiva({"restore", firstId, "--password", "wrong"});
+    EXPECT_EQ(run.code, 1);
+    EXPECT_EQ(m_dir.Read(file), "third\n");
+    EXPECT_EQ(Search({"Reports"}).size(), 2);
 }
 
 TEST_F(BackupCli, RefusesBadInputWithUsageOrMessages) {
@@ -359,8 +453,8 @@ TEST_F(BackupCli, CheckReportsBadVersionsAndThoseOfAnotherPasswordAndWritesNothi
     TRun run = Quiva({"check"});
     EXPECT_EQ(run.code, 0) << qPrintable(run.err);
     EXPECT_EQ(run.out,
-              "Checked 3 versions: 3 good, 0 bad, 0 made with another password; integrity "
-              "check ok\n");
+              "Checked 3 versions: 3 good, 0 bad, 0 made with another password, 0 stored "
+              "without a checksum (damage to them cannot be found); integrity check ok\n");
 
     const QList<QStringList> rows = Search({"Docs", "--mask", "a.txt"});
     ASSERT_EQ(rows.size(), 1);
@@ -384,7 +478,8 @@ TEST_F(BackupCli, CheckReportsBadVersionsAndThoseOfAnotherPasswordAndWritesNothi
     EXPECT_EQ(run.out, QStringLiteral("%1\tInvalid backup data: its reference list is damaged\t%2\n"
                                       "1000\tmade with another password\n"
                                       "Checked 4 versions: 2 good, 1 bad, 1 made with another "
-                                      "password; integrity check ok\n")
+                                      "password, 0 stored without a checksum (damage to them "
+                                      "cannot be found); integrity check ok\n")
                            .arg(damaged)
                            .arg(m_dir.Sub("tree/a.txt")));
     EXPECT_EQ(run.err, "");
@@ -399,8 +494,8 @@ TEST_F(BackupCli, CheckReportsBadVersionsAndThoseOfAnotherPasswordAndWritesNothi
     EXPECT_EQ(run.code, 0);
     EXPECT_EQ(run.out,
               "1000\tmade with another password\n"
-              "Checked 3 versions: 2 good, 0 bad, 1 made with another password; integrity "
-              "check ok\n");
+              "Checked 3 versions: 2 good, 0 bad, 1 made with another password, 0 stored "
+              "without a checksum (damage to them cannot be found); integrity check ok\n");
 
     // An index that no longer matches its table fails the integrity check.
     {
@@ -412,7 +507,7 @@ TEST_F(BackupCli, CheckReportsBadVersionsAndThoseOfAnotherPasswordAndWritesNothi
     run = Quiva({"check"});
     EXPECT_EQ(run.code, 1);
     EXPECT_TRUE(run.out.startsWith("integrity_check: ")) << qPrintable(run.out);
-    EXPECT_TRUE(run.out.endsWith("password; integrity check failed\n")) << qPrintable(run.out);
+    EXPECT_TRUE(run.out.endsWith("; integrity check failed\n")) << qPrintable(run.out);
     EXPECT_EQ(Quiva({"check", "extra"}).code, 2);
 }
 
@@ -504,9 +599,12 @@ TEST_F(BackupCli, MonitorStoresWhatChangesUntilSigtermAndStopsCleanly) {
     ASSERT_EQ(out, "Monitoring Docs (" + m_tree.toUtf8() + ")\n")
         << monitor.readAllStandardError().constData();
 
-    // While it runs the program's data is its own: another writing command is refused.
+    // While it runs the program's data is its own: another writing command is refused, and
+    // told which command holds it.
     EXPECT_EQ(Quiva({"profile", "list"}).err,
-              "quiva backup: Quiva Tessaline is running; close it before using quiva backup\n");
+              QStringLiteral("quiva backup: quiva backup monitor (process %1) is running; wait "
+                             "for it to end before using quiva backup\n")
+                  .arg(monitor.processId()));
 
     m_dir.Write("tree/new.txt", "made while monitoring");
     m_dir.Write("tree/skipped.dat", "not a selected type");
@@ -708,6 +806,130 @@ TEST_F(BackupCli, AClassicProfileKeepsWritingClassicVersionsBesideChunkedOnes) {
         EXPECT_EQ(m_dir.Read(QStringLiteral("out/") + name),
                   m_dir.Read(QStringLiteral("tree") + (name[0] == 'a' ? "/" : "2/") + name));
     }
+}
+
+// A version stored as it is has no checksum: a flipped byte in it cannot be found, and
+// check says how many it could not verify instead of counting them good. Versions whose
+// profile is gone are counted, and removed on request.
+TEST_F(BackupCli, CheckNamesWhatItCannotVerifyAndVersionsWithoutAProfile) {
+    QByteArray noise(5000, Qt::Uninitialized);
+    QRandomGenerator generator(3);
+    for (char& byte : noise) {
+        byte = static_cast<char>(generator.bounded(256));
+    }
+    m_dir.Write("tree/noise.txt", noise);
+    m_dir.Write("tree/text.txt", QByteArray("again and again\n").repeated(200));
+    StoreTree(true);
+    {
+        TSQLTables raw(StorePath(), 100, 1, false);
+        const auto row = raw.Query(
+            "SELECT bID, bData FROM Data JOIN Paths ON pID = bPath WHERE pFile = 'noise.txt'", 64,
+            1);
+        QByteArray blob = *row->GetBlob(1);
+        ASSERT_EQ(BlobMethod(blob), kMethodStored);
+        blob[100] = static_cast<char>(blob[100] ^ 0x01);
+        raw.Exec("UPDATE Data SET bData = ? WHERE bID = ?", {TSQLBlob{blob}, row->GetInt64(0)});
+        // Two versions of a profile number no profile has, as a delete cut short left them.
+        raw.Exec(
+            "INSERT INTO Data (bPath,bPro,bSize,bDate,bData) SELECT bPath, 9, bSize, bDate, "
+            "bData FROM Data");
+    }
+    TRun run = Quiva({"check"});
+    EXPECT_EQ(run.code, 0) << qPrintable(run.err);
+    EXPECT_EQ(run.out,
+              "Checked 4 versions: 2 good, 0 bad, 0 made with another password, 2 stored without "
+              "a checksum (damage to them cannot be found); integrity check ok\n"
+              "2 versions of profiles that no longer exist (profile number 9); quiva backup "
+              "check --remove-orphans deletes them\n");
+
+    run = Quiva({"check", "--remove-orphans"});
+    EXPECT_EQ(run.code, 0) << qPrintable(run.err);
+    EXPECT_EQ(run.out, "Removed 2 versions of profiles that no longer exist\n");
+    run = Quiva({"check"});
+    EXPECT_EQ(run.code, 0) << qPrintable(run.err);
+    EXPECT_TRUE(
+        run.out.startsWith("Checked 2 versions: 1 good, 0 bad, 0 made with another "
+                           "password, 1 stored without a checksum"))
+        << qPrintable(run.out);
+    EXPECT_FALSE(run.out.contains("no longer exist"));
+    EXPECT_EQ(Search({"Docs"}).size(), 2);
+}
+
+// An application database that cannot be read loses nothing in silence: a command that
+// would store a change there fails and names the file, and check does not pass without the
+// password it holds.
+TEST_F(BackupCli, ADamagedApplicationDatabaseFailsTheCommandsThatNeedIt) {
+    m_dir.Write("tree/a.txt", "some text");
+    StoreTree();
+    const QString database = "data/quiva-tessaline/qvde.d";
+    const QByteArray whole = m_dir.Read(database);
+    ASSERT_GT(whole.size(), 5000);
+    for (const QByteArray& damaged : {whole.left(5000), QByteArray(), QByteArray(8192, '\x5A')}) {
+        SCOPED_TRACE(damaged.size());
+        m_dir.Write(database, damaged);
+        TRun run = Quiva({"profile", "add", "Extra1", "--target", m_tree, "--ext", ".txt"});
+        EXPECT_EQ(run.code, 1);
+        EXPECT_TRUE(run.err.contains("qvde.d")) << qPrintable(run.err);
+        EXPECT_FALSE(run.out.contains("Added")) << qPrintable(run.out);
+        run = Quiva({"check"});
+        EXPECT_EQ(run.code, 1);
+        EXPECT_TRUE(run.err.contains("qvde.d")) << qPrintable(run.err);
+        EXPECT_FALSE(run.out.contains("made with another password")) << qPrintable(run.out);
+        // The damaged file is kept as it is.
+        EXPECT_EQ(m_dir.Read(database), damaged);
+    }
+}
+
+// A link in the profile's folder is never followed out of it: it is skipped, with a log
+// line, in a full run.
+TEST_F(BackupCli, ALinkInTheFolderIsSkippedNeverFollowed) {
+    m_dir.Write("tree/real.txt", "mine");
+    m_dir.Write("outside/secret.txt", "not the profile's");
+    ASSERT_EQ(symlink(m_dir.Sub("outside/secret.txt").toUtf8().constData(),
+                      (m_tree + "link.txt").toUtf8().constData()),
+              0);
+    ASSERT_EQ(symlink("/etc/passwd", (m_tree + "passwd.txt").toUtf8().constData()), 0);
+    StoreTree();
+    const QList<QStringList> rows = Search({"Docs"});
+    ASSERT_EQ(rows.size(), 1);
+    EXPECT_EQ(rows[0][1], "real.txt");
+    const TRun log = Quiva({"log"});
+    EXPECT_TRUE(log.out.contains("Skipped:" + m_tree + "link.txt")) << qPrintable(log.out);
+    EXPECT_TRUE(log.out.contains("Skipped:" + m_tree + "passwd.txt")) << qPrintable(log.out);
+}
+
+// A fast run on a small volume stops with ":Blocked" before the free-space reserve is
+// used, where the low-space flag alone (polled every 250 ms) let it fill the volume.
+TEST_F(BackupCli, ARunStopsBeforeTheFreeSpaceReserve) {
+    const QString volume = m_dir.Sub("data");
+    if (QProcess::execute("mount", {"-t", "tmpfs", "-o", "size=24m", "tmpfs", volume}) != 0) {
+        GTEST_SKIP() << "no tmpfs can be mounted here";
+    }
+    struct TUnmount {
+        QString path;
+        ~TUnmount() { QProcess::execute("umount", {path}); }
+    } unmount{volume};
+    QRandomGenerator generator(11);
+    for (int i = 0; i < 24; ++i) {
+        QByteArray noise(1 << 20, Qt::Uninitialized);
+        for (char& byte : noise) {
+            byte = static_cast<char>(generator.bounded(256));
+        }
+        m_dir.Write(QStringLiteral("tree/f%1.txt").arg(i), noise);
+    }
+    ASSERT_EQ(Quiva({"profile", "add", "Docs", "--target", m_tree, "--ext", ".txt", "--size-limit",
+                     "4096"})
+                  .code,
+              0);
+    const TRun run = Quiva({"run", "Docs"});
+    EXPECT_EQ(run.code, 1);
+    EXPECT_TRUE(run.err.contains("less than 16 MiB free")) << qPrintable(run.err);
+    const std::optional<quint64> free = FreeBytes(volume);
+    ASSERT_TRUE(free.has_value());
+    EXPECT_GE(*free, quint64(16) << 20);
+    EXPECT_TRUE(Quiva({"log"}).out.contains("Docs:Blocked"));
+    // What was stored is whole.
+    EXPECT_EQ(Quiva({"check"}).code, 0);
 }
 
 }  // namespace

@@ -144,6 +144,53 @@ TEST_F(Profiles, AFileOf4GiBIsNotTakenForASmallOne) {
     EXPECT_EQ(LogEntries().last().reason, "-2");
 }
 
+TEST_F(Profiles, LargerSizeLimitsPassLargeFilesAndKeepTheirIndexInTheBlob) {
+    const QString target = Target();
+    TProfile* profile = ReadyProfile(target);
+    QFile file(target + "video.txt");
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    ASSERT_TRUE(file.resize(5LL << 30));  // sparse, 5 GiB
+    file.close();
+    const qint64 limit16 = 16LL * 1024 * 1024;
+    const struct {
+        int index;
+        QString text;
+        QString file;
+        bool passes;
+    } kCases[] = {
+        {10, "4096 Kb", m_dir.WriteSized("target/a.txt", 4 * 1024 * 1024 + 1023), true},
+        {10, "4096 Kb", m_dir.WriteSized("target/b.txt", 4 * 1024 * 1024 + 1024), false},
+        {11, "16 MB", m_dir.WriteSized("target/c.txt", limit16 + 1023), true},
+        {11, "16 MB", m_dir.WriteSized("target/d.txt", limit16 + 1024), false},
+        {15, "4 GB", target + "video.txt", false},
+        {kNoSizeLimit, "No limit", target + "video.txt", true},
+    };
+    for (const auto& c : kCases) {
+        profile->SetSizeLimit(c.index);
+        EXPECT_EQ(SizeLimitTexts().value(c.index), c.text);
+        EXPECT_EQ(profile->ShouldBackup(c.file), c.passes) << c.index << qPrintable(c.file);
+    }
+
+    // The new index goes into the header's byte and reads back; an index beyond the table
+    // reads as the default, and today's indices read as before.
+    profile->SetSizeLimit(kNoSizeLimit);
+    QByteArray blob = profile->WriteProfileBlob();
+    EXPECT_EQ(static_cast<int>(blob[22]), kNoSizeLimit);
+    std::unique_ptr<TProfile> read = TProfile::FromBlob(List(), blob);
+    ASSERT_TRUE(read);
+    EXPECT_EQ(read->SizeLimitIndex(), kNoSizeLimit);
+    blob[22] = static_cast<char>(kSizeLimits);
+    EXPECT_EQ(TProfile::FromBlob(List(), blob)->SizeLimitIndex(), kDefaultSizeLimit);
+    blob[22] = 10;
+    EXPECT_EQ(TProfile::FromBlob(List(), blob)->SizeLimitKb(), 4096);
+
+    EXPECT_EQ(SizeLimitIndexFromText("256"), 6);
+    EXPECT_EQ(SizeLimitIndexFromText("1 gb"), 14);
+    EXPECT_EQ(SizeLimitIndexFromText("none"), kNoSizeLimit);
+    EXPECT_EQ(SizeLimitIndexFromText("300"), -1);
+    EXPECT_EQ(SizeLimitIndexFromText("-1"), -1);
+}
+
 TEST_F(Profiles, NeverDiscardMasks) {
     TProfile* profile = ReadyProfile(Target());
     profile->SetOverrideList(kNeverDiscard, QStringLiteral("*.doc\uE000keep"));
@@ -489,6 +536,33 @@ TEST_F(Profiles, DeleteProfileRemovesItsRowAndVersions) {
     Reload();
     EXPECT_EQ(List().Count(), 1);
     EXPECT_EQ(List().FindById(profile == nullptr ? 0 : 2), List().Profiles().value(0));
+}
+
+TEST_F(Profiles, ADeleteWhoseVersionsCannotGoKeepsTheProfileWithAllOfThem) {
+    TProfile* profile = ReadyProfile(Target());
+    profile->SetName("Stays");
+    List().SaveAll(false);
+    const QByteArray blob = EncodeVersion("data", false, TBlobKeys::FromHash(1));
+    int pathId = 0;
+    for (const char* name : {"/d/a.txt", "/d/b.txt"}) {
+        ASSERT_TRUE(
+            m_host->BackupStore()->StoreVersion(List(), profile->Number(), 4, blob, name, pathId));
+    }
+    // The store refuses every deletion, as a full disk or a kill in the middle would end it.
+    {
+        TSQLTables raw(m_host->BackupStore()->Path(), 1000, 1, false);
+        raw.Exec(
+            "CREATE TRIGGER NoDelete BEFORE DELETE ON Data BEGIN SELECT RAISE(ABORT, "
+            "'refused'); END");
+    }
+    EXPECT_EQ(List().DeleteProfile(profile), 1);
+    EXPECT_TRUE(m_host->LoadProfileBlob("Stays"));
+    Reload();
+    ASSERT_EQ(List().Count(), 1);
+    QList<TVersionRow> rows;
+    EXPECT_TRUE(m_host->BackupStore()->SearchVersions(List().Profiles()[0]->Number(), 0, "%",
+                                                      1000000, rows));
+    EXPECT_EQ(rows.size(), 2);
 }
 
 }  // namespace

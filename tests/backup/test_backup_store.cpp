@@ -598,7 +598,7 @@ TEST_F(BackupStore, DeletingAProfilesVersionsKeepsItsPaths) {
     Put("/p/a.txt", "a", 3);
     Put("/p/b.txt", "b", 3);
     Put("/p/b.txt", "b", 4);
-    Store()->DeleteProfileVersions(3);
+    EXPECT_TRUE(Store()->DeleteProfileVersions(3));
     EXPECT_EQ(Count("SELECT bID FROM Data"), 1);
     EXPECT_EQ(Count("SELECT pID FROM Paths"), 2);
     Store()->DeleteAllVersions(4);

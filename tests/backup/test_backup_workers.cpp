@@ -437,7 +437,10 @@ TEST_F(BackupWorkers, TheWatchLimitStopsTheProfileWithALogLine) {
     EXPECT_FALSE(m_profile->StartMonitoring());
     EXPECT_FALSE(m_profile->TestBit(kBitActive));
     EXPECT_EQ(List().ActiveCount(), 0);
-    EXPECT_TRUE(Logged("", TFolderWatcher::WatchLimitText()));
+    // Refused before anything is watched, with the whole tree counted.
+    const QString refusal = TFolderWatcher::TooManyFoldersText(m_profile->Target(), 3, 2, 0);
+    EXPECT_EQ(m_profile->RunCounts().firstFailure, refusal);
+    EXPECT_TRUE(Logged("", QString(refusal).replace(',', ';')));
 
     List().SetWatchLimit(3);
     QSignalSpy concluded(&List(), &TProfiles::RunConcluded);

@@ -18,9 +18,9 @@
 
 #include <sqlite3.h>
 
-#include <csignal>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <csignal>
 
 #include <gtest/gtest.h>
 
@@ -55,9 +55,8 @@ QList<qint64> Cuts(const QByteArray& data) {
     QList<qint64> cuts;
     qint64 offset = 0;
     while (offset < data.size()) {
-        const qint64 length =
-            TChunker::Cut(reinterpret_cast<const uchar*>(data.constData()) + offset,
-                          data.size() - offset);
+        const qint64 length = TChunker::Cut(
+            reinterpret_cast<const uchar*>(data.constData()) + offset, data.size() - offset);
         offset += length;
         cuts.append(offset);
     }
@@ -117,8 +116,8 @@ protected:
         if (sqlite3_prepare_v2(db, sql.toUtf8().constData(), -1, &statement, nullptr) ==
                 SQLITE_OK &&
             sqlite3_step(statement) == SQLITE_ROW) {
-            value = QString::fromUtf8(
-                reinterpret_cast<const char*>(sqlite3_column_text(statement, 0)));
+            value =
+                QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(statement, 0)));
         }
         sqlite3_finalize(statement);
         sqlite3_close(db);
@@ -160,12 +159,11 @@ protected:
     }
     QByteArray Restored(int versionId) {
         QString message;
-        EXPECT_EQ(Restore(versionId, "restored.bin", message), kVersionWritten) << message.toStdString();
+        EXPECT_EQ(Restore(versionId, "restored.bin", message), kVersionWritten)
+            << message.toStdString();
         return m_dir.Read("out/restored.bin");
     }
-    QStringList OutFiles() {
-        return QDir(m_dir.Sub("out")).entryList(QDir::Files | QDir::Hidden);
-    }
+    QStringList OutFiles() { return QDir(m_dir.Sub("out")).entryList(QDir::Files | QDir::Hidden); }
     // The store check's findings: version id -> reason ("other" for another password).
     QMap<int, QString> Check(const QByteArray& password = kPassword) {
         QMap<int, QString> found;
@@ -174,13 +172,13 @@ protected:
             keys = Store()->KeysFor(password);
         } catch (const EQuiva&) {
         }
-        Store()->CheckVersions(TBlobKeys::FromPassword(password),
-                               [&](const TVersionCheck& check) {
-                                   found[check.versionId] =
-                                       check.otherPassword ? QStringLiteral("other")
-                                                           : check.reason + " @" + check.file;
-                               },
-                               keys);
+        Store()->CheckVersions(
+            TBlobKeys::FromPassword(password),
+            [&](const TVersionCheck& check) {
+                found[check.versionId] = check.otherPassword ? QStringLiteral("other")
+                                                             : check.reason + " @" + check.file;
+            },
+            keys);
         return found;
     }
 
@@ -331,11 +329,12 @@ TEST_F(ChunkedStore, DamageIsReportedAndNothingIsWritten) {
     };
     for (const TCase& c : cases) {
         SCOPED_TRACE(c.name);
-        const QString byteQuery = QStringLiteral("SELECT hex(substr(%1,%2,1)) FROM %3 WHERE %4 = %5")
-                                      .arg(QLatin1String(c.column))
-                                      .arg(c.offset)
-                                      .arg(QLatin1String(c.table), QLatin1String(c.key))
-                                      .arg(c.row);
+        const QString byteQuery =
+            QStringLiteral("SELECT hex(substr(%1,%2,1)) FROM %3 WHERE %4 = %5")
+                .arg(QLatin1String(c.column))
+                .arg(c.offset)
+                .arg(QLatin1String(c.table), QLatin1String(c.key))
+                .arg(c.row);
         const QString original = Scalar(byteQuery);
         ASSERT_EQ(original.size(), 2);
         const QString flipped =
@@ -363,7 +362,8 @@ TEST_F(ChunkedStore, DamageIsReportedAndNothingIsWritten) {
         EXPECT_EQ(OutFiles(), QStringList{"keep.bin"});
         const QMap<int, QString> found = Check();
         ASSERT_TRUE(found.contains(version));
-        EXPECT_TRUE(found[version].startsWith("Invalid backup data")) << found[version].toStdString();
+        EXPECT_TRUE(found[version].startsWith("Invalid backup data"))
+            << found[version].toStdString();
         EXPECT_TRUE(found[version].endsWith("src/d.bin")) << found[version].toStdString();
         EXPECT_FALSE(found.contains(other));
         setByte(original);
@@ -406,8 +406,7 @@ TEST_F(ChunkedStore, ClassicVersionsKeepRestoringBesideChunkedOnes) {
     const TBlobKeys classicKeys = TBlobKeys::FromPassword(kPassword);
     int pathId = 0;
     const int classic = m_ids.nextVersion;
-    ASSERT_TRUE(Store()->StoreVersion(m_ids, 1, 11,
-                                      EncodeVersion("classic old", true, classicKeys),
+    ASSERT_TRUE(Store()->StoreVersion(m_ids, 1, 11, EncodeVersion("classic old", true, classicKeys),
                                       m_dir.Sub("src/c.txt"), pathId));
     const int chunked = Back(m_dir.Write("src/c.txt", "chunked new"));
     ASSERT_GT(chunked, 0);

@@ -18,6 +18,9 @@
 #include <QMap>
 #include <QProcess>
 #include <QRandomGenerator>
+#include <QThread>
+
+#include <chrono>
 
 #include <sqlite3.h>
 
@@ -267,6 +270,144 @@ TEST(StoreOpen, DamagedStoresAreReportedAndLeftExactlyAsTheyAre) {
     }
 }
 
+// The record a clean close writes for the file as it is now: what a disk that damaged
+// the file below the file system would leave.
+void ForgeCleanClose(const QString& path) {
+    struct stat facts {};
+    ASSERT_EQ(::lstat(Native(path).constData(), &facts), 0);
+    auto ns = [](const timespec& t) { return qint64(t.tv_sec) * 1000000000LL + t.tv_nsec; };
+    WriteAll(path + "-state", QStringLiteral("closed %1 %2 %3 %4 %5\n")
+                                  .arg(quint64(facts.st_dev))
+                                  .arg(quint64(facts.st_ino))
+                                  .arg(qint64(facts.st_size))
+                                  .arg(ns(facts.st_mtim))
+                                  .arg(ns(facts.st_ctim))
+                                  .toLatin1());
+}
+
+// A copy of `good` with the cell pointers of the Data table's root page overwritten.
+QByteArray WithDamagedDataRoot(const QString& path, const QByteArray& good) {
+    constexpr int kPage = 8192;
+    const QList<qint64> roots =
+        Integers(path, "SELECT rootpage FROM sqlite_master WHERE name = 'Data'");
+    QByteArray damaged = good;
+    if (roots.size() == 1) {
+        for (qint64 i = (roots[0] - 1) * kPage + 8; i < (roots[0] - 1) * kPage + 72; ++i) {
+            damaged[i] = static_cast<char>(damaged[i] ^ 0x5A);
+        }
+    }
+    return damaged;
+}
+
+TEST(StoreOpen, OnlyAStoreClosedCleanlyAndUnchangedSinceSkipsTheFullCheck) {
+    TestDir dir;
+    const struct {
+        const char* name;
+        bool forge;     // the record matches the damaged file
+        bool leftOpen;  // the last session ended without closing the store
+        bool refused;   // the open reads every page and refuses the store
+    } cases[] = {
+        {"changed-after-a-clean-close", false, false, true},
+        {"left-open-by-a-crash", true, true, true},
+        {"damaged-below-the-file-system", true, false, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const QString folder = dir.MakeDir(c.name) + "/";
+        const QString path = folder + "backups.db";
+        MakeStore(folder);
+        // A clean close leaves its record beside the store, private.
+        ASSERT_TRUE(ReadAll(path + "-state").startsWith("closed "))
+            << ReadAll(path + "-state").constData();
+        EXPECT_EQ(ModeOf(path + "-state"), 0600u);
+        {
+            // Opened and closed again: still trusted, and no write on the way.
+            TTestHost host;
+            TBackupStore store(host);
+            ASSERT_TRUE(store.Open(folder));
+            store.Close(false);
+            ASSERT_TRUE(ReadAll(path + "-state").startsWith("closed "));
+        }
+        WriteAll(path, WithDamagedDataRoot(path, ReadAll(path)));
+        ASSERT_NE(QuickCheck(path), "ok");
+        if (c.forge) {
+            ForgeCleanClose(path);
+        }
+        if (c.leftOpen) {
+            WriteAll(path + "-state", "open\n");
+        }
+
+        TTestHost host;
+        host.OpenStores(dir.Sub(QStringLiteral("prog-%1").arg(c.name)));
+        host.SetDataFolder(folder);
+        host.StartProfiles(false);
+        TBackupStore& store = *host.BackupStore();
+        EXPECT_EQ(store.IsOpen(), !c.refused);
+        if (c.refused) {
+            EXPECT_TRUE(store.OpenProblem().startsWith(path + " is damaged (PRAGMA quick_check"))
+                << qPrintable(store.OpenProblem());
+            host.CloseStores();
+            continue;
+        }
+        // Trusted at open: the damage shows at the first statement that meets it, and from
+        // then on nothing is written.
+        TIds ids;
+        ids.nextPath = ids.nextVersion = 1000;
+        int pathId = 0;
+        EXPECT_FALSE(
+            store.StoreVersion(ids, 1, 1, EncodeVersion("x", false, kKeys), "/a/b", pathId));
+        EXPECT_TRUE(store.IsDamaged());
+        EXPECT_TRUE(store.OpenProblem().contains("is damaged")) << qPrintable(store.OpenProblem());
+        EXPECT_THROW(store.DeleteVersion(1), EQuiva);
+        const QByteArray before = ReadAll(path);
+        host.CloseStores();
+        EXPECT_EQ(ReadAll(path), before);
+        // The record stays "open": the next open reads every page and refuses it.
+        EXPECT_EQ(ReadAll(path + "-state"), "open\n");
+    }
+}
+
+TEST(StoreOpen, TheIdleCheckFindsDamageThatAppearsWhileTheStoreIsOpen) {
+    TestDir dir;
+    const QString folder = dir.MakeDir("data") + "/";
+    const QString path = folder + "backups.db";
+    MakeStore(folder);
+    TTestHost host;
+    host.OpenStores(dir.Sub("prog"));
+    host.SetDataFolder(folder);
+    host.StartProfiles(false);
+    TBackupStore& store = *host.BackupStore();
+    ASSERT_TRUE(store.IsOpen());
+    host.Backups().SetStoreCheckTimes(std::chrono::milliseconds(0), std::chrono::hours(1));
+
+    auto checkUntilDone = [&] {
+        host.Backups().CheckStoreWhenDue();  // starts the check
+        for (int i = 0; i < 6000 && host.Backups().IsStoreCheckRunning(); ++i) {
+            QThread::msleep(5);
+        }
+        host.Backups().CheckStoreWhenDue();  // takes its result
+    };
+    checkUntilDone();  // a sound store: nothing found
+    EXPECT_FALSE(store.IsDamaged());
+
+    // Damaged on disk behind the open connection's back.
+    const QByteArray damaged = WithDamagedDataRoot(path, ReadAll(path));
+    const int fd = ::open(Native(path).constData(), O_WRONLY);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(::pwrite(fd, damaged.constData(), damaged.size(), 0), damaged.size());
+    ::close(fd);
+    host.Backups().SetStoreCheckTimes(std::chrono::milliseconds(0), std::chrono::hours(1));
+    checkUntilDone();
+    ASSERT_TRUE(store.IsDamaged());
+    EXPECT_TRUE(store.OpenProblem().contains("is damaged (PRAGMA quick_check"))
+        << qPrintable(store.OpenProblem());
+    EXPECT_TRUE(host.HasError(store.OpenProblem()));
+    TIds ids;
+    int pathId = 0;
+    EXPECT_FALSE(store.StoreVersion(ids, 1, 1, EncodeVersion("x", false, kKeys), "/c/d", pathId));
+    host.CloseStores();
+}
+
 TEST(StoreOpen, WhatIsNoStoreFileIsRefusedAndNamed) {
     TestDir dir;
     const QString target = dir.Write("elsewhere.db", "keep");
@@ -391,9 +532,10 @@ TEST(StoreCheck, FindsBadVersionsAndOnesOfAnotherPasswordWithoutWriting) {
     for (char& byte : noise) {
         byte = static_cast<char>(random.bounded(256));
     }
+    QList<int> stored;  // incompressible: kept as they are, without a checksum
     for (int i = 0; i < 3; ++i) {
         noise[0] = static_cast<char>(i);
-        put(noise, kKeys);
+        stored << put(noise, kKeys);
     }
     const int oversized = put("to be replaced", kKeys);
     const int noData = put("to be emptied", kKeys);
@@ -406,7 +548,16 @@ TEST(StoreCheck, FindsBadVersionsAndOnesOfAnotherPasswordWithoutWriting) {
                  ->GetBlob(0);
         blob[blob.size() / 2] = static_cast<char>(blob[blob.size() / 2] ^ 0xFF);
         raw.Exec("UPDATE Data SET bData = ? WHERE bID = ?", {TSQLBlob{blob}, qint64(damaged)});
-        raw.Exec("UPDATE Data SET bData = zeroblob(9437184) WHERE bID = ?", {qint64(oversized)});
+        // A flipped byte in a version stored as it is cannot be found: it is unverified,
+        // never counted good.
+        blob = *raw.Query("SELECT bData FROM Data WHERE bID = ?", 8192, 1, {qint64(stored[1])})
+                    ->GetBlob(0);
+        ASSERT_EQ(BlobMethod(blob), kMethodStored);
+        blob[blob.size() / 2] = static_cast<char>(blob[blob.size() / 2] ^ 0x01);
+        raw.Exec("UPDATE Data SET bData = ? WHERE bID = ?", {TSQLBlob{blob}, qint64(stored[1])});
+        // Larger than any version can be.
+        raw.Exec("UPDATE Data SET bData = zeroblob(?) WHERE bID = ?",
+                 {kClassicLargestContent + 2 * 1024 * 1024, qint64(oversized)});
         raw.Exec("UPDATE Data SET bData = NULL WHERE bID = ?", {qint64(noData)});
         raw.Exec("INSERT INTO Data (bID,bPath,bPro,bSize,bDate,bData) VALUES (?,9999,1,4,0,?)",
                  {qint64(orphan), TSQLBlob{EncodeVersion("lost", false, kKeys)}});
@@ -420,16 +571,16 @@ TEST(StoreCheck, FindsBadVersionsAndOnesOfAnotherPasswordWithoutWriting) {
     QMap<int, QString> reported;
     const qint64 checked = store.CheckVersions(kKeys, [&](const TVersionCheck& version) {
         EXPECT_FALSE(reported.contains(version.versionId));
-        reported.insert(version.versionId,
-                        version.otherPassword ? QStringLiteral("other") : version.reason);
+        reported.insert(version.versionId, version.otherPassword ? QStringLiteral("other")
+                                           : version.unverified  ? QStringLiteral("unverified")
+                                                                 : version.reason);
     });
     EXPECT_EQ(checked, ids.nextVersion);
     const QMap<int, QString> expected = {
-        {damaged, "Invalid backup data"},
-        {other, "other"},
-        {oversized, "Data too large to retrieve"},
-        {noData, "no data stored"},
-        {orphan, "no file name: its Paths row is missing"},
+        {damaged, "Invalid backup data"}, {other, "other"},
+        {stored[0], "unverified"},        {stored[1], "unverified"},
+        {stored[2], "unverified"},        {oversized, "Data too large to retrieve"},
+        {noData, "no data stored"},       {orphan, "no file name: its Paths row is missing"},
     };
     EXPECT_EQ(reported, expected);
     store.Close(true);
@@ -573,7 +724,7 @@ TEST_P(ReadOnlyStore, IsSearchedAndRestoredFromAndNeverWritten) {
                 EXPECT_EQ(error.Message(), "Permission denied") << name;
             }
         }
-        store.DeleteProfileVersions(1);  // ignores the refusal, as it ignores every error
+        EXPECT_FALSE(store.DeleteProfileVersions(1));
         // No profile runs on it: every file would fail to be stored.
         TProfile* profile = host.Profiles()->NewProfile();
         profile->SetExtensions(".txt\r\n");

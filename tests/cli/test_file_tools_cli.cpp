@@ -5,6 +5,9 @@
 #include "support/test_dir.h"
 #include "tools/common/file_tool_test_support.h"
 
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QProcessEnvironment>
 
@@ -101,16 +104,22 @@ TEST(FileToolsCli, RefusalsAndUsageErrors) {
         const char* errStart;  // what stderr begins with
     };
     const Case cases[] = {
-        {{"split", "src", ".", "--size", "0"}, 1, "Piece size cannot be 0 bytes\n"},
+        {{"split", "src", ".", "--size", "0"}, 1, "quiva split: Piece size cannot be 0 bytes\n"},
         {{"split", "src", ".", "--size", "30", "--max-count", "3"},
          1,
-         "Split would create too many files\n"},
-        {{"split", "missing", ".", "--size", "30"}, 1, "Could not open source file\n"},
-        {{"splice", "exists", "a", "src"}, 1, "Destination file already exists\n"},
-        {{"splice", "out", "a"}, 1, "Two or more files required for splicing\n"},
-        {{"fill", "new", "--size", "10", "--range", "10-0F"}, 1, "Invalid range\n"},
-        {{"fill", "new", "--size", "10", "--sequence", "ABC"}, 1, "Sequence length must be even\n"},
-        {{"equalize", "a", "./a", "--route", "postfix"}, 1, "FileA is the same as FileB!\n"},
+         "quiva split: Split would create too many files\n"},
+        {{"split", "missing", ".", "--size", "30"},
+         1,
+         "quiva split: missing: Could not open source file: No such file or directory\n"},
+        {{"splice", "exists", "a", "src"}, 1, "quiva splice: Destination file already exists\n"},
+        {{"splice", "out", "a"}, 1, "quiva splice: Two or more files required for splicing\n"},
+        {{"fill", "new", "--size", "10", "--range", "10-0F"}, 1, "quiva fill: Invalid range\n"},
+        {{"fill", "new", "--size", "10", "--sequence", "ABC"},
+         1,
+         "quiva fill: Sequence length must be even\n"},
+        {{"equalize", "a", "./a", "--route", "postfix"},
+         1,
+         "quiva equalize: FileA is the same as FileB!\n"},
         {{"split", "src", "."}, 2, "quiva split: --size is required"},
         {{"split", "src", ".", "--size", "1G"}, 2, "quiva split: --size takes"},
         {{"split", "src", ".", "--size", "2000M"}, 2, "quiva split: --size takes"},
@@ -133,7 +142,8 @@ TEST(FileToolsCli, RefusalsAndUsageErrors) {
         EXPECT_TRUE(run.err.startsWith(c.errStart))
             << c.args.join(' ').toStdString() << ": " << run.err.toStdString();
         if (c.exitCode == 2) {
-            EXPECT_TRUE(run.err.contains("Usage: quiva " + c.args.first()))
+            EXPECT_TRUE(run.err.endsWith("Try 'quiva " + c.args.first() +
+                                         " --help' for more information.\n"))
                 << run.err.toStdString();
         }
     }
@@ -141,6 +151,92 @@ TEST(FileToolsCli, RefusalsAndUsageErrors) {
     EXPECT_EQ(dir.Read("a"), "0123456789");
     EXPECT_FALSE(QFileInfo::exists(dir.Sub("new")));
     EXPECT_FALSE(QFileInfo::exists(dir.Sub("src.001")));
+}
+
+TEST(FileToolsCli, ALinkPlantedAtADestinationIsReplacedNeverWrittenThrough) {
+    using file_tool_test::MakeSymLink;
+    struct Case {
+        const char* what;
+        QString link;  // where the link is planted, relative to the test folder
+        QStringList args;
+        QByteArray written;  // what the link's name holds afterwards
+    };
+    const QByteArray source(300, 's');
+    const QList<Case> cases = {
+        {"split piece",
+         "out/piece.bin.001",
+         {"split", "piece.bin", "out", "--size", "100", "--overwrite"},
+         source.left(100)},
+        {"split list",
+         "out/piece.bin.sha256",
+         {"split", "piece.bin", "out", "--size", "100", "--overwrite", "--manifest"},
+         {}},
+        {"splice", "joined.bin", {"splice", "joined.bin", "p1", "p2", "--overwrite"}, "onetwo"},
+        {"fill",
+         "filled.bin",
+         {"fill", "filled.bin", "--size", "4", "--sequence", "CAFEBABE", "--overwrite"},
+         QByteArray::fromHex("CAFEBABE")},
+        {"equalize A", "a.bin", {"equalize", "a.bin", "b.bin", "--route", "postfix"}, {}},
+        {"equalize B", "b.bin", {"equalize", "a.bin", "b.bin", "--route", "truncate"}, {}},
+    };
+    for (const bool dangling : {false, true}) {
+        for (const Case& c : cases) {
+            SCOPED_TRACE(std::string(c.what) + (dangling ? " (dangling)" : ""));
+            TestDir dir;
+            dir.Write("piece.bin", source);
+            dir.MakeDir("out");
+            dir.Write("p1", "one");
+            dir.Write("p2", "two");
+            dir.Write("a.bin", "aaaa");
+            dir.Write("b.bin", "bbbbbbbb");
+            dir.Write("other/target.conf", "secret");
+            QFile::remove(dir.Sub(c.link));
+            const QString pointed = dir.Sub(dangling ? "other/new.conf" : "other/target.conf");
+            ASSERT_TRUE(MakeSymLink(pointed, dir.Sub(c.link)));
+            const TRun run = RunQuiva(dir, c.args);
+            // Equalize reads a link as the file it names and so may refuse on sizes; every
+            // other command writes the link's name.
+            if (!(dangling && QString(c.what).startsWith("equalize"))) {
+                EXPECT_EQ(run.exitCode, 0) << run.err.toStdString();
+            }
+            EXPECT_EQ(dir.Read("other/target.conf"), "secret");
+            EXPECT_FALSE(QFileInfo::exists(dir.Sub("other/new.conf")));
+            EXPECT_EQ(QDir(dir.Sub("other")).entryList(QDir::Files | QDir::Hidden),
+                      QStringList({"target.conf"}));
+            if (run.exitCode == 0 && !c.written.isEmpty()) {
+                EXPECT_FALSE(QFileInfo(dir.Sub(c.link)).isSymLink());
+                EXPECT_EQ(dir.Read(c.link), c.written);
+            }
+        }
+    }
+}
+
+// A volume of 1 MiB where this process may mount one: writing more says why it failed.
+TEST(FileToolsCli, AFullDiskIsNamedAsTheReason) {
+    TestDir dir;
+    const QString volume = dir.MakeDir("volume");
+    if (QProcess::execute("mount", {"-t", "tmpfs", "-o", "size=1m", "tmpfs", volume}) != 0) {
+        GTEST_SKIP() << "no tmpfs can be mounted here";
+    }
+    struct TUnmount {
+        QString path;
+        ~TUnmount() { QProcess::execute("umount", {path}); }
+    } unmount{volume};
+    dir.Write("big.bin", QByteArray(3 << 20, 'b'));
+    struct Case {
+        QStringList args;
+        const char* start;
+    };
+    const Case cases[] = {
+        {{"split", "big.bin", "volume", "--size", "2M"}, "Could not write "},
+        {{"fill", "volume/filled", "--size", "2M", "--sequence", "AB"}, "Unable to write to "},
+    };
+    for (const Case& c : cases) {
+        const TRun run = RunQuiva(dir, c.args);
+        EXPECT_EQ(run.exitCode, 1) << c.args.join(' ').toStdString();
+        EXPECT_TRUE(run.err.startsWith(c.start)) << run.err.toStdString();
+        EXPECT_TRUE(run.err.contains("No space left on device")) << run.err.toStdString();
+    }
 }
 
 TEST(FileToolsCli, HelpPerCommand) {
@@ -203,13 +299,13 @@ TEST(FileToolsCli, NamesThatAreNotUtf8) {
     // Refusals find the files by their bytes and name them readably.
     run = RunQuivaBytes(dir, {"fill", "f\xE9", "--size", "10", "--all-bytes"});
     EXPECT_EQ(run.exitCode, 1);
-    EXPECT_EQ(run.err, "Destination file already exists\n");
+    EXPECT_EQ(run.err, "quiva fill: Destination file already exists\n");
     run = RunQuivaBytes(dir, {"splice", "new", "caf\xE9.bin", "gone\xE9"});
     EXPECT_EQ(run.exitCode, 1);
-    EXPECT_EQ(run.err, "Access to gone\\xE9 failed\n");
+    EXPECT_EQ(run.err, "quiva splice: Access to gone\\xE9 failed\n");
     run = RunQuivaBytes(dir, {"equalize", "caf\xE9.bin", "gone\xE9", "--route", "prefix"});
     EXPECT_EQ(run.exitCode, 1);
-    EXPECT_EQ(run.err, "Could not open gone\\xE9\n");
+    EXPECT_EQ(run.err, "quiva equalize: Could not open gone\\xE9\n");
     EXPECT_EQ(NativeNames(dir.Path()),
               QList<QByteArray>({"caf\xE9.bin", "f\xE9", "joined\xE9", "out"}));
 }
@@ -270,7 +366,7 @@ TEST(FileToolsCli, ReadOnlyDestinationsAreRefused) {
          "dest"},
         {{"splice", "dest", "a", "b", "--overwrite"}, "Cannot write dest", "dest"},
         {{"split", "src", ".", "--size", "30", "--overwrite"},
-         "Could not write ./src.002",
+         "Could not write ./src.002: Permission denied",
          "src.002"},
         {{"equalize", "a", "b", "--route", "postfix"}, "Could not replace b", "b"},
     };

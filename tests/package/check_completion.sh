@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The bash completion of quiva: commands, each command's options, the backup subcommands,
 # the digest names of --algo (also after a comma), the routes of equalize, folders after
-# --to and --target, file names for file arguments, and nothing for values of the user's own.
+# --to and --target, file names for file arguments, nothing for values of the user's own,
+# and only options the commands take.
 #   check_completion.sh QUIVA_FOLDER COMPLETION_SCRIPT
 set -uo pipefail
 export PATH="$1:$PATH"
@@ -50,7 +51,7 @@ expect "splice split" quiva sp
 expect "--help --version backup checksum compare equalize fill pwd rename splice split touch track" quiva ""
 expect "--size" quiva split --si
 expect "--overwrite" quiva splice --ov
-expect "--algo --check --help --tag" quiva checksum --
+expect "--algo --check --help --lower --tag" quiva checksum --
 expect "sha1 sha256" quiva checksum --algo sha
 expect "md5,sha1 md5,sha256" quiva checksum --algo md5,sh
 expect "postfix prefix" quiva equalize a b --route p
@@ -63,4 +64,21 @@ expect "dfile dirA" quiva checksum d
 expect "dfile dirA file1" quiva fill ""
 expect "" quiva pwd --mnemonic s
 expect "" quiva split file1 dirA --size 1
+# Only real options: not the "systemctl --user enable --now" of backup's sample unit, not
+# split's --manifest that splice's help mentions.
+expect "--all --assign-date --ext --from --help --limit --mask --no-recurse --password --recurse --rule --size-limit --target --to" quiva backup --
+expect "--help --overwrite --progress" quiva splice --
+# Every option offered for a command is one the command takes (backup's belong to its
+# subcommands, listed above). The program folder they may make is the test's own.
+export XDG_DATA_HOME="$work/xdg"
+for command in $(_quiva_commands quiva); do
+    [ "$command" = backup ] && continue
+    for option in $(_quiva_options quiva "$command"); do
+        said=$(quiva "$command" "$option" </dev/null 2>&1 >/dev/null | head -n 3)
+        if grep -qiE 'unknown option|unrecognized option|invalid option' <<<"$said"; then
+            echo "FAIL: 'quiva $command $option' is offered but refused: $said" >&2
+            failed=1
+        fi
+    done
+done
 exit $failed

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # The Debian package end to end:
 #  1. CPack builds quiva-tessaline_*.deb from the build tree;
-#  2. it holds every file the desktop needs, and lintian finds no error in it (its warnings
-#     are printed);
+#  2. it holds every file the desktop needs, lintian finds no error in it (its warnings
+#     are printed) and, unless the build was made without them (--no-hardening), none of
+#     its hardening tags: the programs are built with Debian's hardening flags;
 #  3. unpacked into a folder, its programs run from there: quiva finds the PHP module
 #     relative to itself, not in the build tree;
 #  4. as root, `apt-get install ./quiva-tessaline_*.deb` installs it into this machine; the
@@ -10,15 +11,21 @@
 #     launcher entry's command starts the desktop program headless to its screenshot; the
 #     package is then removed again (unless it was installed before).
 # Not as root, step 4 is skipped and the test reports a skip (exit 77).
-#   check_package.sh BUILD_FOLDER APP_ID VERSION [--sanitized]
+#   check_package.sh BUILD_FOLDER APP_ID VERSION [--sanitized] [--no-hardening]
 set -euo pipefail
 build=$1
 id=$2
 version=$3
-if [ "${4:-}" = "--sanitized" ]; then
-    echo "A sanitizer build is not packaged: skipped."
-    exit 77
-fi
+hardened=yes
+for option in "${@:4}"; do
+    case $option in
+        --sanitized)
+            echo "A sanitizer build is not packaged: skipped."
+            exit 77
+            ;;
+        --no-hardening) hardened=no ;;
+    esac
+done
 for tool in cpack dpkg-deb dpkg-shlibdeps lintian; do
     if ! command -v "$tool" >/dev/null; then
         echo "$tool is missing: scripts/setup.sh installs it" >&2
@@ -71,9 +78,13 @@ for path in \
 done
 echo "every file is there"
 status=0
-lintian --fail-on error --tag-display-limit 0 "$deb" >"$work/lintian.log" 2>&1 || status=$?
+lintian --fail-on error --display-info --pedantic --tag-display-limit 0 "$deb" \
+    >"$work/lintian.log" 2>&1 || status=$?
 grep -v 'root privileges' "$work/lintian.log" || true
 [ "$status" -eq 0 ] || fail "lintian found errors"
+if [ "$hardened" = yes ] && grep -q ' hardening-' "$work/lintian.log"; then
+    fail "lintian finds programs built without Debian's hardening flags"
+fi
 echo "lintian: $(grep -c '^E:' "$work/lintian.log" || true) errors, $(grep -c '^W:' "$work/lintian.log" || true) warnings"
 
 echo "== 3. unpacked into a folder"

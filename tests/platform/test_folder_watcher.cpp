@@ -13,6 +13,9 @@
 #include <thread>
 
 #include <fcntl.h>
+#include <sys/inotify.h>
+#include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -261,7 +264,7 @@ TEST_F(FolderWatcher, AVanishedFolderEndsTheWatchWithAReason) {
     EXPECT_TRUE(missing.ErrorText().contains("No such file or directory"));
 }
 
-TEST_F(FolderWatcher, TheWatchLimitIsReportedInWords) {
+TEST_F(FolderWatcher, ATreeBeyondTheWatchLimitIsRefusedAsAWhole) {
     for (const char* folder : {"a", "b", "c", "d"}) {
         m_dir.MakeDir(QStringLiteral("watched/") + folder);
     }
@@ -269,9 +272,15 @@ TEST_F(FolderWatcher, TheWatchLimitIsReportedInWords) {
     options.watchLimit = 3;
     TFolderWatcher tooMany;
     EXPECT_FALSE(tooMany.Open(Root(), options));
-    EXPECT_EQ(tooMany.ErrorText(), TFolderWatcher::WatchLimitText());
-    EXPECT_TRUE(TFolderWatcher::WatchLimitText().contains("fs.inotify.max_user_watches"));
+    EXPECT_EQ(tooMany.WatchCount(), 0);
+    // The whole tree is counted, and the text names the limit and how to raise it.
+    EXPECT_EQ(tooMany.ErrorText(), TFolderWatcher::TooManyFoldersText(Root() + "/", 5, 3, 0));
+    for (const char* part :
+         {"holds 5 folders", "fs.inotify.max_user_watches", "/etc/sysctl.d/", "sysctl --system"}) {
+        EXPECT_TRUE(tooMany.ErrorText().contains(part)) << part;
+    }
 
+    // Room for the tree at the start, none for a folder made later: the watch ends.
     options.watchLimit = 5;
     TFolderWatcher watcher;
     ASSERT_TRUE(watcher.Open(Root(), options));
@@ -280,22 +289,191 @@ TEST_F(FolderWatcher, TheWatchLimitIsReportedInWords) {
     ASSERT_TRUE(reader.WaitForEnd());
     EXPECT_EQ(reader.End(), TFolderWatcher::kWaitFailed);
     EXPECT_EQ(watcher.ErrorText(), TFolderWatcher::WatchLimitText());
+    EXPECT_TRUE(TFolderWatcher::WatchLimitText().contains("fs.inotify.max_user_watches"));
 }
 
-TEST_F(FolderWatcher, DroppedEventsAreReportedAsLost) {
+// The masks of this process's inotify watches, as the system lists them.
+QList<quint32> WatchMasks() {
+    QList<quint32> masks;
+    const QDir fds(QStringLiteral("/proc/self/fdinfo"));
+    for (const QString& fd : fds.entryList(QDir::Files)) {
+        QFile info(fds.filePath(fd));
+        if (!info.open(QIODevice::ReadOnly)) {
+            continue;
+        }
+        for (const QByteArray& line : info.readAll().split('\n')) {
+            const qsizetype at = line.indexOf(" mask:");
+            if (line.startsWith("inotify wd:") && at >= 0) {
+                masks << line.mid(at + 6).split(' ').first().toUInt(nullptr, 16);
+            }
+        }
+    }
+    return masks;
+}
+
+int ProcessCpuMs() {
+    timespec now{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
+    return static_cast<int>(now.tv_sec * 1000 + now.tv_nsec / 1000000);
+}
+
+TEST_F(FolderWatcher, ItsOwnListingsAndReadsAreNeverChanges) {
+    for (int i = 0; i < 20; ++i) {
+        m_dir.Write(QStringLiteral("watched/d%1/e/f.txt").arg(i), "content");
+    }
+    TFolderWatcher::TOptions tracking;
+    tracking.filter = kNotifyFileName | kNotifyDirName | kNotifyAttributes | kNotifySize |
+                      kNotifyLastWrite | kNotifySecurity;
+    tracking.pairRenames = true;
+    for (const TFolderWatcher::TOptions& options : {BackupOptions(), tracking}) {
+        TFolderWatcher watcher;
+        ASSERT_TRUE(watcher.Open(Root(), options));
+        EXPECT_EQ(watcher.WatchCount(), 41);
+        // Opening or reading a folder or a file makes no event: a walk of the tree (the
+        // watcher's own after lost events) and the worker reading files cannot flood the
+        // queue.
+        for (const quint32 mask : WatchMasks()) {
+            EXPECT_EQ(mask & (IN_OPEN | IN_ACCESS | IN_CLOSE_NOWRITE), 0u) << std::hex << mask;
+        }
+        TReader reader(watcher);
+        for (int i = 0; i < 20; ++i) {
+            const QString folder = At(QStringLiteral("d%1/e").arg(i));
+            EXPECT_EQ(QDir(folder).entryList(QDir::Files).size(), 1);
+            QFile file(folder + "/f.txt");
+            ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+            EXPECT_EQ(file.readAll(), "content");
+        }
+        Touch(At("marker"));
+        ASSERT_TRUE(reader.WaitFor(kChangeAdded, "marker"));
+        for (const TFolderChange& change : reader.Changes()) {
+            EXPECT_EQ(change.name, "marker");
+        }
+        ASSERT_TRUE(QFile::remove(At("marker")));
+    }
+}
+
+// How often each name was reported with an action that makes a backup take it.
+QHash<QString, int> Taken(const QList<TFolderChange>& changes) {
+    QHash<QString, int> taken;
+    for (const TFolderChange& change : changes) {
+        if ((change.action & 1) != 0) {
+            ++taken[change.name];
+        }
+    }
+    return taken;
+}
+
+TEST_F(FolderWatcher, AnOverflowFindsEveryChangeOnceAndGoesIdle) {
+    for (int i = 0; i < 10; ++i) {
+        m_dir.Write(QStringLiteral("watched/old%1/kept.txt").arg(i), "kept");
+        m_dir.Write(QStringLiteral("watched/old%1/grown.txt").arg(i), "grown");
+    }
+    // The start knows files by inode and the moment of its walk: a file changed within the
+    // same tick of the system's clock would count as changed.
+    std::this_thread::sleep_for(30ms);
     TFolderWatcher watcher;
     ASSERT_TRUE(watcher.Open(Root(), BackupOptions()));
-    // More events than the kernel queues (16384 by default) before the reader runs: a
-    // create and a close for each file.
-    const QByteArray root = QFile::encodeName(Root());
-    for (int i = 0; i < 9000; ++i) {
-        const QByteArray name = root + "/f" + QByteArray::number(i);
-        const int fd = open(name.constData(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
+    // More events before the reader runs than the system queues: a create and a close for
+    // each new file in the old folders, and a few files in folders made meanwhile.
+    QFile queueSize(QStringLiteral("/proc/sys/fs/inotify/max_queued_events"));
+    ASSERT_TRUE(queueSize.open(QIODevice::ReadOnly));
+    const int files = queueSize.readAll().trimmed().toInt() / 2 + 1000;
+    QStringList made;
+    for (int i = 0; i < files + 70; ++i) {
+        const QString folder =
+            i < files ? QStringLiteral("old%1/").arg(i % 10) : QStringLiteral("new%1/").arg(i % 7);
+        if (i >= files && i < files + 7) {
+            ASSERT_TRUE(QDir().mkpath(At(folder)));
+        }
+        made << folder + QStringLiteral("f%1").arg(i);
+        const int fd = open(QFile::encodeName(At(made.last())).constData(),
+                            O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
         ASSERT_GE(fd, 0);
         close(fd);
     }
+    for (int i = 0; i < 10; ++i) {
+        Touch(At(QStringLiteral("old%1/grown.txt").arg(i)), "more");
+    }
     TReader reader(watcher);
     ASSERT_TRUE(reader.WaitForLoss());
+
+    // Every new and every grown file once, whether its event came or the walk after the
+    // loss found it; the untouched files never.
+    const auto all = [&] {
+        const QHash<QString, int> taken = Taken(reader.Changes());
+        return std::all_of(made.cbegin(), made.cend(),
+                           [&](const QString& name) { return taken.contains(name); });
+    };
+    for (int tries = 0; tries < 100 && !all(); ++tries) {
+        std::this_thread::sleep_for(50ms);
+    }
+    const QHash<QString, int> taken = Taken(reader.Changes());
+    for (const QString& name : std::as_const(made)) {
+        ASSERT_EQ(taken.value(name), 1) << qPrintable(name);
+    }
+    for (int i = 0; i < 10; ++i) {
+        EXPECT_EQ(taken.value(QStringLiteral("old%1/grown.txt").arg(i)), 1);
+        EXPECT_FALSE(reader.Mentions(QStringLiteral("old%1/kept.txt").arg(i)));
+    }
+    EXPECT_EQ(watcher.LastRescan().folders, 18);
+    EXPECT_GT(watcher.LastRescan().files, 0);
+    EXPECT_LT(watcher.LastRescan().files, files);
+    EXPECT_EQ(watcher.WatchCount(), 18);
+
+    // Idle afterwards: nothing more comes, and no CPU is spent.
+    const qsizetype reported = reader.Changes().size();
+    const int cpuBefore = ProcessCpuMs();
+    std::this_thread::sleep_for(500ms);
+    EXPECT_LT(ProcessCpuMs() - cpuBefore, 50);
+    EXPECT_EQ(reader.Changes().size(), reported);
+    // And what happens next is reported as usual, also in a folder the walk found.
+    Touch(At("new3/later.txt"));
+    ASSERT_TRUE(reader.WaitFor(kChangeAdded, "new3/later.txt"));
+}
+
+TEST_F(FolderWatcher, TheWalkAfterALossReportsOnlyWhatTheEventsDidNot) {
+    m_dir.Write("watched/kept.txt", "kept");
+    m_dir.Write("watched/written.txt", "one");
+    m_dir.Write("watched/gone.txt", "gone");
+    m_dir.Write("watched/before.txt", "renamed");
+    m_dir.Write("watched/sub/deep.txt", "deep");
+    m_dir.Write("watched/moved/inside.txt", "inside");
+    std::this_thread::sleep_for(30ms);  // past the clock tick of these files' last change
+    TFolderWatcher::TOptions options;
+    options.filter = kNotifyFileName | kNotifyDirName | kNotifyLastWrite | kNotifyAttributes;
+    options.whenWriterDone = true;
+    options.pairRenames = true;
+    options.overflowAt = 1;  // the first event is lost, as in a full queue
+    TFolderWatcher watcher;
+    ASSERT_TRUE(watcher.Open(Root(), options));
+    ASSERT_TRUE(QDir().mkdir(At("made")));  // the lost event
+    m_dir.Write("watched/made/new.txt", "new");
+    Touch(At("written.txt"), "two");
+    ASSERT_TRUE(QFile::remove(At("gone.txt")));
+    ASSERT_EQ(rename(qPrintable(At("before.txt")), qPrintable(At("after.txt"))), 0);
+    ASSERT_EQ(chmod(qPrintable(At("sub/deep.txt")), 0600), 0);
+    TReader reader(watcher);
+    ASSERT_TRUE(reader.WaitForLoss());
+    ASSERT_TRUE(reader.WaitFor(kChangeAdded, "made/new.txt"));
+    Touch(At("marker"));
+    ASSERT_TRUE(reader.WaitFor(kChangeAdded, "marker"));
+
+    QHash<QString, QList<int>> actions;
+    for (const TFolderChange& change : reader.Changes()) {
+        actions[change.name] << change.action;
+    }
+    // The folder whose announcement was lost comes from the walk, everything else from
+    // its own events, once.
+    EXPECT_EQ(actions.value("made"), QList<int>{kChangeAdded});
+    EXPECT_EQ(actions.value("made/new.txt"), QList<int>{kChangeAdded});
+    EXPECT_EQ(actions.value("written.txt"), QList<int>{kChangeModified});
+    EXPECT_EQ(actions.value("gone.txt"), QList<int>{kChangeRemoved});
+    EXPECT_EQ(actions.value("before.txt"), QList<int>{kChangeRenamedFrom});
+    EXPECT_EQ(actions.value("after.txt"), QList<int>{kChangeRenamedTo});
+    EXPECT_EQ(actions.value("sub/deep.txt"), QList<int>{kChangeModified});
+    EXPECT_FALSE(actions.contains("kept.txt"));
+    EXPECT_FALSE(actions.contains("moved/inside.txt"));
+    EXPECT_EQ(watcher.WatchCount(), 4);
 }
 
 TEST_F(FolderWatcher, PairedRenamesTellInsideFromOutside) {
@@ -330,22 +508,6 @@ TEST_F(FolderWatcher, PairedRenamesTellInsideFromOutside) {
     EXPECT_EQ(std::count_if(changes.cbegin(), changes.cend(),
                             [](const TFolderChange& c) { return c.name == "tree/f1.txt"; }),
               1);
-}
-
-TEST_F(FolderWatcher, AnOverflowIsReportedAndFoldersMadeMeanwhileAreWatched) {
-    TFolderWatcher::TOptions options;
-    options.filter = kNotifyFileName | kNotifyDirName;
-    options.overflowAt = 1;  // the first event is lost, as in a full queue
-    TFolderWatcher watcher;
-    ASSERT_TRUE(watcher.Open(Root(), options));
-    TReader reader(watcher);
-    ASSERT_TRUE(QDir().mkdir(At("made")));  // its announcement is the lost event
-    ASSERT_TRUE(reader.WaitForLoss());
-    EXPECT_FALSE(reader.Mentions("made"));
-    // The tree was walked again after the loss: the folder is watched all the same.
-    Touch(At("made/inside.txt"));
-    ASSERT_TRUE(reader.WaitFor(kChangeAdded, "made/inside.txt"));
-    EXPECT_EQ(watcher.WatchCount(), 2);
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include "backup/backup_store.h"
 #include "backup/profile.h"
 #include "backup/profiles.h"
+#include "backup/restore_safety.h"
 #include "backup/version_blob.h"
 #include "backup/version_restore.h"
 #include "base/day_number.h"
@@ -28,6 +29,8 @@
 #include <algorithm>
 #include <cstdio>
 
+#include <sys/stat.h>
+
 namespace {
 
 constexpr const char* kBackupUsage =
@@ -38,9 +41,10 @@ constexpr const char* kBackupUsage =
     "      one line per profile: name, number, state, target folder, extensions, size\n"
     "      limit, discard rule, options\n"
     "  profile add NAME --target DIR --ext .a,.b [--recurse|--no-recurse]\n"
-    "              [--size-limit KB] [--rule N] [--classic]\n"
-    "      a new profile (4 to 24 letters, digits or _); KB is one of 1 5 10 25 50 100 256 512\n"
-    "      1024 2048 4096 (default 256); N is the discard rule:\n"
+    "              [--size-limit SIZE] [--rule N] [--classic]\n"
+    "      a new profile (4 to 24 letters, digits or _); SIZE is a limit in KiB, one of\n"
+    "      1 5 10 25 50 100 256 512 1024 2048 4096 (default 256), or one of 16MB 64MB\n"
+    "      256MB 1GB 4GB, or none (no limit); N is the discard rule:\n"
     "        0 keep last two, 1 keep 10 most recent, 2 keep 20 most recent (default),\n"
     "        3 discard after one day, 4 after one week, 5 after 30 days,\n"
     "        6 after 90 days, 7 never discard\n"
@@ -50,16 +54,17 @@ constexpr const char* kBackupUsage =
     "  profile delete NAME\n"
     "      deletes the profile and every version stored under it\n"
     "  run NAME\n"
-    "      a full backup of the profile's folder; waits for its end and prints the\n"
-    "      numbers of stored and failed files\n"
+    "      a full backup of the profile's folder; waits for its end and prints what it\n"
+    "      did: Stored N, skipped M larger than the limit, K empty, F failed\n"
     "  prune NAME\n"
     "      applies the profile's discard rule once\n"
-    "  search NAME [--mask M] [--from YYYY-MM-DD] [--to YYYY-MM-DD]\n"
+    "  search NAME [--mask M] [--from YYYY-MM-DD] [--to YYYY-MM-DD] [--limit N|all]\n"
     "      one line per stored version: id, file, folder, size, date (tab-separated;\n"
     "      bytes of a name that are not UTF-8 show as \\xHH, tabs and line breaks as\n"
     "      \\t, \\n and \\r);\n"
     "      M is a file-name mask with * and ? (or SQL's % and _), default all; the dates\n"
-    "      default to 2000-01-01 and today; at most 128 versions of 128 names\n"
+    "      default to 2000-01-01 and today; the versions of at most N file names\n"
+    "      (default 128; all: every name), and a note on stderr when more match\n"
     "  monitor NAME...\n"
     "      monitors the named profiles (at most three) in the foreground: every\n"
     "      selected file that is created, changed or renamed in their folders is\n"
@@ -81,15 +86,18 @@ constexpr const char* kBackupUsage =
     "      desktop program)\n"
     "  restore ID... [--to DIR] [--assign-date] [--password P]\n"
     "      writes each version to its own folder, or to DIR under its name; with\n"
-    "      --assign-date the file gets the version's date. The password is the\n"
+    "      --assign-date the file gets the version's date. A file it replaces whose\n"
+    "      content no version holds is first stored as a version of the profile (a\n"
+    "      line names it), so that the restore can be undone. The password is the\n"
     "      preferences password at the time of the backup: taken from the environment\n"
     "      variable QUIVA_BACKUP_PASSWORD when it is set, else read as one line from\n"
     "      standard input (not echoed on a terminal). --password P still works, but a\n"
     "      password on the command line can be read by every user of the machine in\n"
-    "      the process list: avoid it\n"
+    "      the process list: avoid it. A fresh installation uses the password vompa7\n"
+    "      until it is changed under Options > User Preferences of the desktop program\n"
     "  log [--all]\n"
     "      the lines of the newest backup log (of every log with --all)\n"
-    "  check\n"
+    "  check [--remove-orphans]\n"
     "      opens the store read-only (it writes nothing), runs SQLite's integrity check\n"
     "      and decodes every version with the preferences password (every chunk of a\n"
     "      chunked version, each shared chunk once); prints ID<TAB>reason<TAB>file for\n"
@@ -97,8 +105,12 @@ constexpr const char* kBackupUsage =
     "      under another password is listed as ID<TAB>made with another password and\n"
     "      counted apart: without that password its content cannot be checked (and a\n"
     "      damaged length field looks the same), so it does not fail the check; restore\n"
-    "      takes it with --password. Exit 1 when the integrity check fails or a version\n"
-    "      is bad\n"
+    "      takes it with --password. A version stored uncompressed has no checksum:\n"
+    "      damage to it cannot be found, and the summary counts it as stored without a\n"
+    "      checksum, not as good. Versions of profiles that no longer exist (left by a\n"
+    "      profile delete that was cut short) are counted too; --remove-orphans deletes\n"
+    "      them (the only time check writes). Exit 1 when the integrity check fails, a\n"
+    "      version is bad or the preferences password cannot be read\n"
     "\n"
     "On a store that can only be read (read-only media, no write permission) search,\n"
     "restore, log and check work; run, monitor, prune and profile delete are refused.\n"
@@ -181,16 +193,15 @@ int AddProfile(TProfiles& list, const QStringList& args) {
     }
     int sizeIndex = kDefaultSizeLimit;
     if (const std::optional<QString> size = parsed.Value("--size-limit")) {
-        const int* found =
-            std::find(std::begin(kSizeLimitKb), std::end(kSizeLimitKb), size->toInt());
-        if (found == std::end(kSizeLimitKb)) {
+        sizeIndex = SizeLimitIndexFromText(*size);
+        if (sizeIndex < 0) {
             return UsageError(kName,
                               QStringLiteral("--size-limit takes one of 1 5 10 25 50 100 "
-                                             "256 512 1024 2048 4096: '%1'")
+                                             "256 512 1024 2048 4096 16MB 64MB 256MB 1GB 4GB "
+                                             "none: '%1'")
                                   .arg(*size),
                               kBackupUsage);
         }
-        sizeIndex = static_cast<int>(found - std::begin(kSizeLimitKb));
     }
     int rule = kDefaultDiscardRule;
     if (const std::optional<QString> text = parsed.Value("--rule")) {
@@ -285,7 +296,7 @@ int RunOneShot(TCliHost& host, TProfiles& list, const QStringList& args, bool pr
         PrintLine(QStringLiteral("Discarded %1 versions").arg(counts.discarded));
         return kExitOk;
     }
-    PrintLine(QStringLiteral("Stored %1 files, %2 failed").arg(counts.stored).arg(counts.failed) +
+    PrintLine(RunSummaryText(counts) +
               (counts.discarded > 0
                    ? QStringLiteral("; discarded %1 old versions").arg(counts.discarded)
                    : QString()));
@@ -371,8 +382,9 @@ int Monitor(TCliHost& host, TProfiles& list, const QStringList& args) {
         try {
             if (!profile->StartMonitoring()) {
                 stopAll();
-                return Fail(QStringLiteral("Could not watch %1 (the backup log says why)")
-                                .arg(PrintableName(profile->Target())));
+                return Fail(
+                    QStringLiteral("Could not watch %1: %2")
+                        .arg(PrintableName(profile->Target()), profile->RunCounts().firstFailure));
             }
         } catch (const EQuiva& error) {
             stopAll();
@@ -410,12 +422,22 @@ std::optional<QDate> DateOption(const TCliArgs& parsed, const QString& option, Q
 }
 
 int Search(TBackupStore& store, TProfiles& list, const QStringList& args) {
-    const TCliArgs parsed(args, {"--mask", "--from", "--to"}, {});
+    const TCliArgs parsed(args, {"--mask", "--from", "--to", "--limit"}, {});
     if (!parsed.Error().isEmpty()) {
         return UsageError(kName, parsed.Error(), kBackupUsage);
     }
     if (parsed.Positional().size() != 1) {
         return UsageError(kName, QStringLiteral("search takes one NAME"), kBackupUsage);
+    }
+    int limit = TSearchPage().names;
+    if (const std::optional<QString> text = parsed.Value("--limit")) {
+        bool ok = false;
+        limit = *text == QLatin1String("all") ? 0 : text->toInt(&ok);
+        if (*text != QLatin1String("all") && (!ok || limit <= 0)) {
+            return UsageError(
+                kName, QStringLiteral("--limit takes a number above 0 or all: '%1'").arg(*text),
+                kBackupUsage);
+        }
     }
     QString error;
     const QDate from = DateOption(parsed, "--from", error).value_or(QDate(2000, 1, 1));
@@ -444,22 +466,46 @@ int Search(TBackupStore& store, TProfiles& list, const QStringList& args) {
         if (dayAfterLast < first) {
             RaiseError(QStringLiteral("Invalid date range"));
         }
-        QList<TVersionRow> rows;
-        (void)store.SearchVersions(profile->Number(), first, mask, dayAfterLast, rows);
-        for (const TVersionRow& row : rows) {
-            // One line per version whatever a name holds.
-            PrintLine(
-                QStringList({QString::number(row.versionId), PrintableName(row.file),
-                             PrintableName(row.folder), QString::number(row.size), row.DateText()})
-                    .join('\t'));
+        TSearchPage page;
+        page.names = limit;
+        bool any = false;
+        for (;;) {
+            QList<TVersionRow> rows;
+            int nextAfter = 0;
+            (void)store.SearchVersionsPage(profile->Number(), first, mask, dayAfterLast, page, rows,
+                                           nextAfter);
+            for (const TVersionRow& row : rows) {
+                // One line per version whatever a name holds.
+                PrintLine(QStringList({QString::number(row.versionId), PrintableName(row.file),
+                                       PrintableName(row.folder), QString::number(row.size),
+                                       row.DateText()})
+                              .join('\t'));
+            }
+            any = any || !rows.isEmpty();
+            if (nextAfter == 0) {
+                break;
+            }
+            if (limit > 0) {
+                std::fprintf(stderr,
+                             "More names match than the %d shown; --limit all shows every one\n",
+                             limit);
+                break;
+            }
+            page.afterPathId = nextAfter;
         }
-        if (rows.isEmpty()) {
+        if (!any) {
             std::fprintf(stderr, "No Matches\n");
         }
     } catch (const EQuiva& failure) {
         return Fail(failure.Message());
     }
     return kExitOk;
+}
+
+// True when something (a file, a link, anything) lies at the path.
+bool PathExists(const QString& path) {
+    struct stat facts {};
+    return ::lstat(EncodeNativeName(path).constData(), &facts) == 0;
 }
 
 // The restore password: --password (its bytes as given), else QUIVA_BACKUP_PASSWORD, else
@@ -475,7 +521,7 @@ QByteArray RestorePassword(const TCliArgs& parsed) {
     return ReadSecretLine(QStringLiteral("Password: "));
 }
 
-int Restore(TBackupStore& store, const QStringList& args) {
+int Restore(TCliHost& host, TBackupStore& store, TProfiles& list, const QStringList& args) {
     const TCliArgs parsed(args, {"--password", "--to"}, {"--assign-date"});
     if (!parsed.Error().isEmpty()) {
         return UsageError(kName, parsed.Error(), kBackupUsage);
@@ -496,6 +542,7 @@ int Restore(TBackupStore& store, const QStringList& args) {
     }
     const QByteArray password = RestorePassword(parsed);
     const std::optional<QString> to = parsed.Value("--to");
+    const TRestoreSafety safety{list, TBlobKeys::FromHash(host.Stores().PasswordHash())};
     int result = kExitOk;
     for (const int id : ids) {
         try {
@@ -509,10 +556,33 @@ int Restore(TBackupStore& store, const QStringList& args) {
                 if (!folder.endsWith('/')) {
                     folder += '/';
                 }
-                WriteVersionFile(store, *version, folder, version->file, password,
-                                 parsed.Has("--assign-date"));
-            } else {
-                RestoreVersionFile(store, *version, password, parsed.Has("--assign-date"));
+            } else if (!IsPlainStoredFolder(folder)) {
+                RaiseError(QStringLiteral("Invalid backup data"));
+            }
+            if (!IsPlainName(version->file)) {
+                RaiseError(QStringLiteral("Invalid backup data"));
+            }
+            QString message;
+            if (!PathExists(folder + version->file)) {
+                // Nothing to replace: written chunk by chunk, whatever its size.
+                if (WriteVersionStreamed(store, *version, folder, version->file, password,
+                                         parsed.Has("--assign-date"), message) != kVersionWritten) {
+                    RaiseError(message);
+                }
+                PrintLine(QStringLiteral("Restored %1").arg(PrintableName(folder + version->file)));
+                continue;
+            }
+            // Decoded and checked whole before the destination is touched; what it
+            // replaces is kept as a version first when no version holds it.
+            const QByteArray content = LoadVersionContent(store, *version, password);
+            const int kept = KeepReplacedContent(store, safety, *version, folder, version->file,
+                                                 content, password);
+            if (kept != 0) {
+                PrintLine(KeptContentText(folder + version->file, kept));
+            }
+            if (WriteVersionContent(*version, folder, version->file, content,
+                                    parsed.Has("--assign-date"), message) != kVersionWritten) {
+                RaiseError(message);
             }
             PrintLine(QStringLiteral("Restored %1").arg(PrintableName(folder + version->file)));
         } catch (const EQuiva& error) {
@@ -550,11 +620,29 @@ int ShowLog(THost& host, const QStringList& args) {
     return kExitOk;
 }
 
+// The profile numbers that have versions in the store but no profile, with their counts.
+QList<std::pair<int, qint64>> OrphanCounts(TBackupStore& store, const QList<int>& profiles) {
+    QList<std::pair<int, qint64>> orphans;
+    for (const auto& [number, count] : store.VersionCountsByProfile()) {
+        if (!profiles.contains(number)) {
+            orphans.append({number, count});
+        }
+    }
+    return orphans;
+}
+
 // Checks the store as it is, opened read-only: SQLite's integrity check, then every
 // version decoded with the preferences password, a batch of rows at a time.
 int CheckStore(TCliHost& host, const QStringList& args) {
     if (!args.isEmpty()) {
         return UsageError(kName, QStringLiteral("check takes no arguments"), kBackupUsage);
+    }
+    // Without the application database the password is unknown: every version would look
+    // made under another password, and the check would pass over nothing.
+    if (!host.IsFlagSet(kFlagUiDatabase)) {
+        return Fail(QStringLiteral("%1 cannot be read, so the preferences password is unknown "
+                                   "and no version can be checked")
+                        .arg(PrintableName(host.Stores().DatabasePath())));
     }
     TBackupStore& store = *host.Backups().Store();
     QStringList integrity;
@@ -568,8 +656,9 @@ int CheckStore(TCliHost& host, const QStringList& args) {
     }
     qint64 bad = 0;
     qint64 otherPassword = 0;
+    qint64 unverified = 0;
     qint64 checked = 0;
-    qint64 orphans = 0;
+    qint64 orphanChunks = 0;
     std::optional<TStoreKeys> storeKeys;
     bool saltDamaged = false;
     try {
@@ -578,6 +667,7 @@ int CheckStore(TCliHost& host, const QStringList& args) {
         saltDamaged = true;
         PrintLine(QStringLiteral("key salt: damaged (no chunked version can be opened)"));
     }
+    QList<std::pair<int, qint64>> orphans;
     try {
         checked = store.CheckVersions(
             TBlobKeys::FromHash(host.Stores().PasswordHash()),
@@ -586,6 +676,8 @@ int CheckStore(TCliHost& host, const QStringList& args) {
                     ++otherPassword;
                     PrintLine(
                         QStringLiteral("%1\tmade with another password").arg(version.versionId));
+                } else if (version.unverified) {
+                    ++unverified;
                 } else {
                     ++bad;
                     PrintLine(QStringLiteral("%1\t%2\t%3")
@@ -594,28 +686,70 @@ int CheckStore(TCliHost& host, const QStringList& args) {
                 }
             },
             storeKeys);
-        orphans = store.OrphanChunkCount();
+        orphanChunks = store.OrphanChunkCount();
+        if (const std::optional<QList<int>> profiles = TProfiles::StoredNumbers(host.Stores())) {
+            orphans = OrphanCounts(store, *profiles);
+        }
     } catch (const EQuiva& error) {
         return Fail(QStringLiteral("the versions could not be read: %1").arg(error.Message()));
     }
-    if (orphans > 0) {
-        PrintLine(QStringLiteral("chunks: %1 stored chunks belong to no version").arg(orphans));
+    if (orphanChunks > 0) {
+        PrintLine(
+            QStringLiteral("chunks: %1 stored chunks belong to no version").arg(orphanChunks));
     }
     PrintLine(QStringLiteral("Checked %1 versions: %2 good, %3 bad, %4 made with another "
-                             "password; integrity check %5")
+                             "password, %5 stored without a checksum (damage to them cannot be "
+                             "found); integrity check %6")
                   .arg(checked)
-                  .arg(checked - bad - otherPassword)
+                  .arg(checked - bad - otherPassword - unverified)
                   .arg(bad)
                   .arg(otherPassword)
+                  .arg(unverified)
                   .arg(integrity.isEmpty() ? QStringLiteral("ok") : QStringLiteral("failed")));
-    if (saltDamaged || orphans > 0) {
-        return kExitFailed;
+    if (!orphans.isEmpty()) {
+        qint64 total = 0;
+        QStringList numbers;
+        for (const auto& [number, count] : orphans) {
+            total += count;
+            numbers << QString::number(number);
+        }
+        PrintLine(QStringLiteral("%1 versions of profiles that no longer exist (profile number "
+                                 "%2); quiva backup check --remove-orphans deletes them")
+                      .arg(total)
+                      .arg(numbers.join(QStringLiteral(", "))));
     }
-    return integrity.isEmpty() && bad == 0 ? kExitOk : kExitFailed;
+    return integrity.isEmpty() && bad == 0 && !saltDamaged && orphanChunks == 0 ? kExitOk
+                                                                                : kExitFailed;
+}
+
+// Deletes the versions of profile numbers that no profile has. Needs the lock and a
+// writable store; refused when the stored list of profiles cannot be read.
+int RemoveOrphans(TProfiles& list) {
+    if (list.StateUnreadable()) {
+        return Fail(
+            QStringLiteral("The stored list of backup profiles could not be read, so no "
+                           "version is taken for one of a deleted profile"));
+    }
+    QList<int> numbers;
+    for (const TProfile* profile : list.Profiles()) {
+        numbers << profile->Number();
+    }
+    qint64 removed = 0;
+    for (const auto& [number, count] : OrphanCounts(list.Store(), numbers)) {
+        list.Store().DeleteAllVersions(number);
+        removed += count;
+    }
+    PrintLine(QStringLiteral("Removed %1 versions of profiles that no longer exist").arg(removed));
+    return kExitOk;
 }
 
 int RunCommand(TCliHost& host, const QString& command, const QStringList& rest) {
     host.OpenProgramStores({});
+    // Profiles and counters live in the application database: a change that cannot be
+    // stored there would be reported done and then lost.
+    if (!host.Stores().UnusableReason().isEmpty()) {
+        return Fail(host.Stores().UnusableReason());
+    }
     if (!host.IsFlagSet(kFlagBackupsDatabase)) {
         return Fail(QStringLiteral("Can't open backups.db"));
     }
@@ -627,6 +761,10 @@ int RunCommand(TCliHost& host, const QString& command, const QStringList& rest) 
         if (command == QLatin1String("prune")) {
             return Fail(
                 QStringLiteral("%1 can only be read, so no version can be discarded").arg(store));
+        }
+        if (command == QLatin1String("check")) {
+            return Fail(
+                QStringLiteral("%1 can only be read, so no version can be deleted").arg(store));
         }
         if (command == QLatin1String("profile") && rest.value(0) == QLatin1String("delete")) {
             return Fail(QStringLiteral("%1 can only be read: a profile is deleted with its "
@@ -658,7 +796,14 @@ int RunCommand(TCliHost& host, const QString& command, const QStringList& rest) 
     if (command == QLatin1String("search")) {
         return Search(*host.Backups().Store(), list, rest);
     }
-    return Restore(*host.Backups().Store(), rest);
+    if (command == QLatin1String("check")) {
+        try {
+            return RemoveOrphans(list);
+        } catch (const EQuiva& error) {
+            return Fail(error.Message());
+        }
+    }
+    return Restore(host, *host.Backups().Store(), list, rest);
 }
 
 int RunBackup(TCliHost& host, const QStringList& args) {
@@ -680,6 +825,14 @@ int RunBackup(TCliHost& host, const QStringList& args) {
         host.OpenProgramStores({.backups = false, .writable = false});
         return ShowLog(host, args.mid(1));
     }
+    if (command == QLatin1String("check") && args.mid(1) == QStringList{"--remove-orphans"}) {
+        if (!host.LockProgramData()) {
+            return Fail(host.RunningText("backup"));
+        }
+        const int result = RunCommand(host, command, {});
+        host.CloseStores();
+        return result;
+    }
     if (command == QLatin1String("check")) {
         // Reads only, the store included: no lock, and nothing is written anywhere.
         host.OpenProgramStores({.backups = true, .writable = false, .backupsReadOnly = true});
@@ -691,7 +844,7 @@ int RunBackup(TCliHost& host, const QStringList& args) {
     // The desktop program holds this lock while it runs; the profiles, counters and the
     // store are its own then. It is held here until the stores are closed again.
     if (!host.LockProgramData()) {
-        return Fail(TCliHost::RunningText("backup"));
+        return Fail(host.RunningText("backup"));
     }
     const int result = RunCommand(host, command, args.mid(1));
     host.CloseStores();
@@ -700,5 +853,5 @@ int RunBackup(TCliHost& host, const QStringList& args) {
 
 }  // namespace
 
-QUIVA_CLI_COMMAND(backup, "backup", "backup profiles, full backups, monitoring, search and restore",
-                  RunBackup);
+QUIVA_CLI_LOOP_COMMAND(backup, "backup",
+                       "backup profiles, full backups, monitoring, search and restore", RunBackup);

@@ -1,15 +1,18 @@
 // `quiva checksum`: the Checksummer's digests of files, all five from one read of each; and
 // checking files against checksum lists as sha256sum -c does.
 #include "base/errors.h"
+#include "base/file_error.h"
 #include "cli/cli_args.h"
 #include "cli/cli_host.h"
 #include "cli/command.h"
 #include "platform/file_system.h"
+#include "platform/folders.h"
 #include "platform/native_name.h"
 #include "tools/checksummer/checksummer.h"
 #include "tools/checksummer/digest_check.h"
 #include "tools/common/sum_list.h"
 
+#include <QFile>
 #include <QHash>
 #include <QStringList>
 
@@ -21,34 +24,39 @@
 #include <optional>
 #include <vector>
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
 
 constexpr const char* kChecksumUsage =
-    "Usage: quiva checksum [--algo NAME[,NAME...]] [--tag] FILE...\n"
+    "Usage: quiva checksum [--algo NAME[,NAME...]] [--tag] [--lower] FILE...\n"
     "       quiva checksum --check [--algo NAME] SUMFILE...\n"
     "\n"
     "Prints the CRC32, MD5, SHA1, SHA256 and Quivash digests of each FILE, one\n"
     "\"NAME HEX\" line each, with a blank line between files. All five come from a\n"
-    "single read of the file.\n"
+    "single read of the file. A FILE of \"-\" is standard input.\n"
     "\n"
     "Options:\n"
-    "  --algo NAMES   only these digests, comma-separated: crc32, md5, sha1, sha256,\n"
+    "  -a, --algo NAMES\n"
+    "                 only these digests, comma-separated: crc32, md5, sha1, sha256,\n"
     "                 quivash; printed as \"HEX  FILE\" lines, per file in the order given\n"
     "                 (FILE as its name's bytes; a name holding a backslash or a line\n"
     "                 break is escaped the way sha256sum escapes it)\n"
+    "  -l, --lower    hexadecimal digits in lower case, as GNU tools write them, so\n"
+    "                 that --algo sha256 prints what sha256sum prints\n"
     "  --tag          print \"TAG (FILE) = HEX\" lines instead, as sha256sum --tag does\n"
     "                 (TAG: CRC32, MD5, SHA1, SHA256, QUIVASH), for the digests that\n"
     "                 --algo names or else all five; --check reads them back\n"
-    "  --check        read the checksum lists SUMFILE (\"-\": standard input) and check\n"
+    "  -c, --check    read the checksum lists SUMFILE (\"-\": standard input) and check\n"
     "                 the files they name, as sha256sum -c does: \"HEX  FILE\",\n"
     "                 \"HEX *FILE\" and tagged lines. An untagged line's digest follows\n"
     "                 from its length (8 crc32, 32 md5, 40 sha1, 64 sha256) or is the\n"
     "                 one --algo names. Prints \"FILE: OK\", \"FILE: FAILED\" or\n"
     "                 \"FILE: FAILED open or read\" per line and the count of failures on\n"
     "                 stderr. Each file is read once for all the digests asked of it.\n"
-    "  --help         show this text\n"
+    "  -h, --help     show this text\n"
     "\n"
     "Exit status: 0 done, 1 some file could not be read (the reason on stderr) or, with\n"
     "--check, did not match, or a list held no checksum line; 2 usage error.\n";
@@ -91,23 +99,110 @@ void Warn(int count, const char* one, const char* many) {
     }
 }
 
+// Why `path` cannot be digested, in the system's words ("No such file or directory",
+// "Is a directory"), for a file the engine refused.
+QString UnreadableReason(const QString& path, const EQuiva& error) {
+    if (const auto* fileError = dynamic_cast<const EFileError*>(&error);
+        fileError != nullptr && !fileError->Reason().isEmpty()) {
+        return fileError->Reason();
+    }
+    struct stat st;
+    if (path.isEmpty() || stat(EncodeNativeName(path).constData(), &st) != 0) {
+        return QString::fromLocal8Bit(std::strerror(path.isEmpty() ? ENOENT : errno));
+    }
+    if (S_ISDIR(st.st_mode)) {
+        return QString::fromLocal8Bit(std::strerror(EISDIR));
+    }
+    if (!S_ISREG(st.st_mode)) {
+        return QStringLiteral("Not a regular file");
+    }
+    return error.Message();
+}
+
+// "quiva checksum: FILE: REASON".
+QString UnreadableText(const QString& path, const EQuiva& error) {
+    return QStringLiteral("quiva checksum: %1: %2")
+        .arg(PrintableName(path), UnreadableReason(path, error));
+}
+
+// Writes all `length` bytes; false with errno set when that fails.
+bool WriteWhole(int fd, const char* data, ssize_t length) {
+    while (length > 0) {
+        const ssize_t n = write(fd, data, length);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            return false;
+        }
+        data += n;
+        length -= n;
+    }
+    return true;
+}
+
+// The digests of standard input. A pipe or terminal is first copied into an unnamed
+// temporary file, since the digests run over a stream of known size.
+void ComputeStdinDigests(TDigestSet set, const TDigestReport& report) {
+    const QString shown = QString::fromLatin1(kStdinName);
+    int fd = STDIN_FILENO;
+    struct stat st;
+    if (fstat(fd, &st) != 0) {
+        RaiseFileError(QStringLiteral("read error"), shown, errno);
+    }
+    if (!S_ISREG(st.st_mode)) {
+        fd = open(EncodeNativeName(TempFolder()).constData(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+        if (fd < 0) {
+            RaiseFileError(QStringLiteral("no temporary file"), shown, errno);
+        }
+        std::vector<char> buffer(1 << 20);
+        for (;;) {
+            const ssize_t got = read(STDIN_FILENO, buffer.data(), buffer.size());
+            if (got < 0 && errno == EINTR) {
+                continue;
+            }
+            if (got < 0) {
+                const int error = errno;
+                close(fd);
+                RaiseFileError(QStringLiteral("read error"), shown, error);
+            }
+            if (got == 0) {
+                break;
+            }
+            if (!WriteWhole(fd, buffer.data(), got)) {
+                const int error = errno;
+                close(fd);
+                RaiseFileError(QStringLiteral("write error"), TempFolder(), error);
+            }
+        }
+    }
+    QFile input;
+    if (!input.open(
+            fd, QIODevice::ReadOnly | QIODevice::Unbuffered,
+            fd == STDIN_FILENO ? QFileDevice::DontCloseHandle : QFileDevice::AutoCloseHandle)) {
+        if (fd != STDIN_FILENO) {
+            close(fd);
+        }
+        RaiseFileError(input.errorString(), shown, 0);
+    }
+    ComputeDigests(input, set, report);
+}
+
 // The whole content of a checksum list: standard input for "-", otherwise the regular file
 // by the bytes of its name. None, with the reason on stderr, when it cannot be read.
 std::optional<QByteArray> ReadList(const QString& path) {
     const auto fail = [&] {
-        WriteErr(QStringLiteral("%1: %2").arg(PrintableName(path),
-                                              QString::fromLocal8Bit(std::strerror(errno))));
+        WriteErr(QStringLiteral("quiva checksum: %1: %2")
+                     .arg(PrintableName(path), QString::fromLocal8Bit(std::strerror(errno))));
         return std::nullopt;
     };
     int fd = STDIN_FILENO;
     if (path != QLatin1String(kStdinName)) {
-        try {
-            CheckSourceFile(path);
-        } catch (const EQuiva& error) {
-            WriteErr(error.Message());
+        fd = OpenRegularFile(path);
+        if (fd < 0 && errno == EINVAL) {
+            WriteErr(UnreadableText(path, EQuiva(QString())));
             return std::nullopt;
         }
-        fd = OpenRegularFile(path);
         if (fd < 0) {
             return fail();
         }
@@ -145,17 +240,11 @@ TFileDigests DigestsOf(const QByteArray& name, TDigestSet digests) {
     TFileDigests result;
     const QString path = DecodeNativeName(name);
     try {
-        CheckSourceFile(path);
-    } catch (const EQuiva& error) {
-        result.failure = error.Message();
-        return result;
-    }
-    try {
         ComputeFileDigests(path, digests, [&](TDigestKind kind, const QByteArray& hex) {
             result.hex[kind] = hex;
         });
     } catch (const EQuiva& error) {
-        result.failure = QStringLiteral("%1: %2").arg(PrintableName(path), error.Message());
+        result.failure = UnreadableText(path, error);
     }
     return result;
 }
@@ -229,12 +318,14 @@ int RunChecksum(TCliHost& host, const QStringList& args) {
     if (PrintHelpIfAsked(args, kChecksumUsage)) {
         return kExitOk;
     }
-    const TCliArgs parsed(args, {"--algo"}, {"--tag", "--check"});
+    const TCliArgs parsed(args, {"--algo"}, {"--tag", "--check", "--lower"},
+                          {{'a', "--algo"}, {'c', "--check"}, {'l', "--lower"}});
     if (!parsed.Error().isEmpty()) {
         return UsageError("checksum", parsed.Error(), kChecksumUsage);
     }
     const bool check = parsed.Has("--check");
     const bool tag = parsed.Has("--tag");
+    const bool lower = parsed.Has("--lower");
     if (parsed.Positional().isEmpty()) {
         return UsageError(
             "checksum",
@@ -283,22 +374,29 @@ int RunChecksum(TCliHost& host, const QStringList& args) {
     for (const QString& path : parsed.Positional()) {
         std::array<QByteArray, kDigestCount> results;
         bool startedBlock = false;
+        const TDigestReport report = [&](TDigestKind kind, const QByteArray& upperHex) {
+            const QByteArray hex = lower ? upperHex.toLower() : upperHex;
+            results[kind] = hex;
+            if (!rows) {
+                return;
+            }
+            // Rows are printed as each digest becomes known.
+            if (!startedBlock && printedBlock) {
+                std::fputs("\n", stdout);
+            }
+            startedBlock = true;
+            std::printf("%s %s\n", qPrintable(DigestLabel(kind)), hex.constData());
+            std::fflush(stdout);
+        };
         try {
-            ComputeFileDigests(path, set, [&](TDigestKind kind, const QByteArray& hex) {
-                results[kind] = hex;
-                if (!rows) {
-                    return;
-                }
-                // Rows are printed as each digest becomes known.
-                if (!startedBlock && printedBlock) {
-                    std::fputs("\n", stdout);
-                }
-                startedBlock = true;
-                std::printf("%s %s\n", qPrintable(DigestLabel(kind)), hex.constData());
-                std::fflush(stdout);
-            });
+            if (path == QLatin1String(kStdinName)) {
+                ComputeStdinDigests(set, report);
+            } else {
+                ComputeFileDigests(path, set, report);
+            }
         } catch (const EQuiva& error) {
-            host.ShowStatus(error.Message(), true, kStatusError);
+            std::fflush(stdout);
+            host.ShowStatus(UnreadableText(path, error), true, kStatusError);
             exitCode = kExitFailed;
             printedBlock = printedBlock || startedBlock;
             continue;

@@ -24,7 +24,8 @@ constexpr const char* kCompareUsage =
     "                            than 4 GiB) and both bytes in hexadecimal\n"
     "  Quivix: AAAB...           the similarity index, one letter per segment: A when\n"
     "                            equal, later letters the more the bytes differ\n"
-    "and a last line when one file is longer than the other.\n"
+    "and a last line when one file is longer than the other. When one of the files is\n"
+    "empty there is nothing in common to compare: no segment size and no index.\n"
     "\n"
     "Options:\n"
     "  --all    list every difference, not only the first 64\n"
@@ -79,7 +80,11 @@ int RunCompare(TCliHost& host, const QStringList& args) {
         TFileStreamComparer comparer(parsed.Positional()[0], parsed.Positional()[1]);
         const int digits = comparer.Length() > kLongOffsets ? 16 : 8;
         TOut out;
-        out.Line("Segment Size: " + QByteArray::number(comparer.Segment()) + " Bytes");
+        // Without a byte in common there are no segments and no index to show.
+        const bool common = comparer.Length() > 0;
+        if (common) {
+            out.Line("Segment Size: " + QByteArray::number(comparer.Segment()) + " Bytes");
+        }
         bool heading = false;
         const auto print = [&](const TDifference& difference) {
             if (!heading) {
@@ -88,8 +93,10 @@ int RunCompare(TCliHost& host, const QStringList& args) {
             }
             out.Line(DifferenceLine(difference, digits));
         };
-        comparer.Run(all ? -1 : kReportedDifferences, print);
-        out.Line("Quivix: " + comparer.Index());
+        if (common) {
+            comparer.Run(all ? -1 : kReportedDifferences, print);
+            out.Line("Quivix: " + comparer.Index());
+        }
         if (comparer.SizeA() != comparer.SizeB()) {
             const bool aLonger = comparer.SizeA() > comparer.SizeB();
             out.Line(QByteArray(aLonger ? "File A" : "File B") +
@@ -102,11 +109,10 @@ int RunCompare(TCliHost& host, const QStringList& args) {
         return comparer.Equal() ? kExitOk : kExitFailed;
     } catch (const EQuiva& error) {
         std::fflush(stdout);
-        host.ShowStatus(QStringLiteral("quiva compare: ") + error.Message(), true, kStatusError);
+        host.ShowError(error);
     } catch (const std::exception& error) {
         std::fflush(stdout);
-        host.ShowStatus(QStringLiteral("quiva compare: ") + QString::fromLocal8Bit(error.what()),
-                        true, kStatusError);
+        host.ShowStatus(QString::fromLocal8Bit(error.what()), true, kStatusError);
     }
     // Trouble, as cmp says it: a file that cannot be read is not a difference.
     return kExitUsage;

@@ -41,13 +41,14 @@ inline std::optional<qint64> SizeOption(const TCliArgs& parsed, const QString& o
     return bytes;
 }
 
-// Runs the engine action. An EQuiva is shown as an error (its message on stderr) and
+// Runs the engine action. An EQuiva is shown as an error (on stderr, with the command,
+// the file and the system's reason around its message) and
 // gives kExitFailed; any other failure the same with its text; success gives kExitOk.
 inline int RunAction(TCliHost& host, const std::function<void()>& action) {
     try {
         action();
     } catch (const EQuiva& error) {
-        host.ShowStatus(error.Message(), true, kStatusError);
+        host.ShowError(error);
         return kExitFailed;
     } catch (const std::exception& error) {
         host.ShowStatus(QString::fromLocal8Bit(error.what()), true, kStatusError);

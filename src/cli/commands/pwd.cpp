@@ -195,14 +195,17 @@ int ExportKey(TCliHost& host) {
     QByteArray key = host.Stores().GetInstallKey();
     if (key.isEmpty()) {
         if (!host.LockProgramData()) {
-            ShowError(host, TCliHost::RunningText("pwd"));
+            ShowError(host, host.RunningText("pwd"));
             return kExitFailed;
         }
         host.OpenProgramStores({.backups = false, .writable = true});
         key = host.Stores().GetInstallKey();
     }
     if (key.isEmpty()) {
-        ShowError(host, QStringLiteral("Installation key not available"));
+        const QString& reason = host.Stores().UnusableReason();
+        ShowError(host, reason.isEmpty()
+                            ? QStringLiteral("Installation key not available")
+                            : QStringLiteral("Installation key not available: %1").arg(reason));
         return kExitFailed;
     }
     const QByteArray text = FormatRecoveryText(key) + kRecoverySafeText + '\n';
@@ -229,12 +232,16 @@ int ImportKey(TCliHost& host, const std::optional<QString>& file, bool yes) {
         return kExitFailed;
     }
     if (!host.LockProgramData()) {
-        ShowError(host, TCliHost::RunningText("pwd"));
+        ShowError(host, host.RunningText("pwd"));
         return kExitFailed;
     }
     host.OpenProgramStores({.backups = false, .writable = true});
     if (!host.Stores().Writable()) {
-        ShowError(host, QStringLiteral("The installation key could not be stored"));
+        const QString& reason = host.Stores().UnusableReason();
+        ShowError(host,
+                  reason.isEmpty()
+                      ? QStringLiteral("The installation key could not be stored")
+                      : QStringLiteral("The installation key could not be stored: %1").arg(reason));
         return kExitFailed;
     }
     const QByteArray existing = host.Stores().StoredInstallKey();
@@ -328,7 +335,7 @@ int RunPwd(TCliHost& host, const QStringList& args) {
     QByteArray installKey = host.Stores().GetInstallKey();
     if (installKey.isEmpty()) {
         if (!host.LockProgramData()) {
-            host.ShowStatus(TCliHost::RunningText("pwd"), true, kStatusError);
+            host.ShowStatus(host.RunningText("pwd"), true, kStatusError);
             return kExitFailed;
         }
         host.OpenProgramStores({.backups = false, .writable = true});

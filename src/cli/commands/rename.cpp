@@ -17,9 +17,10 @@ constexpr const char* kRenameUsage =
     "Usage: quiva rename DIR --mask M [--recurse] [--case lower|upper|first] [--ext NEW]\n"
     "                    [--strip-spaces] [--dry-run]\n"
     "\n"
-    "Renames the regular files of DIR whose names match the mask M (hidden files, links and\n"
-    "special files are left alone). A rename never replaces another file: it is refused\n"
-    "and both files stay as they are.\n"
+    "Renames the regular files of DIR whose names match the mask M. Hidden files, links,\n"
+    "special files and files you may not write (read-only for you) are left alone and not\n"
+    "listed. A rename never replaces another file: it is refused and both files stay as\n"
+    "they are.\n"
     "\n"
     "Options:\n"
     "  --mask M         which names: * any run of characters, ? one character, letters in\n"
@@ -105,7 +106,7 @@ int RunRename(TCliHost& host, const QStringList& args) {
     try {
         (void)RunRenamer(request, preview, print);
     } catch (const EQuiva& error) {
-        host.ShowStatus(error.Message(), true, kStatusError);
+        host.ShowError(error);
         return kExitFailed;
     }
     return allDone ? kExitOk : kExitFailed;

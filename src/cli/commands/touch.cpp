@@ -35,7 +35,8 @@ constexpr const char* kTouchUsage =
     "YYYY-MM-DD HH:MM, or YYYY-MM-DD for midnight.\n"
     "\n"
     "Prints \"Changed N of M files\"; each file that could not be changed gets a line\n"
-    "\"Failed:PATH - REASON\" on stderr (a file you may not write is one).\n"
+    "\"Failed:PATH - REASON\" on stderr (a file you may not write is one, and so is a\n"
+    "time its file system cannot hold) and keeps both of its old times.\n"
     "\n"
     "Exit status: 0 every file changed, 1 refused or a file failed (the reason on stderr),\n"
     "2 usage error.\n";
@@ -84,7 +85,7 @@ int RunTouch(TCliHost& host, const QStringList& args) {
             times[i] = DateTimeToFileTimeUtc(DayFractionFromTime(moment->time()),
                                              DayNumberFromDate(moment->date()));
         } catch (const EQuiva& error) {
-            host.ShowStatus(error.Message(), true, kStatusError);
+            host.ShowError(error);
             return kExitFailed;
         }
     }
@@ -92,7 +93,7 @@ int RunTouch(TCliHost& host, const QStringList& args) {
     try {
         CheckDateRequest(times[0] || times[1], *mask, folder);
     } catch (const EQuiva& error) {
-        host.ShowStatus(error.Message(), true, kStatusError);
+        host.ShowError(error);
         return kExitFailed;
     }
 
@@ -101,7 +102,7 @@ int RunTouch(TCliHost& host, const QStringList& args) {
     host.OpenProgramStores({.backups = false, .writable = false});
     if (!host.IsFlagSet(kFlagUiDatabase)) {
         if (!host.LockProgramData()) {
-            host.ShowStatus(TCliHost::RunningText("touch"), true, kStatusError);
+            host.ShowStatus(host.RunningText("touch"), true, kStatusError);
             return kExitFailed;
         }
         host.OpenProgramStores({.backups = false, .writable = true});
@@ -135,7 +136,7 @@ int RunTouch(TCliHost& host, const QStringList& args) {
                                 .constData());
         return result.failures.isEmpty() ? kExitOk : kExitFailed;
     } catch (const EQuiva& error) {
-        host.ShowStatus(error.Message(), true, kStatusError);
+        host.ShowError(error);
         return kExitFailed;
     }
 }

@@ -39,7 +39,7 @@ constexpr const char* kTrackUsage =
     "  --help           show this text\n"
     "\n"
     "When the system drops changes (too many at once), a line with the action Overflow names\n"
-    "the folder and tracking goes on.\n"
+    "the folder, the tree is walked again and what changed meanwhile is recorded.\n"
     "\n"
     "Exit status: 0 done, 1 refused or failed (the reason on stderr), 2 usage error.\n";
 
@@ -137,9 +137,13 @@ int RunTrack(TCliHost& host, const QStringList& args) {
     try {
         tracker = std::make_unique<TWatcher>(&host, start);
     } catch (const EQuiva& error) {
-        host.ShowStatus(error.Message(), true, kStatusError);
+        host.ShowError(error);
         return kExitFailed;
     }
+    // On standard error, so that the change lines stay alone on standard output.
+    std::fprintf(stderr, "Tracking %s\n",
+                 EncodeNativeName(PrintableName(tracker->Folder())).constData());
+    std::fflush(stderr);
     const quint32 shown = tracker->DisplaySet();
     tracker->OnRecorded = [&](int action, const TTrackEntry& entry) {
         if ((shown & (1u << action)) == 0) {
@@ -174,7 +178,7 @@ int RunTrack(TCliHost& host, const QStringList& args) {
         try {
             tracker->SaveTo(*csv);
         } catch (const EQuiva& error) {
-            host.ShowStatus(error.Message(), true, kStatusError);
+            host.ShowError(error);
             return kExitFailed;
         }
     }
@@ -183,4 +187,4 @@ int RunTrack(TCliHost& host, const QStringList& args) {
 
 }  // namespace
 
-QUIVA_CLI_COMMAND(track, "track", "record the changes inside a folder (DirTrack)", RunTrack);
+QUIVA_CLI_LOOP_COMMAND(track, "track", "record the changes inside a folder (DirTrack)", RunTrack);

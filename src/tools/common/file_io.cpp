@@ -95,13 +95,17 @@ std::optional<TCopyFault> CopyRange(int from, qint64 offset, int to, qint64 leng
     return CopyThroughBuffer(from, in, to, toEnd ? -1 : left, copied);
 }
 
-// Why an existing file at the final path may not be replaced, as the system's text; empty
-// when it may (or when nothing is there). Only a regular file that the user may write is
-// replaced: renaming needs no more than the folder's permission, so a read-only file or a
-// FIFO, socket or device would otherwise be swapped for a new regular file.
-QString ReplaceRefusal(const QByteArray& path) {
+// Why what stands under `name` in the folder `folderFd` may not be replaced, as the system's
+// text; empty when it may (or when nothing is there). Only a regular file that the user may
+// write, or a symbolic link (the link itself, never what it points at), is replaced:
+// renaming needs no more than the folder's permission, so a read-only file or a FIFO,
+// socket or device would otherwise be swapped for a new regular file.
+QString ReplaceRefusal(int folderFd, const QByteArray& name) {
     struct stat st;
-    if (lstat(path.constData(), &st) != 0) {
+    if (fstatat(folderFd, name.constData(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+        return {};
+    }
+    if (S_ISLNK(st.st_mode)) {
         return {};
     }
     if (S_ISDIR(st.st_mode)) {
@@ -110,7 +114,7 @@ QString ReplaceRefusal(const QByteArray& path) {
     if (!S_ISREG(st.st_mode)) {
         return QStringLiteral("Not a regular file");
     }
-    if (access(path.constData(), W_OK) != 0) {
+    if (faccessat(folderFd, name.constData(), W_OK, 0) != 0) {
         return ErrnoText(errno);
     }
     return {};
@@ -160,59 +164,72 @@ TReplacementFile::~TReplacementFile() {
 bool TReplacementFile::Open() {
     Discard();
     m_error.clear();
-    m_final = FollowLinks(m_target);
-    if (m_final.isEmpty() || m_final.endsWith('/')) {
+    const QByteArray path = EncodeNativeName(m_target);
+    const qsizetype slash = path.lastIndexOf('/');
+    m_name = path.mid(slash + 1);
+    if (m_name.isEmpty() || m_name == "." || m_name == "..") {
         m_error = ErrnoText(EISDIR);
         return false;
     }
-    m_error = ReplaceRefusal(EncodeNativeName(m_final));
+    // The folder is opened once; every later step names the file relative to it, so that
+    // a link swapped in for the folder meanwhile changes nothing.
+    const QByteArray folder = slash < 0    ? QByteArray(".")
+                              : slash == 0 ? QByteArray("/")
+                                           : path.left(slash);
+    m_folderFd = open(folder.constData(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    if (m_folderFd < 0) {
+        m_error = ErrnoText(errno);
+        return false;
+    }
+    m_error = ReplaceRefusal(m_folderFd, m_name);
     if (!m_error.isEmpty()) {
+        Discard();
         return false;
     }
     // Where the file system allows it the new content has no name until Commit, so that
     // nothing is left behind even when the program is killed meanwhile.
-    const QString folder = FolderPart(m_final);
-    const int fd =
-        open(EncodeNativeName(folder.isEmpty() ? QStringLiteral(".") : folder).constData(),
-             O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+    const int fd = openat(m_folderFd, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
     if (fd >= 0) {
         m_fd = fd;
         return true;
     }
     if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) {
         m_error = ErrnoText(errno);
+        Discard();
         return false;
     }
-    return CreateNamed(false);
+    if (!CreateNamed(false)) {
+        Discard();
+        return false;
+    }
+    return true;
 }
 
 bool TReplacementFile::CreateNamed(bool linkOpenFile) {
     // A hidden name beside the file, so that the final rename stays on one volume; the
     // file's own name is shortened so that the whole stays within the name limit.
-    const QString folder = FolderPart(m_final);
-    const QString stem = (folder.isEmpty() ? QString() : (folder == "/" ? folder : folder + '/')) +
-                         '.' + NamePart(m_final).left(200) + ".qv";
+    const QByteArray stem = '.' + m_name.left(200) + ".qv";
     static const char kLetters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
     const QByteArray openFile = "/proc/self/fd/" + QByteArray::number(m_fd);
     for (int attempt = 0; attempt < 100; ++attempt) {
-        QString candidate = stem;
+        QByteArray candidate = stem;
         for (int i = 0; i < 6; ++i) {
-            candidate += QLatin1Char(kLetters[QRandomGenerator::global()->bounded(62)]);
+            candidate += kLetters[QRandomGenerator::global()->bounded(62)];
         }
-        const QByteArray name = EncodeNativeName(candidate);
         bool made = false;
         if (linkOpenFile) {
-            made = linkat(AT_FDCWD, openFile.constData(), AT_FDCWD, name.constData(),
+            made = linkat(AT_FDCWD, openFile.constData(), m_folderFd, candidate.constData(),
                           AT_SYMLINK_FOLLOW) == 0;
         } else {
-            const int fd = open(name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+            const int fd = openat(m_folderFd, candidate.constData(),
+                                  O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
             if (fd >= 0) {
                 m_fd = fd;
                 made = true;
             }
         }
         if (made) {
-            m_tempPath = candidate;
+            m_tempName = candidate;
             return true;
         }
         if (errno != EEXIST) {
@@ -222,6 +239,15 @@ bool TReplacementFile::CreateNamed(bool linkOpenFile) {
     }
     m_error = ErrnoText(EEXIST);
     return false;
+}
+
+QString TReplacementFile::TempPath() const {
+    if (m_tempName.isEmpty()) {
+        return {};
+    }
+    const QString folder = FolderPart(m_target);
+    return (folder.isEmpty() ? QString() : (folder == "/" ? folder : folder + '/')) +
+           DecodeNativeName(m_tempName);
 }
 
 void TReplacementFile::Reserve(qint64 bytes) {
@@ -245,36 +271,37 @@ bool TReplacementFile::Commit() {
     }
     if (m_error.isEmpty()) {
         // Again at the last moment: something else may have been put there meanwhile.
-        m_error = ReplaceRefusal(EncodeNativeName(m_final));
+        m_error = ReplaceRefusal(m_folderFd, m_name);
     }
     struct stat old;
-    const bool replacing = lstat(EncodeNativeName(m_final).constData(), &old) == 0;
+    const bool replacing = fstatat(m_folderFd, m_name.constData(), &old, AT_SYMLINK_NOFOLLOW) == 0;
     if (replacing && m_error.isEmpty()) {
-        // The old file's permission bits, so that replacing never widens who may read it;
-        // its new content reaches the disk before the old content is given up.
+        // The old file's permission bits, so that replacing never widens who may read it
+        // (a link has none of its own: the new file gets the usual ones); the new content
+        // reaches the disk before the old content is given up.
         if (S_ISREG(old.st_mode) && fchmod(m_fd, old.st_mode & 0777) != 0) {
             m_error = ErrnoText(errno);
         } else if (fdatasync(m_fd) != 0) {
             m_error = ErrnoText(errno);
         }
     }
-    if (m_error.isEmpty() && m_tempPath.isEmpty()) {
+    if (m_error.isEmpty() && m_tempName.isEmpty()) {
         CreateNamed(true);  // the unnamed file gets its hidden name now
     }
     if (close(m_fd) != 0 && m_error.isEmpty()) {
         m_error = ErrnoText(errno);
     }
     m_fd = -1;
-    if (m_error.isEmpty() && rename(EncodeNativeName(m_tempPath).constData(),
-                                    EncodeNativeName(m_final).constData()) != 0) {
+    if (m_error.isEmpty() &&
+        renameat(m_folderFd, m_tempName.constData(), m_folderFd, m_name.constData()) != 0) {
         m_error = ErrnoText(errno);
     }
     if (!m_error.isEmpty()) {
         Discard();
         return false;
     }
-    m_tempPath.clear();
-    m_reserved = 0;
+    m_tempName.clear();
+    Discard();
     return true;
 }
 
@@ -284,9 +311,13 @@ void TReplacementFile::Discard() {
         close(m_fd);
         m_fd = -1;
     }
-    if (!m_tempPath.isEmpty()) {
-        unlink(EncodeNativeName(m_tempPath).constData());
-        m_tempPath.clear();
+    if (!m_tempName.isEmpty()) {
+        unlinkat(m_folderFd, m_tempName.constData(), 0);
+        m_tempName.clear();
+    }
+    if (m_folderFd >= 0) {
+        close(m_folderFd);
+        m_folderFd = -1;
     }
 }
 

@@ -42,12 +42,14 @@ private:
 
 // Writes a file's new content beside it (in the same folder: an unnamed file where the
 // file system allows it, else a hidden temporary) and puts it in place only when it is
-// complete, so that the old file, if any, stays as it was until Commit succeeds. A symbolic link is
-// followed: the file it points at is replaced and the link stays. Only a regular file that the
-// user may write (access W_OK) is replaced: a folder, FIFO, socket or device, or a read-only file,
-// at the final path is refused by Open and again by Commit, and stays as it is. The new file keeps
-// the permission bits of the file it replaces (a private file stays private); a file that did not
-// exist gets 0666 less the umask. Names are kept byte for byte. Not copyable; an uncommitted
+// complete, so that the old file, if any, stays as it was until Commit succeeds. A symbolic
+// link at the target is replaced by the new file, never written through or followed (a
+// dangling link makes no file where it points); the folder is opened once and every step
+// names the file relative to it. Only a regular file that the user may write (access W_OK)
+// or a link is replaced: a folder, FIFO, socket or device, or a read-only file, at the
+// target is refused by Open and again by Commit, and stays as it is. The new file keeps the
+// permission bits of the regular file it replaces (a private file stays private); otherwise
+// it gets 0666 less the umask. Names are kept byte for byte. Not copyable; an uncommitted
 // temporary is removed on destruction.
 class TReplacementFile {
 public:
@@ -79,10 +81,8 @@ public:
     void Discard();
 
     const QString& Target() const { return m_target; }
-    // The path that Commit replaces: the target with its symbolic links followed.
-    const QString& FinalPath() const { return m_final; }
-    // The temporary's name; empty while the new content has no name yet.
-    const QString& TempPath() const { return m_tempPath; }
+    // The temporary's path; empty while the new content has no name yet.
+    QString TempPath() const;
     // The system's text for the last failure of Open or Commit.
     const QString& ErrorText() const { return m_error; }
 
@@ -92,9 +92,10 @@ private:
     bool CreateNamed(bool linkOpenFile);
 
     QString m_target;
-    QString m_final;
-    QString m_tempPath;
+    QByteArray m_name;      // the target's last component, as bytes
+    QByteArray m_tempName;  // the temporary's name in the folder
     QString m_error;
+    int m_folderFd = -1;
     int m_fd = -1;
     qint64 m_reserved = 0;
 };

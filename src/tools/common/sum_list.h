@@ -7,6 +7,10 @@
 #include <QByteArray>
 #include <QList>
 
+// What turns a checksum line into a comment that sha256sum -c passes over: Split writes the
+// whole file's line so ("# HEX  NAME"), as that file is not beside its pieces.
+inline constexpr const char* kSumCommentPrefix = "# ";
+
 // A "HEX  NAME" line as sha256sum writes it, with its line feed. A name holding a
 // backslash, a line feed or a carriage return puts a backslash at the start of the line
 // and is written with "\\", "\n" and "\r" for them. Any thread.

@@ -2,59 +2,32 @@
 
 #include "base/errors.h"
 #include "base/utilities.h"
+#include "platform/file_facts.h"
 #include "platform/file_system.h"
 #include "platform/native_name.h"
 #include "tools/common/file_io.h"
-#include "tools/compare/stream_compare.h"
-#include "tools/hexedit/hex_document.h"
 
 #include <algorithm>
 #include <cerrno>
-#include <memory>
 
 #include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
 
-// Closes a descriptor when it goes.
-struct TCompareFd {
-    int fd = -1;
-    ~TCompareFd() {
-        if (fd >= 0) {
-            close(fd);
-        }
-    }
-};
-
 // True when a save may not replace what is at the path (a folder, a special file, a file
 // the user may not write).
 bool HoldsUnreplaceableFile(const QString& path) {
     struct stat st;
     const QByteArray name = EncodeNativeName(path);
-    if (stat(name.constData(), &st) != 0) {
-        return false;
+    if (lstat(name.constData(), &st) != 0 || S_ISLNK(st.st_mode)) {
+        return false;  // a link is replaced, never followed
     }
     return !S_ISREG(st.st_mode) || access(name.constData(), W_OK) != 0;
 }
 
-// Reads exactly `length` bytes at the descriptor's position; false on an error or an
-// early end, with `error` the errno (0 for an early end).
-bool ReadAll(int fd, uchar* data, qint64 length, int& error) {
-    while (length > 0) {
-        const ssize_t n = read(fd, data, length);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            error = n < 0 ? errno : 0;
-            return false;
-        }
-        data += n;
-        length -= n;
-    }
-    return true;
-}
+// Bytes of each side read at a time while looking for a difference.
+constexpr qint64 kSearchBlock = qint64(1) << 20;
 
 }  // namespace
 
@@ -109,99 +82,92 @@ qint64 TFileComparer::SegmentRow(int letter) const {
 
 // ---- the comparison -----------------------------------------------------------------------
 
-void TFileComparer::DropCopies() {
+void TFileComparer::DropTables() {
     for (TSide& side : m_sides) {
-        side.copy.Close();
+        side.table.Close();
         side.modified = false;
     }
     m_lastTopRow = 0;
 }
 
-void TFileComparer::Compare(const TPercentProgress& progress,
-                            const std::function<void(char)>& onLetter) {
+void TFileComparer::Begin() {
     ClearView();
     RefreshSizes();
     m_topRow = 0;
     m_commonLength = 0;
     m_checkCounter = 0;
-    DropCopies();
+    DropTables();
     try {
-        std::array<TCompareFd, 2> files;
-        for (int s = 0; s < 2; ++s) {
-            TSide& side = m_sides[s];
-            side.copy.Create();
-            if (side.size == 0) {
-                RaiseError(QString::fromUtf8(kCompareZeroMessage));
-            }
-            if (side.size > kCompareMaxSize) {
-                RaiseError(QString::fromUtf8(kCompareTooLargeMessage));
-            }
-            files[s].fd = OpenRegularFile(side.path);
-            if (files[s].fd < 0) {
-                RaiseError(errno == EINVAL || errno == ENOENT
-                               ? QString::fromUtf8(kCompareNoAccessMessage)
-                               : SystemErrorText(errno));
-            }
-            // What is read is what the file holds now, measured once more on the open file.
-            struct stat st;
-            if (fstat(files[s].fd, &st) != 0) {
-                RaiseError(SystemErrorText(errno));
-            }
-            side.size = st.st_size;
-            if (side.size == 0) {
-                RaiseError(QString::fromUtf8(kCompareZeroMessage));
-            }
-            if (side.size > kCompareMaxSize) {
-                RaiseError(QString::fromUtf8(kCompareTooLargeMessage));
-            }
-        }
         for (TSide& side : m_sides) {
-            const std::optional<TFileTime> time = LastWriteTime(side.path);
-            if (!time) {
-                RaiseError(QString::fromUtf8(kCompareNoAccessMessage));
+            if (side.size == 0) {
+                RaiseError(QString::fromUtf8(kCompareZeroMessage));
             }
-            side.reference = *time;
+            if (const int error = side.table.Open(side.path); error != 0) {
+                RaiseError(error == EINVAL || error == ENOENT
+                               ? QString::fromUtf8(kCompareNoAccessMessage)
+                               : SystemErrorText(error));
+            }
+            // What is compared is what the file holds now, measured on the open file.
+            side.size = side.table.SourceSize();
+            if (side.size == 0) {
+                RaiseError(QString::fromUtf8(kCompareZeroMessage));
+            }
+            side.reference = side.table.OpenedTime();
         }
-        const qint64 length = std::min(m_sides[0].size, m_sides[1].size);
-        m_segment = SegmentSize(length);
-        TSegmentComparer comparer(length, m_segment, kReportedDifferences);
-        comparer.onLetter = onLetter;
-        const std::unique_ptr<uchar[]> a(new uchar[m_segment]);
-        const std::unique_ptr<uchar[]> b(new uchar[m_segment]);
-        const double step = 100.0 / static_cast<double>(length);
-        int lastPercent = -1;
-        qint64 done = 0;
-        while (done < length) {
-            const qint64 n = std::min(m_segment, length - done);
-            for (int s = 0; s < 2; ++s) {
-                int error = 0;
-                if (!ReadAll(files[s].fd, s == 0 ? a.get() : b.get(), n, error)) {
-                    RaiseError(error != 0 ? SystemErrorText(error)
-                                          : QString::fromUtf8(kCompareShrankMessage)
-                                                .arg(QString::fromUtf8(kSideNames[s])));
-                }
-            }
-            m_sides[0].copy.AppendBytes(a.get(), n);
-            m_sides[1].copy.AppendBytes(b.get(), n);
-            comparer.Feed(a.get(), b.get(), n);
-            done += n;
-            const int percent = RoundHalfEven(static_cast<double>(done) * step);
-            if (progress && percent != lastPercent) {
-                progress(percent);
-            }
-            lastPercent = percent;
-        }
-        m_commonLength = length;
-        m_index = comparer.Index();
-        m_report = comparer.Listed();
-        m_lastTopRow = ::LastTopRow(m_sides[0].copy.Size());
-        ReadPage();
+        m_segment = SegmentSize(std::min(m_sides[0].size, m_sides[1].size));
     } catch (...) {
-        ClearView();
-        DropCopies();
-        m_commonLength = 0;
+        Abandon();
         throw;
     }
+}
+
+TFileComparer::TOutcome TFileComparer::Run(const QString& pathA, const QString& pathB,
+                                           TCompareControl* control) {
+    TFileStreamComparer comparer(pathA, pathB);
+    comparer.Run(kReportedDifferences, {}, control);
+    TOutcome outcome;
+    outcome.stopped = comparer.Stopped();
+    outcome.index = comparer.Index();
+    outcome.report = comparer.Listed();
+    return outcome;
+}
+
+void TFileComparer::Abandon() {
+    ClearView();
+    DropTables();
+    m_commonLength = 0;
+}
+
+void TFileComparer::End(const TOutcome& outcome) {
+    if (outcome.stopped) {
+        Abandon();
+        return;
+    }
+    m_commonLength = std::min(m_sides[0].size, m_sides[1].size);
+    m_index = outcome.index;
+    m_report = outcome.report;
+    m_lastTopRow = ::LastTopRow(2 * m_commonLength);
+    try {
+        ReadPage();
+    } catch (...) {
+        Abandon();
+        throw;
+    }
+}
+
+void TFileComparer::Compare(const TPercentProgress& progress) {
+    Begin();
+    TOutcome outcome;
+    try {
+        outcome = Run(m_sides[0].path, m_sides[1].path);
+    } catch (...) {
+        Abandon();
+        throw;
+    }
+    if (progress) {
+        progress(100);
+    }
+    End(outcome);
 }
 
 // ---- the page -----------------------------------------------------------------------------
@@ -210,9 +176,9 @@ void TFileComparer::ReadPage() {
     m_pageStart = m_topRow * kCharsPerRow;
     m_hexPosition = 0;
     m_textPosition = 0;
-    m_pageLength = std::clamp<qint64>(m_sides[0].copy.Size() - m_pageStart, 0, kPageChars);
+    m_pageLength = std::clamp<qint64>(2 * m_commonLength - m_pageStart, 0, kPageChars);
     for (TSide& side : m_sides) {
-        side.pageHex = side.copy.Read(m_pageStart, m_pageLength);
+        side.pageHex = BytesToHexText(side.table.Read(m_pageStart / 2, m_pageLength / 2));
         side.pageHash = PageHash(side.pageHex);
     }
     BuildTextViews();
@@ -349,61 +315,114 @@ std::optional<QString> TFileComparer::CommitText(int side, const QString& editor
 void TFileComparer::WriteBack(int side) {
     TSide& s = m_sides[side];
     const quint32 hash = PageHash(s.pageHex);
-    if (hash == s.pageHash || !s.copy.IsOpen()) {
+    if (hash == s.pageHash || !s.table.IsOpen()) {
         return;
     }
-    // Unmodified, the working copy holds what the comparison (or the last save) wrote:
-    // the page differs from the file exactly when it differs from what it replaces.
-    if (!s.modified) {
-        s.modified = s.copy.Read(m_pageStart, s.pageHex.size()) != s.pageHex;
+    // The bytes that differ from the content go in as runs.
+    const qint64 first = m_pageStart / 2;
+    const QByteArray now = s.table.Read(first, s.pageHex.size() / 2);
+    QByteArray page(s.pageHex.size() / 2, Qt::Uninitialized);
+    HexTextToBytes(s.pageHex.constData(), page.size(), reinterpret_cast<uchar*>(page.data()));
+    for (qsizetype i = 0; i < page.size() && i < now.size();) {
+        if (page[i] == now[i]) {
+            ++i;
+            continue;
+        }
+        qsizetype end = i + 1;
+        while (end < page.size() && end < now.size() && page[end] != now[end]) {
+            ++end;
+        }
+        s.table.Overwrite(first + i, page.mid(i, end - i));
+        s.modified = true;
+        i = end;
     }
-    s.copy.Write(m_pageStart, s.pageHex);
     s.pageHash = hash;
+}
+
+// ---- differences anywhere -----------------------------------------------------------------
+
+std::optional<qint64> TFileComparer::FindDifference(qint64 offset, bool forward) const {
+    if (!Loaded(0) || !Loaded(1) || m_commonLength <= 0) {
+        return std::nullopt;
+    }
+    const TPieceTable& a = m_sides[0].table;
+    const TPieceTable& b = m_sides[1].table;
+    if (forward) {
+        for (qint64 at = std::max<qint64>(0, offset + 1); at < m_commonLength;) {
+            const qint64 n = std::min(kSearchBlock, m_commonLength - at);
+            const QByteArray x = a.Read(at, n);
+            const QByteArray y = b.Read(at, n);
+            const auto [p, q] = std::mismatch(x.begin(), x.end(), y.begin(), y.end());
+            if (p != x.end()) {
+                return at + (p - x.begin());
+            }
+            at += n;
+        }
+        return std::nullopt;
+    }
+    for (qint64 end = std::min(offset, m_commonLength); end > 0;) {
+        const qint64 n = std::min(kSearchBlock, end);
+        const QByteArray x = a.Read(end - n, n);
+        const QByteArray y = b.Read(end - n, n);
+        for (qint64 i = n - 1; i >= 0; --i) {
+            if (x[i] != y[i]) {
+                return end - n + i;
+            }
+        }
+        end -= n;
+    }
+    return std::nullopt;
+}
+
+qint64 TFileComparer::RowShowing(qint64 offset) const {
+    return std::clamp<qint64>(offset / kBytesPerRow, 0, m_lastTopRow);
 }
 
 // ---- save ---------------------------------------------------------------------------------
 
 void TFileComparer::Save(int side, const QString& destination, const TPercentProgress& progress) {
     TSide& s = m_sides[side];
-    if (!s.copy.IsOpen()) {
+    if (!s.table.IsOpen()) {
         RaiseError(QString::fromUtf8(kCompareNoAccessMessage));
     }
-    // The rest of the side's file after the compared part comes from the file itself.
-    TCompareFd source;
-    source.fd = OpenRegularFile(s.path);
-    if (source.fd < 0) {
-        RaiseError(QString::fromUtf8(kCompareNoAccessMessage));
+    const auto changedInPlace = [&] {
+        RaiseError(
+            QString::fromUtf8(kCompareChangedInPlaceMessage).arg(PrintableName(NamePart(s.path))));
+    };
+    if (s.table.SourceState() == TSourceState::kChangedInPlace) {
+        changedInPlace();
     }
-    struct stat st;
-    if (fstat(source.fd, &st) != 0) {
-        RaiseError(SystemErrorText(errno));
-    }
-    const qint64 tail = std::max<qint64>(0, st.st_size - m_commonLength);
-
     TReplacementFile output(destination);
     if (!output.Open()) {
-        if (HoldsUnreplaceableFile(output.FinalPath())) {
+        if (HoldsUnreplaceableFile(destination)) {
             RaiseError(QString::fromUtf8(kCompareCannotDeleteMessage)
                            .arg(PrintableName(NamePart(destination))));
         }
         RaiseError(output.ErrorText());
     }
-    output.Reserve(s.copy.Size() / 2 + tail);
-    if (std::optional<TCopyFault> fault =
-            WriteWorkingCopyBytes(s.copy, s.copy.Size(), output.Handle(), progress)) {
-        RaiseError(fault->text);
-    }
-    if (std::optional<TCopyFault> fault =
-            CopyBytes(source.fd, m_commonLength, output.Handle(), tail)) {
+    output.Reserve(s.table.Size());
+    if (std::optional<TCopyFault> fault = s.table.WriteTo(output.Handle(), progress)) {
+        output.Discard();
         RaiseError(
             fault->side == TCopyFault::kRead && fault->text == kUnexpectedEndText
                 ? QString::fromUtf8(kCompareShrankMessage).arg(QString::fromUtf8(kSideNames[side]))
                 : fault->text);
     }
+    if (s.table.SourceState() == TSourceState::kChangedInPlace) {
+        output.Discard();
+        changedInPlace();
+    }
     if (!output.Commit()) {
         RaiseError(output.ErrorText());
     }
     s.path = destination;
+    s.modified = false;
+    m_checkCounter = 0;
+    // The side continues on the saved file, unedited, at the same page.
+    if (s.table.Open(destination) != 0) {
+        RaiseError(QString::fromUtf8(kCompareNoAccessMessage));
+    }
+    s.size = s.table.SourceSize();
     for (TSide& each : m_sides) {
         const std::optional<TFileTime> time = LastWriteTime(each.path);
         if (!time) {
@@ -411,8 +430,7 @@ void TFileComparer::Save(int side, const QString& destination, const TPercentPro
         }
         each.reference = *time;
     }
-    s.modified = false;
-    m_checkCounter = 0;
+    ShowPage(m_topRow);
 }
 
 // ---- reset and watch ----------------------------------------------------------------------
@@ -424,7 +442,7 @@ void TFileComparer::Reset() {
         side.size = 0;
         side.reference = {};
     }
-    DropCopies();
+    DropTables();
     m_commonLength = 0;
     m_topRow = 0;
     m_checkCounter = 0;

@@ -1,14 +1,16 @@
-// Compare's engine for its window: two files of up to 4 MiB compared over their common
-// length into working copies (the hexadecimal text of HexEdit), a similarity index of one
-// letter per segment, the first 64 differences, a page of 16 rows shown side by side,
-// editing of either side, and saving a side to a file.
+// Compare's engine for its window: two files of any size compared over their common length
+// by the streaming engine of `quiva compare`, a similarity index of one letter per segment,
+// the first 64 differences, the neighbouring difference of any byte, a page of 16 rows of
+// both files shown side by side (read in place through piece tables), editing of either
+// side, and saving a side to a file.
 #pragma once
 
 #include "platform/file_times.h"
+#include "tools/common/hex_text.h"
+#include "tools/common/piece_table.h"
 #include "tools/common/size_parts.h"
 #include "tools/compare/segment_compare.h"
-#include "tools/hexedit/hex_text.h"
-#include "tools/hexedit/working_copy.h"
+#include "tools/compare/stream_compare.h"
 
 #include <QByteArray>
 #include <QList>
@@ -27,17 +29,18 @@ inline constexpr const char* kComparingText = "Comparing...%1%";  // the percent
 inline constexpr const char* kSegmentText = "%1 Bytes";           // edtSeg
 
 inline constexpr const char* kCompareZeroMessage = "The file size cannot be zero!";
-inline constexpr const char* kCompareTooLargeMessage = "File sizes > 4Mb not allowed";
 inline constexpr const char* kCompareNoAccessMessage = "Could not access file";
 inline constexpr const char* kCompareCannotDeleteMessage = "Cannot delete %1";  // file name
+inline constexpr const char* kCompareStoppedText = "Comparison stopped";
+// Save of a side whose file another program wrote while it was open (the name).
+inline constexpr const char* kCompareChangedInPlaceMessage =
+    "%1 was changed by another program while it was open, so the edits no longer fit its "
+    "bytes. Compare again to see it as it is now";
 
 // The timestamp warnings by the sides that changed (1 A, 2 B, 3 both).
 inline constexpr std::array<const char*, 4> kCompareTimestampTexts{
     "", "File A timestamp has changed", "File B timestamp has changed",
     "The timestamp for both files has changed"};
-
-// The window compares files of at most this many bytes.
-inline constexpr qint64 kCompareMaxSize = 4194304;
 
 // The names of the sides in messages.
 inline constexpr std::array<const char*, 2> kSideNames{"File A", "File B"};
@@ -47,8 +50,8 @@ class TFileComparer {
 public:
     struct TSide {
         QString path;
-        qint64 size = 0;  // measured when chosen and again when a comparison starts
-        TWorkingCopy copy;
+        qint64 size = 0;    // measured when chosen and again when a comparison starts
+        TPieceTable table;  // the file read in place with the side's edits
         TFileTime reference;
         bool modified = false;
         QByteArray pageHex;
@@ -63,7 +66,7 @@ public:
     TFileComparer& operator=(const TFileComparer&) = delete;
 
     const TSide& Side(int side) const { return m_sides[side]; }
-    bool Loaded(int side) const { return m_sides[side].copy.IsOpen(); }
+    bool Loaded(int side) const { return m_sides[side].table.IsOpen(); }
     bool Modified(int side) const { return m_sides[side].modified; }
 
     // ---- choosing files ---------------------------------------------------------------
@@ -79,16 +82,27 @@ public:
     void ClearView();
 
     // ---- the comparison -----------------------------------------------------------------
-    // Compares the two files over their common length. Both are measured again first.
-    // Raises, side A before B: kCompareZeroMessage, kCompareTooLargeMessage,
-    // kCompareNoAccessMessage (missing, or not a regular file) or the system's text when
-    // a file cannot be opened; "Unable to create backup file"; kCompareShrankMessage when a
-    // file becomes shorter while it is read; the system's text when a read or a working
-    // copy fails. After a failure nothing is shown and no working copy is left.
-    // `progress` gets done * (100 / length) rounded when it changes; `onLetter` each
-    // segment's letter as it is known.
-    void Compare(const TPercentProgress& progress = {},
-                 const std::function<void(char)>& onLetter = {});
+    // Compares the two files over their common length, in three steps so that the long
+    // middle one can run on a worker: Begin (window thread) opens both files, End (window
+    // thread) takes the outcome and shows the first page; Run (any thread, touching nothing
+    // of the comparer) streams the files through the engine of `quiva compare`.
+    // Begin measures both files again and raises, side A before B: kCompareZeroMessage,
+    // kCompareNoAccessMessage (missing, or not a regular file) or the system's text. Run
+    // raises kCompareShrankMessage or the system's text. After a failure or a stop nothing
+    // is shown and no file is held open.
+    struct TOutcome {
+        QByteArray index;
+        QList<TDifference> report;
+        bool stopped = false;
+    };
+    void Begin();
+    static TOutcome Run(const QString& pathA, const QString& pathB,
+                        TCompareControl* control = nullptr);
+    void End(const TOutcome& outcome);
+    // Drops what Begin opened (after Run failed).
+    void Abandon();
+    // The three steps on the calling thread; `progress` gets the percentage once done.
+    void Compare(const TPercentProgress& progress = {});
 
     qint64 CommonLength() const { return m_commonLength; }
     qint64 Segment() const { return m_segment; }
@@ -131,14 +145,27 @@ public:
     // the two characters its byte editor shows, or none when nothing changed.
     std::optional<QString> CommitText(int side, const QString& editorText);
 
+    // ---- differences anywhere --------------------------------------------------------------
+    // The offset of the nearest byte after (forward) or before `offset` at which the two
+    // sides, edits included, differ within the common length; none when there is none.
+    // Reads both sides in blocks; raises with the system's text when a read fails.
+    std::optional<qint64> FindDifference(qint64 offset, bool forward) const;
+    // The top row that shows the byte at `offset` on the page (its row, held within the
+    // last top row), and the byte's row and column on that page.
+    qint64 RowShowing(qint64 offset) const;
+
+    // How a side's file stands now (see TSourceState).
+    TSourceState SourceState(int side) const { return m_sides[side].table.SourceState(); }
+
     // ---- save ---------------------------------------------------------------------------
-    // Writes a side to `destination`: its working copy, followed by the rest of its source
-    // file from the common length on, so that saving an unedited side gives a copy of its
-    // source. The new content goes to a new file beside the destination, put in place when
-    // complete. Afterwards the destination is the side's path and both reference times are
-    // read again. Raises kCompareCannotDeleteMessage when the destination holds what may not
-    // be replaced, kCompareNoAccessMessage when the source or the written file cannot be
-    // reached, or the system's text; nothing changes then.
+    // Writes a side to `destination`: its whole file with its edits, so that saving an
+    // unedited side gives a copy of its file. The new content goes to a new file beside
+    // the destination as one stream, put in place when complete. Afterwards the
+    // destination is the side's path (opened unedited) and both reference times are read
+    // again. Raises kCompareChangedInPlaceMessage when another program wrote the side's
+    // open file (its old and new bytes are never mixed), kCompareCannotDeleteMessage when
+    // the destination holds what may not be replaced, kCompareNoAccessMessage when the
+    // written file cannot be reached, or the system's text; nothing changes then.
     void Save(int side, const QString& destination, const TPercentProgress& progress = {});
 
     // ---- reset and watch -----------------------------------------------------------------
@@ -151,7 +178,7 @@ private:
     void ReadPage();
     void BuildTextViews();
     void WriteBack(int side);
-    void DropCopies();
+    void DropTables();
 
     std::array<TSide, 2> m_sides;
     qint64 m_commonLength = 0;

@@ -5,108 +5,25 @@
 #include "platform/native_name.h"
 
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
-#include <csetjmp>
-#include <csignal>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
-#include <mutex>
+#include <new>
 #include <thread>
 
 #include <fcntl.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
 
-// Bytes of each file mapped at a time, and read at a time where mapping is not possible.
-constexpr qint64 kWindow = qint64(64) << 20;
-constexpr qint64 kReadBlock = qint64(1) << 20;
-// Comparisons at least this long run in two halves side by side.
-constexpr qint64 kTwoHalvesFrom = qint64(64) << 20;
-
-std::atomic<bool> g_allowMapping{true};
-
-// A mapped file that shrinks raises SIGBUS on the first access past its new end. While a
-// comparison reads a mapping, the handler jumps back to the comparison of that thread,
-// which then reports the shrunken file; any other SIGBUS gets the handling it had before.
-thread_local sigjmp_buf* t_busJump = nullptr;
-std::mutex g_busMutex;
-int g_busUsers = 0;
-struct sigaction g_oldBus {};
-
-void OnBusError(int /*signal*/, siginfo_t* /*info*/, void* /*context*/) {
-    if (t_busJump != nullptr) {
-        siglongjmp(*t_busJump, 1);
-    }
-    // Not a comparison's fault: the old handling takes the repeated fault.
-    sigaction(SIGBUS, &g_oldBus, nullptr);
-}
-
-class TBusHandler {
-public:
-    TBusHandler() {
-        const std::lock_guard lock(g_busMutex);
-        if (g_busUsers++ == 0) {
-            struct sigaction action {};
-            action.sa_sigaction = OnBusError;
-            action.sa_flags = SA_SIGINFO;
-            sigemptyset(&action.sa_mask);
-            sigaction(SIGBUS, &action, &g_oldBus);
-        }
-    }
-    ~TBusHandler() {
-        const std::lock_guard lock(g_busMutex);
-        if (--g_busUsers == 0) {
-            sigaction(SIGBUS, &g_oldBus, nullptr);
-        }
-    }
-    TBusHandler(const TBusHandler&) = delete;
-    TBusHandler& operator=(const TBusHandler&) = delete;
-};
-
-// Feeds mapped bytes to the comparer; false when a mapping's file shrank under it.
-bool GuardedFeed(TSegmentComparer& comparer, const uchar* a, const uchar* b, qint64 n) {
-    sigjmp_buf jump;
-    if (sigsetjmp(jump, 1) != 0) {
-        t_busJump = nullptr;
-        return false;
-    }
-    t_busJump = &jump;
-    comparer.Feed(a, b, n);
-    t_busJump = nullptr;
-    return true;
-}
-
-// A mapping of part of a file, unmapped when it goes.
-class TMapping {
-public:
-    TMapping(int fd, qint64 offset, qint64 length) {
-        static const qint64 page = sysconf(_SC_PAGESIZE);
-        const qint64 aligned = offset - offset % page;
-        m_length = length + (offset - aligned);
-        void* at = mmap(nullptr, m_length, PROT_READ, MAP_SHARED | MAP_POPULATE, fd, aligned);
-        if (at != MAP_FAILED) {
-            m_base = static_cast<uchar*>(at);
-            m_data = m_base + (offset - aligned);
-        }
-    }
-    ~TMapping() {
-        if (m_base != nullptr) {
-            munmap(m_base, m_length);
-        }
-    }
-    TMapping(const TMapping&) = delete;
-    TMapping& operator=(const TMapping&) = delete;
-    const uchar* Data() const { return m_data; }
-
-private:
-    uchar* m_base = nullptr;
-    const uchar* m_data = nullptr;
-    qint64 m_length = 0;
-};
+// Bytes of each file read at a time: both blocks of a part stay in the core's L2 cache
+// between the read that copies them there and the comparison.
+constexpr qint64 kReadBlock = qint64(256) << 10;
+// Comparisons at least this long run in two halves side by side, one per core.
+constexpr qint64 kTwoHalvesFrom = qint64(8) << 20;
 
 struct TSide {
     int fd;
@@ -121,17 +38,26 @@ struct TPart {
     QList<TDifference> listed;
     qint64 differing = 0;
     QString error;
+    bool stopped = false;
+    qint64 counted = 0;  // bytes of this part already added to the control's count
 };
 
-// Which side is now shorter than `end` (the one to name when a read came up short).
-const TSide& ShrunkSide(const TSide& a, const TSide& b, qint64 end) {
-    struct stat st;
-    if (fstat(b.fd, &st) == 0 && st.st_size < end) {
-        return b;
+// A buffer aligned to the page, so that reads and vector loads start on a boundary.
+struct TAlignedFree {
+    void operator()(uchar* p) const { std::free(p); }
+};
+using TAlignedBuffer = std::unique_ptr<uchar, TAlignedFree>;
+
+TAlignedBuffer AlignedBuffer(qint64 bytes) {
+    void* at = nullptr;
+    if (posix_memalign(&at, 4096, static_cast<size_t>(bytes)) != 0) {
+        throw std::bad_alloc();
     }
-    return a;
+    return TAlignedBuffer(static_cast<uchar*>(at));
 }
 
+// Reads exactly `length` bytes at `offset`; false with `error` the errno (0 when the file
+// ended first).
 bool ReadExactly(int fd, uchar* data, qint64 length, qint64 offset, int& error) {
     while (length > 0) {
         const ssize_t n = pread(fd, data, length, offset);
@@ -149,49 +75,77 @@ bool ReadExactly(int fd, uchar* data, qint64 length, qint64 offset, int& error) 
     return true;
 }
 
-void ComparePart(const TSide& a, const TSide& b, qint64 length, qint64 segment, qint64 limit,
-                 const std::function<void(const TDifference&)>& onDifference, TPart& part) {
+// A descriptor of its own for a part run on another thread, so that each part has its
+// own read-ahead state; the same open file when it cannot be reopened.
+class TPartFd {
+public:
+    explicit TPartFd(int fd) : m_fd(fd) {
+        char path[64];
+        std::snprintf(path, sizeof path, "/proc/self/fd/%d", fd);
+        const int own = open(path, O_RDONLY | O_CLOEXEC);
+        struct stat mine;
+        struct stat theirs;
+        if (own >= 0 && fstat(own, &mine) == 0 && fstat(fd, &theirs) == 0 &&
+            mine.st_dev == theirs.st_dev && mine.st_ino == theirs.st_ino) {
+            m_fd = own;
+            m_own = true;
+            posix_fadvise(own, 0, 0, POSIX_FADV_SEQUENTIAL);
+        } else if (own >= 0) {
+            close(own);
+        }
+    }
+    ~TPartFd() {
+        if (m_own) {
+            close(m_fd);
+        }
+    }
+    TPartFd(const TPartFd&) = delete;
+    TPartFd& operator=(const TPartFd&) = delete;
+    int Fd() const { return m_fd; }
+
+private:
+    int m_fd;
+    bool m_own = false;
+};
+
+void ComparePart(const TSide& a, const TSide& b, qint64 segment, qint64 limit,
+                 const std::function<void(const TDifference&)>& onDifference, TPart& part,
+                 TCompareControl* control) {
     TSegmentComparer comparer(part.end, segment, limit, part.start);
     comparer.onDifference = onDifference;
-    const TBusHandler busHandler;
-    std::unique_ptr<uchar[]> bufferA;
-    std::unique_ptr<uchar[]> bufferB;
-    bool mapping = g_allowMapping;
+    const qint64 block = std::min(kReadBlock, std::max<qint64>(part.end - part.start, 1));
+    const TAlignedBuffer bufferA = AlignedBuffer(block);
+    const TAlignedBuffer bufferB = AlignedBuffer(block);
     qint64 at = part.start;
-    while (at < part.end && part.error.isEmpty()) {
-        const qint64 n = std::min(mapping ? kWindow : kReadBlock, part.end - at);
-        if (mapping) {
-            const TMapping mapA(a.fd, at, n);
-            const TMapping mapB(b.fd, at, n);
-            if (mapA.Data() != nullptr && mapB.Data() != nullptr) {
-                if (!GuardedFeed(comparer, mapA.Data(), mapB.Data(), n)) {
-                    part.error = QString::fromUtf8(kCompareShrankMessage)
-                                     .arg(ShrunkSide(a, b, length).label);
-                }
-                at += n;
-                continue;
+    for (; at < part.end && part.error.isEmpty(); at = std::min(at + block, part.end)) {
+        if (control != nullptr) {
+            control->done += (at - part.start) - part.counted;
+            part.counted = at - part.start;
+            if (control->stop) {
+                part.stopped = true;
+                break;
             }
-            mapping = false;  // this file system does not map: read from here on
-            continue;
         }
-        if (!bufferA) {
-            bufferA.reset(new uchar[kReadBlock]);
-            bufferB.reset(new uchar[kReadBlock]);
-        }
+        const qint64 n = std::min(block, part.end - at);
         int error = 0;
-        for (const auto& [side, buffer] : {std::pair{&a, bufferA.get()}, {&b, bufferB.get()}}) {
-            if (!part.error.isEmpty() || ReadExactly(side->fd, buffer, n, at, error)) {
+        for (const auto& [side, buffer] :
+             {std::pair{&a, bufferA.get()}, std::pair{&b, bufferB.get()}}) {
+            if (ReadExactly(side->fd, buffer, n, at, error)) {
                 continue;
             }
             part.error = error != 0
                              ? QString::fromUtf8(kCompareOpenMessage)
                                    .arg(side->label, QString::fromLocal8Bit(std::strerror(error)))
                              : QString::fromUtf8(kCompareShrankMessage).arg(side->label);
+            break;
         }
         if (part.error.isEmpty()) {
             comparer.Feed(bufferA.get(), bufferB.get(), n);
         }
-        at += n;
+    }
+    if (control != nullptr) {
+        control->done += (at - part.start) - part.counted;
+        part.counted = at - part.start;
     }
     part.index = comparer.Index();
     part.listed = comparer.Listed();
@@ -215,10 +169,6 @@ qint64 SizeOf(int fd) {
 
 }  // namespace
 
-void TFileStreamComparer::AllowMappingForTesting(bool allow) {
-    g_allowMapping = allow;
-}
-
 TFileStreamComparer::TFileStreamComparer(const QString& pathA, const QString& pathB)
     : m_pathA(pathA), m_pathB(pathB) {
     m_fdA = OpenForCompare(pathA);
@@ -240,7 +190,8 @@ TFileStreamComparer::~TFileStreamComparer() {
 }
 
 void TFileStreamComparer::Run(qint64 listLimit,
-                              const std::function<void(const TDifference&)>& onDifference) {
+                              const std::function<void(const TDifference&)>& onDifference,
+                              TCompareControl* control) {
     const qint64 length = Length();
     const qint64 segment = Segment();
     const TSide a{m_fdA, PrintableName(m_pathA)};
@@ -257,12 +208,18 @@ void TFileStreamComparer::Run(qint64 listLimit,
         first.end = (segments / 2) * segment;
         second.start = first.end;
         second.end = length;
-        std::thread helper([&] { ComparePart(a, b, length, segment, listLimit, none, second); });
-        ComparePart(a, b, length, segment, listLimit, none, first);
+        std::thread helper([&] {
+            const TPartFd fdA(m_fdA);
+            const TPartFd fdB(m_fdB);
+            ComparePart({fdA.Fd(), a.label}, {fdB.Fd(), b.label}, segment, listLimit, none, second,
+                        control);
+        });
+        ComparePart(a, b, segment, listLimit, none, first, control);
         helper.join();
     } else {
-        ComparePart(a, b, length, segment, listLimit, onDifference, first);
+        ComparePart(a, b, segment, listLimit, onDifference, first, control);
     }
+    m_stopped = first.stopped || second.stopped;
     for (const TPart* part : {&first, &second}) {
         if (!part->error.isEmpty()) {
             RaiseError(part->error);

@@ -1,8 +1,9 @@
 // `quiva compare`'s engine: two files of any size compared over their common length
-// without a working copy. The files are mapped in large windows and compared with the
-// library's vectorised memcmp; long comparisons run in two halves side by side. A file
-// that shrinks while it is compared ends the comparison with an error, never with a
-// comparison of what the mapping would show past its end.
+// without a working copy. Both files are read in aligned blocks that stay in the core's
+// cache and compared with the library's vectorised memcmp; long comparisons run in two
+// halves side by side, one per core. (Reading costs less than mapping here: a mapping
+// pays a page fault or a page-table entry for every 4 KiB.) A file that shrinks while it
+// is compared ends the comparison with an error.
 #pragma once
 
 #include "tools/compare/segment_compare.h"
@@ -11,12 +12,20 @@
 #include <QList>
 #include <QString>
 
+#include <atomic>
 #include <functional>
 
 // Messages: the path (or "File A"/"File B") and the system's text; a file that shrank.
 inline constexpr const char* kCompareOpenMessage = "%1: %2";
 inline constexpr const char* kCompareShrankMessage = "%1 shrank while it was being compared";
 inline constexpr const char* kNotRegularText = "Not a regular file";
+
+// What another thread sees of a running comparison and how it stops one: the bytes of
+// the common length compared so far, and a request to stop soon (within one window).
+struct TCompareControl {
+    std::atomic<qint64> done{0};
+    std::atomic<bool> stop{false};
+};
 
 // Thread safety: one thread at a time; Run uses a helper thread of its own.
 class TFileStreamComparer {
@@ -39,16 +48,17 @@ public:
     // `onDifference` in file order as it is found. Raises kCompareShrankMessage when a
     // file becomes shorter than the common length, or kCompareOpenMessage with the
     // system's text when a read fails.
-    void Run(qint64 listLimit, const std::function<void(const TDifference&)>& onDifference = {});
+    // With a `control`, its count grows as bytes are compared, and a stop it asks for ends
+    // the comparison early: Stopped() is then true and the results are incomplete.
+    void Run(qint64 listLimit, const std::function<void(const TDifference&)>& onDifference = {},
+             TCompareControl* control = nullptr);
+    bool Stopped() const { return m_stopped; }
 
     const QByteArray& Index() const { return m_index; }
     const QList<TDifference>& Listed() const { return m_listed; }
     qint64 DifferingBytes() const { return m_differing; }
     // True when the files hold the same bytes (the same size, no difference).
     bool Equal() const { return m_sizeA == m_sizeB && m_differing == 0; }
-
-    // Allows or forbids the mapped path (tests run the read path through it).
-    static void AllowMappingForTesting(bool allow);
 
 private:
     QString m_pathA;
@@ -60,4 +70,5 @@ private:
     QByteArray m_index;
     QList<TDifference> m_listed;
     qint64 m_differing = 0;
+    bool m_stopped = false;
 };

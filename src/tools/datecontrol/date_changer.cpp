@@ -7,6 +7,7 @@
 #include "platform/native_name.h"
 #include "tools/common/file_mask.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 
@@ -61,6 +62,37 @@ TDateRange DateRangeFor(bool fatVolume) {
     return {QDate(1900, 1, 1), QDate(2599, 12, 31)};
 }
 
+TDateRange DateRangeIn(const QString& folder, bool fatVolume) {
+    TDateRange range = DateRangeFor(fatVolume);
+    const auto dayStart = [](const QDate& day) {
+        return QDateTime(day, QTime(0, 0)).toSecsSinceEpoch();
+    };
+    const auto dayEnd = [](const QDate& day) {
+        return QDateTime(day, QTime(23, 59, 59)).toSecsSinceEpoch();
+    };
+    const std::optional<TFileTimeLimits> limits =
+        ProbeFileTimeLimits(folder, {{dayStart(range.first), 0}, {dayEnd(range.last), 0}});
+    if (!limits) {
+        return range;
+    }
+    // The first day that begins at or after the earliest time kept, the last that ends at
+    // or before the latest.
+    QDate earliest = QDateTime::fromSecsSinceEpoch(limits->earliest.seconds).date();
+    if (dayStart(earliest) < limits->earliest.seconds) {
+        earliest = earliest.addDays(1);
+    }
+    QDate latest = QDateTime::fromSecsSinceEpoch(limits->latest.seconds).date();
+    if (dayEnd(latest) > limits->latest.seconds) {
+        latest = latest.addDays(-1);
+    }
+    range.first = std::max(range.first, earliest);
+    range.last = std::min(range.last, latest);
+    if (range.last < range.first) {
+        range.last = range.first;
+    }
+    return range;
+}
+
 void CheckDateRequest(bool anythingToChange, const QString& mask, const QString& folder) {
     if (!anythingToChange) {
         RaiseError(QString::fromUtf8(kDateNothingMessage));
@@ -103,13 +135,17 @@ TDateResult ApplyDates(const QStringList& paths, const std::optional<TFileTime>&
             continue;
         }
         // A time outside what the file system can hold is clamped without a word: read the
-        // times back so that such a file is not counted as changed.
+        // times back so that such a file is not counted as changed, and give it back both
+        // of its old times (which the file system held, so they return to the nanosecond).
         TFileFacts after;
         if (ReadFileFacts(path, after) &&
             ((accessed && !Near(after.accessed, *accessed, kAccessedToleranceSeconds)) ||
              (modified && !Near(after.modified, *modified, kModifiedToleranceSeconds)))) {
-            result.failures.append(QString::fromUtf8(kDateFailedLine)
-                                       .arg(shown, QString::fromUtf8(kDateNotHeldReason)));
+            const int restored = SetEntryTimes(path, facts.accessed, facts.modified);
+            const QString reason = restored == 0 ? QString::fromUtf8(kDateNotHeldReason)
+                                                 : QString::fromUtf8(kDateNotHeldReason) + ": " +
+                                                       SystemErrorText(restored);
+            result.failures.append(QString::fromUtf8(kDateFailedLine).arg(shown, reason));
             continue;
         }
         ++result.changed;

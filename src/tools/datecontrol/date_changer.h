@@ -48,6 +48,11 @@ struct TDateRange {
 // 1980-01-01..2099-12-31 on FAT and exFAT volumes (or when the volume cannot be asked),
 // 1900-01-01..2599-12-31 elsewhere.
 TDateRange DateRangeFor(bool fatVolume);
+// The range offered for the folder: that of DateRangeFor, narrowed to the days whose every
+// moment (local time) the folder's file system keeps, as a probe in the folder finds them
+// (ext4, for one, keeps 1901-12-13 to 2446-05-10). DateRangeFor alone when the folder
+// cannot be probed. Any thread.
+TDateRange DateRangeIn(const QString& folder, bool fatVolume);
 
 // ---- the change -------------------------------------------------------------------------------
 // Raises EQuiva when the request is refused, in this order: kDateNothingMessage (nothing is
@@ -69,7 +74,8 @@ struct TDateResult {
 // Sets the given times of each file in turn (an absent time is left as it is). A file the
 // user may not write, one that cannot be given its times, or one whose file system keeps
 // other times than those set (outside the dates it can hold) is a failure line and is not
-// counted; the others go on. Any thread.
+// counted; the others go on. A failed file keeps both of its old times: where the file
+// system kept other times than those set, the old ones are put back. Any thread.
 TDateResult ApplyDates(const QStringList& paths, const std::optional<TFileTime>& accessed,
                        const std::optional<TFileTime>& modified);
 

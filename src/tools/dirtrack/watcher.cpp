@@ -13,9 +13,9 @@ namespace {
 
 constexpr int kCsvNameAttempts = 1000;
 
-// A CSV field as RFC 4180 wants it: quoted, with its quotes doubled, when it holds a comma,
-// a double quote or a line break; otherwise exactly as it is.
-QByteArray CsvField(const QByteArray& text) {
+}  // namespace
+
+QByteArray TrackCsvField(const QByteArray& text) {
     if (!text.contains(',') && !text.contains('"') && !text.contains('\n') &&
         !text.contains('\r')) {
         return text;
@@ -24,6 +24,8 @@ QByteArray CsvField(const QByteArray& text) {
     quoted.replace('"', "\"\"");
     return '"' + quoted + '"';
 }
+
+namespace {
 
 QString WithoutTrailingSlash(QString path) {
     while (path.size() > 1 && path.endsWith('/')) {
@@ -260,6 +262,8 @@ bool TWatcher::Record() {
         AutoSaveBeforeEmptying(saved);
         if (saved) {
             Empty();
+            // The record changed under the window's rows: it must show the empty record.
+            m_newData = true;
         }
     }
     return fewerThanTwo;
@@ -355,11 +359,12 @@ QByteArray TWatcher::CsvText() const {
     for (int action = kTrackAdded; action <= kTrackLastAction; ++action) {
         const QByteArray word = TrackActionWord(action).toUtf8();
         for (const TTrackEntry& entry : m_lists[action]) {
-            text += CsvField(EncodeNativeName(entry.name));
+            text += TrackCsvField(EncodeNativeName(entry.name));
             text += ',';
-            text += CsvField(EntryTime(entry).toString(QStringLiteral("yyMMdd:HHmmss")).toUtf8());
+            text +=
+                TrackCsvField(EntryTime(entry).toString(QStringLiteral("yyMMdd:HHmmss")).toUtf8());
             text += ',';
-            text += word;
+            text += TrackCsvField(word);
             text += "\r\n";
         }
     }

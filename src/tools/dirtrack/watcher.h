@@ -67,12 +67,19 @@ inline constexpr const char* kTrackNoFolderMessage = "First select a valid folde
 inline constexpr const char* kTrackNothingMessage = "First select something to track!";
 inline constexpr const char* kTrackNothingToSaveMessage = "Nothing to save!";
 inline constexpr const char* kTrackSavedMessage = "Saved to %1";  // the CSV file's path
-// The tracked folder: changes the system could not keep are missing from the record.
+// The tracked folder: the system dropped changes, and the tree was walked again to record
+// what changed meanwhile.
 inline constexpr const char* kTrackOverflowMessage =
-    "Changes in %1 were lost: the system's queue of changes overflowed. Tracking goes on";
+    "The system's queue of changes in %1 overflowed: the folder was walked again and what "
+    "changed meanwhile is recorded. Tracking goes on";
 inline constexpr const char* kTrackWriteMessage = "Could not write %1";  // the CSV file's path
 
 // ---- the record -----------------------------------------------------------------------------
+// A CSV field as RFC 4180 wants it: quoted, with its quotes doubled, when it holds a comma,
+// a double quote or a line break; otherwise exactly as it is (a name's bytes kept). Any
+// thread.
+QByteArray TrackCsvField(const QByteArray& text);
+
 struct TTrackEntry {
     QString name;          // relative to the tracked folder, "/" between parts
     qint64 elapsedMs = 0;  // since tracking started
@@ -116,8 +123,9 @@ public:
     // Takes the first queued block and records its changes: an entry per change unless the
     // same name was recorded for the same action at the same millisecond; a row "Overflow"
     // (with a status error) when the system dropped changes. At clear-at entries the record
-    // is emptied, saved first with Auto Save (a record whose save failed is kept). True
-    // ("done") when fewer than two blocks were queued.
+    // is emptied, saved first with Auto Save (a record whose save failed is kept), and the
+    // new-data flag is set so that the window shows the emptied record. True ("done") when
+    // fewer than two blocks were queued.
     bool Record();
     // Records every block queued at the moment of the call. True when more came meanwhile
     // (they did not wake anyone: the queue was not empty).

@@ -182,10 +182,17 @@ qint64 Fill(const TFillPlan& plan, const TPercentProgress& progress) {
     }
     output.Reserve(plan.pattern == kPatternSequence || plan.pattern == kPatternRange ? plan.size
                                                                                      : 256);
-    const auto put = [&](const char* data, qint64 length) {
-        if (WriteAll(output.Handle(), data, length)) {
+    const auto unable = [&](const QString& reason) {
+        if (reason.isEmpty()) {
             RaiseError(
                 QString::fromUtf8(kFillUnableToWriteMessage).arg(PrintableName(plan.destination)));
+        }
+        RaiseError(QString::fromUtf8(kFillUnableToWriteReasonMessage)
+                       .arg(PrintableName(plan.destination), reason));
+    };
+    const auto put = [&](const char* data, qint64 length) {
+        if (const std::optional<TCopyFault> fault = WriteAll(output.Handle(), data, length)) {
+            unable(fault->text);
         }
     };
     qint64 written = 0;
@@ -234,7 +241,7 @@ qint64 Fill(const TFillPlan& plan, const TPercentProgress& progress) {
         written = sizeof all;
     }
     if (!output.Commit()) {
-        RaiseError(QString::fromUtf8(kFillCannotWriteMessage).arg(PrintableName(plan.destination)));
+        unable(output.ErrorText());
     }
     return written;
 }

@@ -32,6 +32,8 @@ inline constexpr const char* kRangeHexMessage = "%1 is not valid hexadecimal";  
 inline constexpr const char* kRangeInvalidMessage = "Invalid range";
 inline constexpr const char* kFillCannotWriteMessage = "Cannot write %1";          // destination
 inline constexpr const char* kFillUnableToWriteMessage = "Unable to write to %1";  // destination
+// The same with the system's reason ("No space left on device").
+inline constexpr const char* kFillUnableToWriteReasonMessage = "Unable to write to %1: %2";
 inline constexpr const char* kFillShorterThanSequenceMessage =
     "Filesize cannot be smaller than sequence length";
 
@@ -121,10 +123,11 @@ TFillPlan CheckFill(const TFillRequest& request);
 // generator seeded from the program's random generator; pattern 2 writes the 256 bytes
 // 00..FF whatever the size. `progress` gets written * (100 / size) rounded (halves to
 // even) after each chunk of patterns 0 and 1. Returns the bytes written.
-// Raises EQuiva: kFillCannotWriteMessage (the new file cannot be created or put in
-// place; also for a FIFO, socket or device, or a file the user may not write, there),
-// kFillShorterThanSequenceMessage (size below the sequence length), kFillUnableToWriteMessage
-// (writing failed). Any thread; `progress` on the caller's.
+// Raises EQuiva: kFillCannotWriteMessage (the new file cannot be created; also for a FIFO,
+// socket or device, or a file the user may not write, there), kFillShorterThanSequenceMessage
+// (size below the sequence length), kFillUnableToWriteReasonMessage with the system's reason
+// (writing failed, or the new file could not be put in place). Any thread; `progress` on
+// the caller's.
 qint64 Fill(const TFillPlan& plan, const TPercentProgress& progress = {});
 
 // CheckFill and then Fill.

@@ -2,12 +2,12 @@
 
 #include "base/errors.h"
 #include "base/utilities.h"
+#include "platform/file_facts.h"
 #include "platform/file_system.h"
 #include "platform/native_name.h"
 
 #include <algorithm>
 #include <cerrno>
-#include <memory>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -15,98 +15,22 @@
 
 namespace {
 
-// Bytes read from the source per block while loading; characters written per block when
-// saving.
-constexpr qint64 kLoadBlock = 1 << 20;
-constexpr qint64 kSaveBlock = 2 << 20;
-
-// Reports a whole percentage of a known total when it changes.
-class TPercent {
-public:
-    TPercent(qint64 total, const TPercentProgress& progress)
-        : m_step(total > 0 ? 100.0 / static_cast<double>(total) : 0), m_progress(progress) {}
-    void Done(qint64 done) {
-        const int percent = RoundHalfEven(static_cast<double>(done) * m_step);
-        if (m_progress && percent != m_last) {
-            m_progress(percent);
-        }
-        m_last = percent;
-    }
-
-private:
-    double m_step;
-    const TPercentProgress& m_progress;
-    int m_last = -1;
-};
-
-// Closes a descriptor when it goes.
-struct TFdCloser {
-    int fd;
-    ~TFdCloser() {
-        if (fd >= 0) {
-            close(fd);
-        }
-    }
-};
-
-// Reads exactly `length` bytes at the current position; false on an error or an early end.
-bool ReadFully(int fd, char* data, qint64 length) {
-    while (length > 0) {
-        const ssize_t n = read(fd, data, length);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            return false;
-        }
-        data += n;
-        length -= n;
-    }
-    return true;
-}
-
 // True when something is at the path that a save may not replace: a folder, a special
 // file, or a file the user may not write.
 bool HoldsUnreplaceable(const QString& path) {
     struct stat st;
     const QByteArray name = EncodeNativeName(path);
-    if (stat(name.constData(), &st) != 0) {
-        return false;
+    if (lstat(name.constData(), &st) != 0 || S_ISLNK(st.st_mode)) {
+        return false;  // a link is replaced, never followed
     }
     return !S_ISREG(st.st_mode) || access(name.constData(), W_OK) != 0;
 }
 
 }  // namespace
 
-std::optional<TCopyFault> WriteWorkingCopyBytes(const TWorkingCopy& copy, qint64 chars, int to,
-                                                const TPercentProgress& progress) {
-    TPercent percent(chars, progress);
-    QByteArray bytes(kSaveBlock / 2, Qt::Uninitialized);
-    qint64 done = 0;
-    while (done < chars) {
-        const qint64 step = std::min(kSaveBlock, chars - done);
-        QByteArray text;
-        try {
-            text = copy.Read(done, step);
-        } catch (const EQuiva& error) {
-            return TCopyFault{TCopyFault::kRead, error.Message()};
-        }
-        if (text.size() != step) {
-            return TCopyFault{TCopyFault::kRead, QString::fromLatin1(kUnexpectedEndText)};
-        }
-        HexTextToBytes(text.constData(), step / 2, reinterpret_cast<uchar*>(bytes.data()));
-        if (std::optional<TCopyFault> fault = WriteAll(to, bytes.constData(), step / 2)) {
-            return fault;
-        }
-        done += step;
-        percent.Done(done);
-    }
-    return std::nullopt;
-}
-
 // ---- loading ------------------------------------------------------------------------------
 
-void THexDocument::Load(const TPercentProgress& progress) {
+void THexDocument::Load() {
     // Whatever happens, the file shown before is gone from the view.
     m_topRow = 0;
     m_lastTopRow = 0;
@@ -114,7 +38,7 @@ void THexDocument::Load(const TPercentProgress& progress) {
     m_timestampChanged = false;
     m_checkCounter = 0;
     ClearPage();
-    m_copy.Close();
+    m_table.Close();
 
     if (m_source.isEmpty()) {
         RaiseError(QString::fromUtf8(kHexNoFileMessage));
@@ -123,46 +47,26 @@ void THexDocument::Load(const TPercentProgress& progress) {
     if (!time) {
         RaiseError(QString::fromUtf8(kHexNoAccessMessage));
     }
-    m_reference = *time;
-
-    const int fd = OpenRegularFile(m_source);
-    if (fd < 0) {
-        RaiseError(errno == EINVAL ? QString::fromUtf8(kHexNoAccessMessage)
-                                   : SystemErrorText(errno));
+    if (const int error = m_table.Open(m_source); error != 0) {
+        RaiseError(error == EINVAL || error == ENOENT ? QString::fromUtf8(kHexNoAccessMessage)
+                                                      : SystemErrorText(error));
     }
-    const TFdCloser closer{fd};
-    struct stat st;
-    if (fstat(fd, &st) != 0) {
-        RaiseError(QString::fromUtf8(kHexReadErrorMessage));
-    }
-    const qint64 size = st.st_size;
+    // The reference is the open file's own time, so that a change between the two looks
+    // is seen by the watch.
+    m_reference = m_table.OpenedTime();
     try {
-        m_copy.Create();
-        if (size == 0) {
+        if (m_table.Size() == 0) {
             RaiseError(QString::fromUtf8(kHexEmptyMessage));
         }
-        TWorkingCopy::RequireRoom(m_copy.Path(), 2 * size);
-        posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
-        const std::unique_ptr<char[]> block(new char[kLoadBlock]);
-        TPercent percent(size, progress);
-        qint64 done = 0;
-        while (done < size) {
-            const qint64 step = std::min(kLoadBlock, size - done);
-            // A file that shrinks while it is read ends early: that is a read error too.
-            if (!ReadFully(fd, block.get(), step)) {
-                RaiseError(QString::fromUtf8(kHexReadErrorMessage));
-            }
-            m_copy.AppendBytes(reinterpret_cast<const uchar*>(block.get()), step);
-            done += step;
-            percent.Done(done);
+        m_lastTopRow = ::LastTopRow(2 * m_table.Size());
+        try {
+            ReadPage();
+        } catch (const EQuiva&) {
+            RaiseError(QString::fromUtf8(kHexReadErrorMessage));
         }
-        m_lastTopRow = ::LastTopRow(m_copy.Size());
-        ReadPage();
         BuildTextView();
     } catch (...) {
-        // Nothing half-loaded stays: a partial copy could otherwise be edited and saved
-        // over the file.
-        m_copy.Close();
+        m_table.Close();
         ClearPage();
         m_lastTopRow = 0;
         throw;
@@ -193,7 +97,7 @@ void THexDocument::ReadPage() {
     m_pageStart = m_topRow * kCharsPerRow;
     m_hexPosition = 0;
     m_textPosition = 0;
-    m_pageHex = m_copy.Read(m_pageStart, kPageChars);
+    m_pageHex = BytesToHexText(m_table.Read(m_topRow * kBytesPerRow, kPageBytes));
     m_pageHash = PageHash(m_pageHex);
 }
 
@@ -309,22 +213,33 @@ void THexDocument::WriteBack() {
     if (hash == m_pageHash || !Loaded()) {
         return;
     }
-    // While nothing is modified the working copy holds exactly the file as loaded or last
-    // saved, so comparing the page with what it replaces tells whether the copy now
-    // differs; no pass over the whole copy is needed.
-    if (!m_modified) {
-        m_modified = m_copy.Read(m_pageStart, m_pageHex.size()) != m_pageHex;
+    // Only the bytes that differ from the content go in, as runs, so that typing over a
+    // byte adds a piece or two and never copies the page.
+    const qint64 first = m_pageStart / 2;
+    const QByteArray now = m_table.Read(first, m_pageHex.size() / 2);
+    QByteArray page(m_pageHex.size() / 2, Qt::Uninitialized);
+    HexTextToBytes(m_pageHex.constData(), page.size(), reinterpret_cast<uchar*>(page.data()));
+    for (qsizetype i = 0; i < page.size() && i < now.size();) {
+        if (page[i] == now[i]) {
+            ++i;
+            continue;
+        }
+        qsizetype end = i + 1;
+        while (end < page.size() && end < now.size() && page[end] != now[end]) {
+            ++end;
+        }
+        m_table.Overwrite(first + i, page.mid(i, end - i));
+        m_modified = true;
+        i = end;
     }
-    m_copy.Write(m_pageStart, m_pageHex);
     m_pageHash = hash;
 }
 
 // ---- insert and delete --------------------------------------------------------------------
 
-void THexDocument::Adopt(TWorkingCopy&& copy) {
+void THexDocument::AfterSizeChange() {
     m_modified = true;
-    m_copy = std::move(copy);
-    m_lastTopRow = ::LastTopRow(m_copy.Size());
+    m_lastTopRow = ::LastTopRow(2 * m_table.Size());
     // A shorter file may end above the page shown: the view moves back onto it.
     ShowPage(std::min(m_topRow, m_lastTopRow));
 }
@@ -334,19 +249,8 @@ void THexDocument::Add(int count, quint8 value) {
         RaiseError(QString::fromUtf8(kHexNoSelectionMessage));
     }
     count = std::max(count, 0);
-    const qint64 at = SelectedOffset();
-    QByteArray inserted;
-    inserted.reserve(2 * count);
-    for (int i = 0; i < count; ++i) {
-        inserted.append(HexTable()[value].data(), 2);
-    }
-    TWorkingCopy copy;
-    copy.Create();
-    TWorkingCopy::RequireRoom(copy.Path(), m_copy.Size() + inserted.size());
-    copy.AppendRange(m_copy, 0, at);
-    copy.AppendText(inserted.constData(), inserted.size());
-    copy.AppendRange(m_copy, at, m_copy.Size() - at);
-    Adopt(std::move(copy));
+    m_table.Insert(SelectedOffset(), QByteArray(count, static_cast<char>(value)));
+    AfterSizeChange();
 }
 
 void THexDocument::Delete(int count) {
@@ -354,17 +258,11 @@ void THexDocument::Delete(int count) {
         RaiseError(QString::fromUtf8(kHexNoSelectionMessage));
     }
     count = std::max(count, 0);
-    if (2 * static_cast<qint64>(count) >= m_copy.Size()) {
+    if (static_cast<qint64>(count) >= m_table.Size()) {
         RaiseError(QString::fromUtf8(kHexDeleteAllMessage));
     }
-    const qint64 at = SelectedOffset();
-    const qint64 resume = std::min(m_copy.Size(), at + 2 * static_cast<qint64>(count));
-    TWorkingCopy copy;
-    copy.Create();
-    TWorkingCopy::RequireRoom(copy.Path(), at + (m_copy.Size() - resume));
-    copy.AppendRange(m_copy, 0, at);
-    copy.AppendRange(m_copy, resume, m_copy.Size() - resume);
-    Adopt(std::move(copy));
+    m_table.Erase(SelectedOffset(), count);
+    AfterSizeChange();
 }
 
 // ---- save ---------------------------------------------------------------------------------
@@ -373,42 +271,58 @@ void THexDocument::Save(const QString& destination, const TPercentProgress& prog
     const auto fail = [&](const QString& text) {
         RaiseError(QString::fromUtf8(kHexSaveErrorMessage).arg(text, PrintableName(destination)));
     };
+    const auto changedInPlace = [&] {
+        RaiseError(QString::fromUtf8(kHexChangedInPlaceMessage)
+                       .arg(PrintableName(NamePart(m_table.Path()))));
+    };
     if (!Loaded()) {
         fail(QString::fromUtf8(kHexNoFileMessage));
     }
+    if (m_table.SourceState() == TSourceState::kChangedInPlace) {
+        changedInPlace();
+    }
     TReplacementFile output(destination);
     if (!output.Open()) {
-        if (HoldsUnreplaceable(output.FinalPath())) {
+        if (HoldsUnreplaceable(destination)) {
             RaiseError(QString::fromUtf8(kHexCannotDeleteMessage)
                            .arg(PrintableName(NamePart(destination))));
         }
         fail(output.ErrorText());
     }
     output.Reserve(ByteSize());
-    if (const std::optional<TCopyFault> fault =
-            WriteWorkingCopyBytes(m_copy, m_copy.Size(), output.Handle(), progress)) {
+    if (const std::optional<TCopyFault> fault = m_table.WriteTo(output.Handle(), progress)) {
         output.Discard();
         fail(fault->text);
+    }
+    // A write by another program during the copy would leave a mixture in the new file.
+    if (m_table.SourceState() == TSourceState::kChangedInPlace) {
+        output.Discard();
+        changedInPlace();
     }
     if (!output.Commit()) {
         fail(output.ErrorText());
     }
-    const std::optional<TFileTime> time = LastWriteTime(destination);
-    if (!time) {
-        RaiseError(QString::fromUtf8(kHexNoAccessMessage));
-    }
+    // The view continues on the saved file, unedited.
+    const qint64 topRow = m_topRow;
     m_source = destination;
-    m_reference = *time;
     m_modified = false;
     m_timestampChanged = false;
     m_checkCounter = 0;
+    if (m_table.Open(destination) != 0) {
+        ClearPage();
+        m_lastTopRow = 0;
+        RaiseError(QString::fromUtf8(kHexNoAccessMessage));
+    }
+    m_reference = m_table.OpenedTime();
+    m_lastTopRow = ::LastTopRow(2 * m_table.Size());
+    ShowPage(std::min(topRow, m_lastTopRow));
 }
 
 // ---- reset and watch ----------------------------------------------------------------------
 
 void THexDocument::Reset() {
     m_source.clear();
-    m_copy.Close();
+    m_table.Close();
     m_reference = {};
     m_topRow = 0;
     m_lastTopRow = 0;

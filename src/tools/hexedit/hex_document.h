@@ -1,16 +1,17 @@
-// HexEdit's engine: a file loaded into a working copy of hexadecimal text, one page of 16
-// rows of 16 bytes read from it at a time, editing of the page (hexadecimal digits or
-// characters) written back when it changed, insertion and deletion of runs of bytes, and
-// saving the working copy to a file. Positions and sizes are 64-bit throughout, so files
-// of 4 GiB and more are shown with their true offsets.
+// HexEdit's engine: a file opened as a piece table (the file read in place, the edits held
+// beside it), one page of 16 rows of 16 bytes read from it at a time as hexadecimal text,
+// editing of the page (hexadecimal digits or characters) written back when it changed,
+// insertion and deletion of runs of bytes, and saving the edited content as a new file.
+// Load, a page, an edit, Add and Delete cost the same for every file size; positions and
+// sizes are 64-bit throughout.
 #pragma once
 
 #include "platform/file_times.h"
 #include "tools/common/file_io.h"
+#include "tools/common/hex_text.h"
+#include "tools/common/piece_table.h"
 #include "tools/common/size_parts.h"
 #include "tools/hexedit/hex_inspector.h"
-#include "tools/hexedit/hex_text.h"
-#include "tools/hexedit/working_copy.h"
 
 #include <QByteArray>
 #include <QString>
@@ -35,12 +36,11 @@ inline constexpr const char* kHexNoSelectionMessage = "First select a start posi
 inline constexpr const char* kHexDeleteAllMessage = "Deletion would create an empty file";
 inline constexpr const char* kHexCannotDeleteMessage = "Cannot delete %1";           // file name
 inline constexpr const char* kHexSaveErrorMessage = "Error \"%1\" while saving %2";  // text, path
-
-// The timestamp warning repeats on every this many ticks while the change lasts.
-inline constexpr int kTimestampRepeatTicks = 4;
-
-// The text a page cell shows: the byte's two characters or one character, or a blank.
-inline const QString kBlankCell = QStringLiteral(" ");
+// Save of a file that another program wrote while it was open (the name): its edits were
+// made on bytes that are no longer there.
+inline constexpr const char* kHexChangedInPlaceMessage =
+    "%1 was changed by another program while it was open, so the edits no longer fit its "
+    "bytes. Reload it to see it as it is now";
 
 // Thread safety: one thread at a time (the window's).
 class THexDocument {
@@ -55,22 +55,21 @@ public:
     const QString& SourcePath() const { return m_source; }
     void SetSourcePath(const QString& path) { m_source = path; }
 
-    // Loads the source into a new working copy and reads the first page; `progress` gets
-    // the percentage of bytes read when it changes. Raises, in order: kHexNoFileMessage,
-    // kHexNoAccessMessage (missing, or not a regular file), the system's text when it
-    // cannot be opened, "Unable to create backup file", kHexEmptyMessage, kNoRoomMessage
-    // (the temporary folder cannot hold twice the file's size; checked before anything is
-    // written), kHexReadErrorMessage (a read fails or the file ends early), the system's
-    // text when the working copy cannot be written. A failed load leaves nothing loaded.
-    void Load(const TPercentProgress& progress = {});
-
-    bool Loaded() const { return m_copy.IsOpen(); }
-    // The working copy (its path, size in characters).
-    const TWorkingCopy& WorkingCopy() const { return m_copy; }
-    // The file's size as the working copy holds it, in bytes.
-    qint64 ByteSize() const { return m_copy.Size() / 2; }
+    // Opens the source and reads the first page; the file is read in place, so this costs
+    // the same for every size. Raises, in order: kHexNoFileMessage, kHexNoAccessMessage
+    // (missing, or not a regular file), the system's text when it cannot be opened,
+    // kHexEmptyMessage, kHexReadErrorMessage (the first page cannot be read). A failed load
+    // leaves nothing loaded.
+    void Load();
+    bool Loaded() const { return m_table.IsOpen(); }
+    // The edited content.
+    const TPieceTable& Content() const { return m_table; }
+    // The content's size in bytes, edits included.
+    qint64 ByteSize() const { return m_table.Size(); }
     // lblSize's text: "[1,234 Bytes]"; empty when nothing is loaded.
     QString SizeText() const;
+    // How the loaded file stands now (see TSourceState).
+    TSourceState SourceState() const { return m_table.SourceState(); }
     bool Modified() const { return m_modified; }
     bool TimestampChanged() const { return m_timestampChanged; }
     const TFileTime& ReferenceTime() const { return m_reference; }
@@ -138,17 +137,20 @@ public:
     void Delete(int count);
 
     // ---- save ---------------------------------------------------------------------------
-    // Writes the working copy's bytes to `destination`: into a new file beside it, put in
-    // place only when complete (an existing file keeps its permission bits, and its content
-    // until then). Afterwards the destination is the source, its time the reference, and
-    // the document unmodified. Raises kHexCannotDeleteMessage when something is at the
+    // Writes the edited content to `destination` as one stream: into a new file beside it,
+    // put in place only when complete (an existing file keeps its permission bits, and its
+    // content until then). Afterwards the destination is the source, opened unedited at
+    // the same top row, its time the reference, and the document unmodified. Raises
+    // kHexChangedInPlaceMessage (before anything is written, and again when the file
+    // changes while it is written) when another program wrote the open file, so that its
+    // old and new bytes are never mixed; kHexCannotDeleteMessage when something is at the
     // destination that may not be replaced (a folder, a special file, a file the user may
-    // not write), kHexNoAccessMessage when the written file cannot be found again, and
+    // not write), kHexNoAccessMessage when the written file cannot be opened again, and
     // kHexSaveErrorMessage for any other failure; nothing changes then.
     void Save(const QString& destination, const TPercentProgress& progress = {});
 
     // ---- reset and watch -----------------------------------------------------------------
-    // Forgets the file: no source, no working copy, an empty page.
+    // Forgets the file: no source, no edits, an empty page.
     void Reset();
     // One tick of the timestamp watch. True when "The file timestamp has changed" is to be
     // shown now: on the first tick that sees the source's last-write time differ from the
@@ -160,12 +162,12 @@ private:
     void ReadPage();
     void BuildTextView();
     void WriteBack();
-    // The working-copy index (0-based) of the selected byte's first character.
-    qint64 SelectedOffset() const { return m_pageStart + m_hexPosition - 1; }
-    void Adopt(TWorkingCopy&& copy);
+    // The byte offset of the selected byte.
+    qint64 SelectedOffset() const { return (m_pageStart + m_hexPosition - 1) / 2; }
+    void AfterSizeChange();
 
     QString m_source;
-    TWorkingCopy m_copy;
+    TPieceTable m_table;
     TFileTime m_reference;
     qint64 m_topRow = 0;
     qint64 m_lastTopRow = 0;
@@ -180,9 +182,3 @@ private:
     bool m_timestampChanged = false;
     int m_checkCounter = 0;
 };
-
-// Converts `chars` characters of a working copy, from its start, back to bytes and writes
-// them to `to`'s current position; `progress` gets characters done * (100 / size) rounded
-// when it changes. Returns the fault, or none. Any thread.
-std::optional<TCopyFault> WriteWorkingCopyBytes(const TWorkingCopy& copy, qint64 chars, int to,
-                                                const TPercentProgress& progress);

@@ -1,6 +1,6 @@
 #include "tools/hexedit/hex_inspector.h"
 
-#include "tools/hexedit/hex_text.h"
+#include "tools/common/hex_text.h"
 
 #include <QLocale>
 

@@ -85,8 +85,10 @@ int RunFolder(const QString& folder, const TRenameRequest& request, bool preview
         }
         TCandidate candidate;
         candidate.name = entry.name;
+        // A read-only file (one the user may not write) is left out, as hidden ones are.
         if (!ReadFileFacts(InFolder(folder, entry.name), candidate.facts) ||
-            !candidate.facts.isRegular || !MayRenameIn(folder, candidate.facts)) {
+            !candidate.facts.isRegular || candidate.facts.readOnly ||
+            !MayRenameIn(folder, candidate.facts)) {
             continue;
         }
         candidate.newName = NewFileName(entry.name, request);

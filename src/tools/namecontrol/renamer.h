@@ -98,7 +98,8 @@ struct TRenamed {
 };
 
 // Renames the eligible files that match the mask in the request's folder: regular files
-// (not links) that are not hidden (a name starting with ".") and that the user may rename.
+// (not links) that are not hidden (a name starting with "."), that the user may write (not
+// read-only for them) and may rename.
 // With "Recurse", the plain subfolders (not links, not hidden) come first, each completely,
 // before the folder's own files. Every eligible file goes to the rename, even when its name
 // stays the same; a rename never replaces another file (a refused one is a kRefused row

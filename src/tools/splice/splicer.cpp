@@ -99,6 +99,18 @@ std::optional<TChecksumList> FindChecksumList(const QString& firstSource) {
     TSumListReader reader({"SHA256"});
     const QList<QByteArray> lines = ReadList(list.path).split('\n');
     for (qsizetype number = 0; number < lines.size(); ++number) {
+        // The whole file's line that Split writes as a comment ("# HEX  NAME"); any other
+        // comment is passed over.
+        if (lines[number].startsWith(kSumCommentPrefix)) {
+            TSumListReader wholeReader({"SHA256"});
+            TSumLine whole;
+            if (wholeReader.Read(lines[number].mid(qstrlen(kSumCommentPrefix)), whole) ==
+                    TSumListReader::kRead &&
+                whole.name == base && whole.hex.size() == kSha256Digits) {
+                list.whole = whole.hex.toUpper();
+            }
+            continue;
+        }
         TSumLine line;
         const TSumListReader::TResult result = reader.Read(lines[number], line);
         if (result == TSumListReader::kSkipped) {

@@ -70,7 +70,8 @@ void CheckSplice(const QString& destination, const QStringList& sources, bool ov
 //  - every piece is read and its SHA-256 compared with the list's
 //    (kSplicePieceDamagedMessage names the first that differs); `checked` gets each piece
 //    that matched.
-// A list with a line for NAME itself is the whole file's checksum: the joined bytes are
+// A list with a line for NAME itself (as Split writes it, the comment "# HEX  NAME"; a
+// plain line from earlier lists too) is the whole file's checksum: the joined bytes are
 // digested as they are copied and, when they differ, nothing is put in place
 // (kSpliceWholeDamagedMessage). A list that cannot be read is refused with
 // kSpliceAccessMessage, a malformed line with kSpliceListDamagedMessage. Without a list

@@ -4,6 +4,7 @@
 #include "base/bar_list.h"
 #include "base/digests.h"
 #include "base/errors.h"
+#include "base/file_error.h"
 #include "base/host.h"
 #include "base/settings_codec.h"
 #include "base/utilities.h"
@@ -13,7 +14,20 @@
 #include "tools/common/sum_list.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <memory>
+
+namespace {
+
+// "Could not write PIECE", with the system's reason when there is one.
+[[noreturn]] void RaiseWriteError(const QString& shown, const QString& reason) {
+    if (reason.isEmpty()) {
+        RaiseError(QString::fromUtf8(kSplitWriteMessage).arg(shown));
+    }
+    RaiseError(QString::fromUtf8(kSplitWriteReasonMessage).arg(shown, reason));
+}
+
+}  // namespace
 
 QString PieceName(const QString& destFolder, const QString& source, int number) {
     QString folder = destFolder;
@@ -42,7 +56,8 @@ qint64 PieceCount(qint64 sourceSize, qint64 pieceSize) {
 int Split(const TSplitRequest& request, const TPercentProgress& progress) {
     TSourceFile source;
     if (!source.Open(request.source)) {
-        RaiseError(QString::fromUtf8(kSplitNoSourceMessage));
+        RaiseFileError(QString::fromUtf8(kSplitNoSourceMessage), request.source,
+                       errno == EINVAL ? 0 : errno);
     }
     const qint64 size = source.Size();
     if (request.pieceSize <= 0) {
@@ -67,7 +82,7 @@ int Split(const TSplitRequest& request, const TPercentProgress& progress) {
         }
         list = std::make_unique<TReplacementFile>(listPath);
         if (!list->Open()) {
-            RaiseError(QString::fromUtf8(kSplitWriteMessage).arg(PrintableName(listPath)));
+            RaiseWriteError(PrintableName(listPath), list->ErrorText());
         }
         whole = MakeDigester(kDigestSha256, static_cast<quint64>(size));
     }
@@ -84,7 +99,7 @@ int Split(const TSplitRequest& request, const TPercentProgress& progress) {
         const qint64 length = std::min(size - offset, request.pieceSize);
         TReplacementFile output(piece);
         if (!output.Open()) {
-            RaiseError(QString::fromUtf8(kSplitWriteMessage).arg(shown));
+            RaiseWriteError(shown, output.ErrorText());
         }
         output.Reserve(length);
         std::optional<TCopyFault> fault;
@@ -108,10 +123,10 @@ int Split(const TSplitRequest& request, const TPercentProgress& progress) {
             if (fault->side == TCopyFault::kRead) {
                 RaiseError(QString::fromUtf8(kSplitOtherMessage).arg(fault->text, shown));
             }
-            RaiseError(QString::fromUtf8(kSplitWriteMessage).arg(shown));
+            RaiseWriteError(shown, fault->text);
         }
         if (!output.Commit()) {
-            RaiseError(QString::fromUtf8(kSplitWriteMessage).arg(shown));
+            RaiseWriteError(shown, output.ErrorText());
         }
         offset += length;
         const int percent = RoundHalfEven(number * 100.0 / static_cast<double>(count));
@@ -121,9 +136,16 @@ int Split(const TSplitRequest& request, const TPercentProgress& progress) {
         lastPercent = percent;
     }
     if (list) {
-        listText += FormatSumLine(whole->Final(), EncodeNativeName(NamePart(request.source)));
-        if (WriteAll(list->Handle(), listText.constData(), listText.size()) || !list->Commit()) {
-            RaiseError(QString::fromUtf8(kSplitWriteMessage).arg(PrintableName(list->Target())));
+        // The whole file is not beside its pieces until they are joined: its line is a
+        // comment, which sha256sum -c passes over and Splice reads.
+        listText += kSumCommentPrefix +
+                    FormatSumLine(whole->Final(), EncodeNativeName(NamePart(request.source)));
+        if (const std::optional<TCopyFault> fault =
+                WriteAll(list->Handle(), listText.constData(), listText.size())) {
+            RaiseWriteError(PrintableName(list->Target()), fault->text);
+        }
+        if (!list->Commit()) {
+            RaiseWriteError(PrintableName(list->Target()), list->ErrorText());
         }
     }
     return static_cast<int>(count);

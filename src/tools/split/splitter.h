@@ -24,6 +24,8 @@ inline constexpr const char* kSplitTooManyMessage = "Split would create too many
 inline constexpr const char* kSplitTooSmallMessage = "File too small to split!";
 inline constexpr const char* kSplitExistsMessage = "%1 already exists";  // the piece path
 inline constexpr const char* kSplitWriteMessage = "Could not write %1";  // the piece path
+// The same with the system's reason ("No space left on device").
+inline constexpr const char* kSplitWriteReasonMessage = "Could not write %1: %2";
 // The error's own text, then the piece path.
 inline constexpr const char* kSplitOtherMessage = "Error \"%1\" while splitting %2";
 
@@ -75,9 +77,10 @@ qint64 PieceCount(qint64 sourceSize, qint64 pieceSize);
 // earlier split are left alone.
 // With `checksumList` the SHA-256 of every piece and of the whole source are computed from
 // the bytes as they are copied (the source is read once), and ChecksumListName is written
-// after the last piece: one sha256sum line "HEX  NAME.001" per piece, in order, then
-// "HEX  NAME" for the whole source, so that `sha256sum -c` takes the list and Splice can
-// check the pieces before joining them.
+// after the last piece: one sha256sum line "HEX  NAME.001" per piece, in order, then the
+// comment "# HEX  NAME" for the whole source (kSumCommentPrefix), so that `sha256sum -c`
+// in the pieces' folder passes the list as it is written and Splice can check the pieces
+// before joining them and the joined file while writing it.
 // Raises EQuiva, checked in this order: kSplitNoSourceMessage (no source, or not a regular
 // readable file), kSplitZeroPieceMessage, kSplitTooManyMessage, kSplitTooSmallMessage, and
 // for the checksum list kSplitExistsMessage (overwrite off) or kSplitWriteMessage (it may
@@ -86,7 +89,8 @@ qint64 PieceCount(qint64 sourceSize, qint64 pieceSize);
 // written or put in place; also when a FIFO, socket or device, or a file the user may not
 // write, is in the piece's place) or kSplitOtherMessage (reading the source failed); last
 // kSplitWriteMessage naming the list when it cannot be written. Pieces written before a
-// failure stay; the list is written only after every piece.
+// failure stay; the list is written only after every piece. kSplitWriteMessage carries the
+// system's reason where there is one (kSplitWriteReasonMessage).
 // Any thread; `progress` runs on the caller's thread.
 int Split(const TSplitRequest& request, const TPercentProgress& progress = {});
 

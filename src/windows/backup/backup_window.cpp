@@ -2,8 +2,10 @@
 
 #include "backup/backup_log.h"
 #include "backup/backup_service.h"
+#include "backup/backup_workers.h"
 #include "backup/profile.h"
 #include "backup/profiles.h"
+#include "backup/restore_safety.h"
 #include "backup/version_restore.h"
 #include "base/day_number.h"
 #include "base/errors.h"
@@ -110,7 +112,8 @@ bool IsDroppedPathCharacter(QChar c) {
     return QStringLiteral("\"/:<>\\|").contains(c);
 }
 
-// edtMoni: letters (either case), digits and "_" only.
+// edtMoni: letters (either case, of any alphabet: the stored names are UTF-8), digits and "_"
+// only, as TProfiles::CheckName takes them.
 QString MoniKP(QChar c) {
     return c.isLetter() || c.isDigit() || c == u'_' ? QString(c) : QString();
 }
@@ -462,7 +465,8 @@ void TfrmBackup::BuildProfilesPage() {
     page->addWidget(pnlData, 1);
     page->setSpacing(4);
 
-    SetHint(edtMoni, QStringLiteral("Enter new profile name|Enter a new profile  name here"));
+    SetHint(edtMoni, QStringLiteral("Enter new profile name|Enter a new profile  name here: 4 to "
+                                    "24 letters of any alphabet, digits or _"));
     SetHint(btnDelete, QStringLiteral("|Delete selected profile"));
     SetHint(btnAdd, QStringLiteral("|Add new profile"));
     SetHint(btnStop, QStringLiteral("|Stop monitoring selected profile"));
@@ -659,6 +663,15 @@ void TfrmBackup::BuildRestorePage() {
     btnDiscard = Named(new QPushButton(QStringLiteral("Discard"), tsRestore), "btnDiscard");
     lblPwd = Named(new QLabel(QStringLiteral("Password"), tsRestore), "lblPwd");
     edtPwd = MakeEdit(tsRestore, "edtPwd", kPasswordMaxLength, nullptr);
+    // Masked as the preferences' password edits are, "*" whatever the style's own choice,
+    // with the same choice to show it.
+    edtPwd->setStyleSheet(QStringLiteral("QLineEdit { lineedit-password-character: 42; }"));
+    edtPwd->setEchoMode(QLineEdit::Password);
+    cbxMask = Named(new QCheckBox(QStringLiteral("Mask Password"), tsRestore), "cbxMask");
+    cbxMask->setChecked(true);
+    connect(cbxMask, &QCheckBox::toggled, edtPwd, [this](bool masked) {
+        edtPwd->setEchoMode(masked ? QLineEdit::Password : QLineEdit::Normal);
+    });
     const int characterWidth = fontMetrics().averageCharWidth();
     lbPros->setMinimumWidth(characterWidth * kWidestShownName);
     edtMask->setMinimumWidth(characterWidth * (kMaskMaxLength / 2 + 2));
@@ -691,7 +704,8 @@ void TfrmBackup::BuildRestorePage() {
     actions->addWidget(btnDiscard, 4, 1);
     actions->addWidget(lblPwd, 5, 0);
     actions->addWidget(edtPwd, 5, 1);
-    actions->setRowStretch(6, 1);
+    actions->addWidget(cbxMask, 6, 0, 1, 2);
+    actions->setRowStretch(7, 1);
     below->addLayout(actions);
     page->addLayout(below);
 
@@ -703,6 +717,7 @@ void TfrmBackup::BuildRestorePage() {
     SetHint(cbxChDate, QStringLiteral("|Check to set date to backup date"));
     SetHint(btnChkAll, QStringLiteral("|Click to toggle checked status of backup entries"));
     SetHint(edtPwd, QStringLiteral("|Enter password at the time the backup was created. "));
+    SetHint(cbxMask, QStringLiteral("|Uncheck to show the password as typed"));
 }
 
 void TfrmBackup::BuildLogPage() {
@@ -1064,6 +1079,14 @@ void TfrmBackup::RefreshProfile(int profileNumber) {
     } else {
         RepaintProfileLists();
     }
+    // What a full backup did, skipped files included.
+    const TProfiles* list = ProfileList();
+    const TProfile* ended = list != nullptr ? list->FindById(profileNumber) : nullptr;
+    if (ended != nullptr && ended->RunMode() == kWorkerFullBackup && !ended->TestBit(kBitActive)) {
+        const TProfile::TRunCounts counts = ended->RunCounts();
+        Host().ShowStatus(QStringLiteral("%1: %2").arg(ended->Name(), RunSummaryText(counts)),
+                          false, counts.failed > 0 ? kStatusNotice : kStatusCompletion);
+    }
 }
 
 void TfrmBackup::DoSelProf() {
@@ -1139,8 +1162,12 @@ void TfrmBackup::DoRename() {
         ShowError(error.Message());
         return;
     }
-    // A name in use (in any case) changes nothing and says nothing.
-    if (!list->IsNameFree(shown, name) || !Stores().DeleteProfileRow(shown->Name().toUtf8())) {
+    // A name in use (in any case) changes nothing, and says why.
+    if (!list->IsNameFree(shown, name)) {
+        ShowError(QStringLiteral("A profile named %1 exists already").arg(name));
+        return;
+    }
+    if (!Stores().DeleteProfileRow(shown->Name().toUtf8())) {
         return;
     }
     shown->SetName(name);
@@ -1588,9 +1615,11 @@ void TfrmBackup::WriteCollected(bool extract) {
         m_collected << item->data(0, kVersionRole).toInt();
     }
     TBackupStore* store = Store();
+    TProfiles* list = ProfileList();
     const QByteArray password = PasswordBytes(edtPwd->text());
     int written = 0;
     bool failed = false;
+    QStringList kept;
     for (const int versionId : std::as_const(m_collected)) {
         const auto found = m_versions.constFind(versionId);
         if (found == m_versions.constEnd() || store == nullptr) {
@@ -1614,19 +1643,28 @@ void TfrmBackup::WriteCollected(bool extract) {
         }
         // A failure before anything is written ends the whole operation; one while a file
         // is written is shown, and the next item follows.
-        QString message;
-        TVersionWriteResult result = kVersionWritten;
+        QByteArray content;
         try {
             if (!extract && !IsPlainStoredFolder(folder)) {
                 RaiseError(QStringLiteral("Invalid backup data"));
             }
-            result = WriteVersionStreamed(*store, version, folder, name, password,
-                                          cbxChDate->isChecked(), message);
+            content = LoadVersionContent(*store, version, password);
+            if (!extract && list != nullptr) {
+                // What the restore replaces is kept as a version first when none holds it.
+                const TRestoreSafety safety{*list, TBlobKeys::FromHash(Stores().PasswordHash())};
+                if (const int id = KeepReplacedContent(*store, safety, version, folder, name,
+                                                       content, password)) {
+                    kept << KeptContentText(folder + name, id);
+                }
+            }
         } catch (const EQuiva& error) {
             ShowError(error.Message());
             failed = true;
             break;
         }
+        QString message;
+        const TVersionWriteResult result =
+            WriteVersionContent(version, folder, name, content, cbxChDate->isChecked(), message);
         if (result == kVersionWritten) {
             ++written;
             continue;
@@ -1639,9 +1677,14 @@ void TfrmBackup::WriteCollected(bool extract) {
     }
     m_collected.clear();
     if (!failed && written > 0) {
-        Host().ShowStatus(extract ? ItemCountText(written, "1 file extracted", "%1 files extracted")
-                                  : ItemCountText(written, "1 file restored", "%1 files restored"),
-                          false, kStatusCompletion);
+        QString text = extract ? ItemCountText(written, "1 file extracted", "%1 files extracted")
+                               : ItemCountText(written, "1 file restored", "%1 files restored");
+        if (!kept.isEmpty()) {
+            text += QStringLiteral("; ") + kept.join(QStringLiteral("; "));
+        }
+        Host().ShowStatus(text, !kept.isEmpty(), kStatusCompletion);
+    } else if (!kept.isEmpty()) {
+        Host().ShowStatus(kept.join(QStringLiteral("; ")), true, kStatusNotice);
     }
 }
 

@@ -224,6 +224,7 @@ public:
     QPushButton* btnDiscard = nullptr;
     QLabel* lblPwd = nullptr;
     QLineEdit* edtPwd = nullptr;
+    QCheckBox* cbxMask = nullptr;  // edtPwd shows "*" while it is checked
 
     QTreeWidget* lvLog = nullptr;
     QPushButton* btnClear = nullptr;

@@ -3,10 +3,12 @@
 #include "base/errors.h"
 #include "base/host.h"
 #include "base/utilities.h"
+#include "platform/file_system.h"
 #include "platform/file_utilities.h"
+#include "platform/native_name.h"
 #include "tools/common/file_io.h"
+#include "tools/common/hex_text.h"
 #include "tools/compare/compare_settings.h"
-#include "tools/hexedit/hex_text.h"
 #include "ui/ell_path.h"
 #include "ui/quick_button.h"
 #include "ui/window_parts.h"
@@ -15,11 +17,14 @@
 #include <QFrame>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPushButton>
+#include <QShortcut>
 #include <QStyle>
 #include <QTabWidget>
+#include <QTimer>
 
 #include <cmath>
 
@@ -35,6 +40,42 @@ constexpr int kOffsetWidth = 50;
 constexpr int kDataCellWidth = 16;
 constexpr int kTextCellWidth = 8;
 constexpr int kScrollWidth = 20;
+// What the tab page's frame takes of the window's width.
+constexpr int kPageFrame = 8;
+// How often a running comparison's progress is shown.
+constexpr int kProgressIntervalMs = 200;
+
+constexpr const char* kNoNextDifferenceText = "No difference after this byte";
+constexpr const char* kNoPreviousDifferenceText = "No difference before this byte";
+
+// The widths the Data page's cells need at the font in use: the given ones at the default
+// size, wider when the text is larger, so that both digits of the byte editor and every
+// column of both sides show.
+struct TCellWidths {
+    int offset;
+    int data;
+    int text;
+};
+
+TCellWidths CellWidths(const QFont& base) {
+    QFont cells = base;
+    cells.setPointSize(8);
+    const QFontMetrics digits(cells);
+    QFont small = base;
+    small.setPointSize(7);
+    const QFontMetrics offsets(small);
+    return TCellWidths{
+        std::max(kOffsetWidth, offsets.horizontalAdvance(QStringLiteral("000000000")) + 4),
+        std::max(kDataCellWidth, digits.horizontalAdvance(QStringLiteral("DD")) + 3),
+        std::max(kTextCellWidth, digits.averageCharWidth() + 2)};
+}
+
+// How much wider than its cell a byte editor is made, so that both digits show.
+int EditorExtraWidth(const QLineEdit* editor, int cellWidth) {
+    const int needed = QFontMetrics(editor->font()).horizontalAdvance(QStringLiteral("DD")) + 4;
+    return std::max(0, needed - cellWidth);
+}
+
 constexpr int kReportColumns = 12;
 constexpr int kReportRows = 17;
 
@@ -89,6 +130,11 @@ TByteGrid* MakeGrid(QWidget* parent, const char* name, int cellWidth, const QCol
 }  // namespace
 
 TfrmComp::TfrmComp(QWidget* panel, const TToolContext& context) : TFormBase(panel, context) {
+    const TCellWidths widths = CellWidths(font());
+    // The Data page: offsets, A's bytes and text, B's bytes and text, the scroll panel.
+    const int hexNeeded = 2 + (widths.offset + 2) + 2 * (kBytesPerRow * widths.data + 2) +
+                          2 * (kBytesPerRow * widths.text + 2);
+    const int kClientWidth = std::max(::kClientWidth, hexNeeded + kScrollWidth + kPageFrame);
     setFixedSize(kClientWidth, kClientHeight);
 
     // ---- the files ------------------------------------------------------------------------
@@ -151,19 +197,19 @@ TfrmComp::TfrmComp(QWidget* panel, const TToolContext& context) : TFormBase(pane
     scroll = MakeScrollButtons(tsView, kScrollWidth, pageHeight);
     pnlHex = MakePanel(tsView, "pnlHex");
     pnlHex->setFrameStyle(QFrame::NoFrame);
-    const int hexWidth = kClientWidth - 8 - kScrollWidth;
+    const int hexWidth = kClientWidth - kPageFrame - kScrollWidth;
     pnlHex->setGeometry(0, 2, hexWidth, pageHeight);
     scroll.panel->move(hexWidth, 2);
 
     dgOff = Named(new TDrawGrid(1, kRowsPerPage, pnlHex), "dgOff");
     dgOff->SetColor(kOffsetColour);
     dgOff->SetRowHeight(kRowHeight);
-    dgOff->SetDefaultColumnWidth(kOffsetWidth);
+    dgOff->SetDefaultColumnWidth(widths.offset);
     dgOff->setEnabled(false);
-    dgDatA = MakeGrid(pnlHex, "dgDatA", kDataCellWidth, kDataColour, 0);
-    dgTextA = MakeGrid(pnlHex, "dgTextA", kTextCellWidth, kTextColour, 0);
-    dgDatB = MakeGrid(pnlHex, "dgDatB", kDataCellWidth, kDataColour, 1);
-    dgTextB = MakeGrid(pnlHex, "dgTextB", kTextCellWidth, kTextColour, 1);
+    dgDatA = MakeGrid(pnlHex, "dgDatA", widths.data, kDataColour, 0);
+    dgTextA = MakeGrid(pnlHex, "dgTextA", widths.text, kTextColour, 0);
+    dgDatB = MakeGrid(pnlHex, "dgDatB", widths.data, kDataColour, 1);
+    dgTextB = MakeGrid(pnlHex, "dgTextB", widths.text, kTextColour, 1);
     const int gridTop = kRowHeight + 2;
     int x = 2;
     for (TDrawGrid* grid :
@@ -176,11 +222,11 @@ TfrmComp::TfrmComp(QWidget* panel, const TToolContext& context) : TFormBase(pane
     dgHead->SetRowHeight(kRowHeight);
     dgHead->setFocusPolicy(Qt::NoFocus);
     dgHead->setGeometry(2, 0, x - 4, kRowHeight);
-    dgHead->SetDefaultColumnWidth(kDataCellWidth);
-    dgHead->SetColumnWidth(0, kOffsetWidth + 2);
+    dgHead->SetDefaultColumnWidth(widths.data);
+    dgHead->SetColumnWidth(0, widths.offset + 2);
     dgHead->SetColumnWidth(17, dgTextA->CellsWidth() + 2);
-    dgHead->SetColumnWidth(34, dgHead->width() - (kOffsetWidth + 2) - (dgTextA->CellsWidth() + 2) -
-                                   32 * kDataCellWidth);
+    dgHead->SetColumnWidth(
+        34, dgHead->width() - (widths.offset + 2) - (dgTextA->CellsWidth() + 2) - 32 * widths.data);
     for (int side = 0; side < 2; ++side) {
         QLineEdit* data =
             MakeCellEditor(DataGrid(side), side == 0 ? "edtDatA" : "edtDatB", 2, true, true);
@@ -209,6 +255,16 @@ TfrmComp::TfrmComp(QWidget* panel, const TToolContext& context) : TFormBase(pane
     btnReSet->setGeometry(kClientWidth - 176, 4, 80, 25);
     btnCompare = Named(new QPushButton(QStringLiteral("Compare"), pnlBtns), "btnCompare");
     btnCompare->setGeometry(kClientWidth - 88, 4, 80, 25);
+    sbnPrevDiff = Named(new TQuickButton(pnlBtns), "sbnPrevDiff");
+    sbnPrevDiff->setText(QStringLiteral("\u25B2"));
+    sbnPrevDiff->setGeometry(596, 5, 25, 23);
+    sbnNextDiff = Named(new TQuickButton(pnlBtns), "sbnNextDiff");
+    sbnNextDiff->setText(QStringLiteral("\u25BC"));
+    sbnNextDiff->setGeometry(624, 5, 25, 23);
+    sbnPrevDiff->setAccessibleName(tr("Previous difference"));
+    sbnNextDiff->setAccessibleName(tr("Next difference"));
+    sbnPrevDiff->setEnabled(false);
+    sbnNextDiff->setEnabled(false);
 
     // ---- hints ------------------------------------------------------------------------------
     SetHint(sbnSrcA, QStringLiteral("Browse|Select first file"));
@@ -227,6 +283,9 @@ TfrmComp::TfrmComp(QWidget* panel, const TToolContext& context) : TFormBase(pane
     }
     SetHint(edtIndex, QStringLiteral("|A measure of file similarity. One letter per segment."));
     SetHint(edtSeg, QStringLiteral("|Block size used for data comparison"));
+    SetHint(sbnPrevDiff, tr("Previous difference (Shift+F3)|Show the previous byte at which the "
+                            "files differ"));
+    SetHint(sbnNextDiff, tr("Next difference (F3)|Show the next byte at which the files differ"));
 
     // ---- handlers ---------------------------------------------------------------------------
     dgHead->onDrawCell = [this](QPainter& p, const QRect& cell, int column, int) {
@@ -254,21 +313,48 @@ TfrmComp::TfrmComp(QWidget* panel, const TToolContext& context) : TFormBase(pane
         TextGrid(side)->onSelectCell = [this, side](int column, int row) {
             return TextSelect(side, column, row);
         };
-        new TCellKeyFilter(DataEditor(side), true, [this, side] { Commit(0, side); });
-        new TCellKeyFilter(TextEditor(side), false, [this, side] { Commit(1, side); });
+        new TCellKeyFilter(
+            DataEditor(side), true, [this, side] { Commit(0, side); },
+            [this, side](int key, Qt::KeyboardModifiers m) { Navigate(key, m, side, false); });
+        new TCellKeyFilter(
+            TextEditor(side), false, [this, side] { Commit(1, side); },
+            [this, side](int key, Qt::KeyboardModifiers m) { Navigate(key, m, side, true); });
+        for (const bool text : {false, true}) {
+            (text ? TextGrid(side) : DataGrid(side))->onKey =
+                [this, side, text](int key, Qt::KeyboardModifiers modifiers) {
+                    if (!IsCursorKey(key, modifiers)) {
+                        return false;
+                    }
+                    Navigate(key, modifiers, side, text);
+                    return true;
+                };
+        }
         TQuickButton* browse = side == 0 ? sbnSrcA : sbnSrcB;
         connect(browse, &QToolButton::clicked, this, [this, side] { DoBrowse(side); });
         connect(SaveButton(side), &QToolButton::clicked, this, [this, side] { DoSave(side); });
     }
     new TIndexClickFilter(edtIndex, [this](int letter) { ShowSegment(letter); });
-    for (TQuickButton* button : {scroll.PgUp(), scroll.LineUp(), scroll.LineDn(), scroll.PgDn()}) {
-        connect(button, &QToolButton::clicked, this,
-                [this, button] { WhenScroll(button->property("Tag").toInt()); });
-    }
-    for (TQuickButton* button : {scroll.Home(), scroll.End()}) {
-        connect(button, &QToolButton::clicked, this,
-                [this, button] { WhenHomeEnd(button->property("Tag").toInt()); });
-    }
+    ConnectScrollButtons(
+        scroll, this, [this] { return m_doc.TopRow(); }, [this] { return m_doc.LastTopRow(); },
+        [this](qint64 row) { ShowPage(row); });
+    connect(sbnPrevDiff, &QToolButton::clicked, this, [this] { GoToDifference(false); });
+    connect(sbnNextDiff, &QToolButton::clicked, this, [this] { GoToDifference(true); });
+    auto* next = new QShortcut(QKeySequence(Qt::Key_F3), this);
+    connect(next, &QShortcut::activated, this, [this] { GoToDifference(true); });
+    auto* previous = new QShortcut(QKeySequence(Qt::SHIFT | Qt::Key_F3), this);
+    connect(previous, &QShortcut::activated, this, [this] { GoToDifference(false); });
+    // While a comparison runs, Esc stops it, as in Checksummer.
+    auto* stop = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+    connect(stop, &QShortcut::activated, this, &TfrmComp::DoStop);
+    m_progressTimer = new QTimer(this);
+    m_progressTimer->setInterval(kProgressIntervalMs);
+    connect(m_progressTimer, &QTimer::timeout, this, [this] {
+        const qint64 length = std::min(m_doc.Side(0).size, m_doc.Side(1).size);
+        if (m_control && length > 0 && !m_control->stop) {
+            const double done = static_cast<double>(m_control->done) * 100.0 / double(length);
+            ShowProgress(QString::fromUtf8(kComparingText).arg(RoundHalfEven(done)));
+        }
+    });
     connect(btnReSet, &QPushButton::clicked, this, &TfrmComp::DoReSet);
     connect(btnCompare, &QPushButton::clicked, this, &TfrmComp::DoCompare);
 
@@ -279,10 +365,29 @@ TfrmComp::TfrmComp(QWidget* panel, const TToolContext& context) : TFormBase(pane
         return AskDestinationFile(this, QStringLiteral("Select Destination File"), PathSlots[1],
                                   m_doc.Side(side).path);
     };
+    AskUnsaved = [this](const QString& name) { return AskSaveChanges(this, name); };
+    AskReplaceChanged = [this](const QString& name) {
+        return QMessageBox::question(this, tr("File changed"),
+                                     tr("%1 was changed by another program since it was opened. "
+                                        "Replace it with the edited version?")
+                                         .arg(name),
+                                     QMessageBox::Yes | QMessageBox::No,
+                                     QMessageBox::No) == QMessageBox::Yes;
+    };
     pgcComp->setCurrentIndex(0);
 }
 
-TfrmComp::~TfrmComp() = default;  // the comparer closes and deletes both working copies
+TfrmComp::~TfrmComp() {
+    if (!m_worker.joinable()) {
+        return;
+    }
+    m_control->stop = true;
+    m_worker.join();
+    // Closed while comparing: the main window leaves its busy state, keeping its text.
+    if (TToolPanel* panel = Panel()) {
+        panel->EndBusy(QString(), kBusyKeep, kStatusInfo);
+    }
+}
 
 // ---- busy state and what is shown -----------------------------------------------------------
 
@@ -306,7 +411,10 @@ void TfrmComp::HideEditors() {
 }
 
 void TfrmComp::UpdateScrollButtons() {
-    scroll.Apply(m_doc.CanGoUp(), m_doc.CanPageUp(), m_doc.CanGoDown(), m_doc.CanPageDown());
+    ApplyScrollRules(scroll, m_doc.TopRow(), m_doc.LastTopRow());
+    const bool shown = m_doc.Loaded(0) && m_doc.Loaded(1);
+    sbnPrevDiff->setEnabled(shown);
+    sbnNextDiff->setEnabled(shown);
 }
 
 void TfrmComp::UpdateSaveButtons() {
@@ -335,8 +443,50 @@ void TfrmComp::ClearView() {
 
 // ---- choosing, comparing --------------------------------------------------------------------
 
+bool TfrmComp::ResolveUnsaved() {
+    for (int side = 0; side < 2; ++side) {
+        if (!m_doc.Loaded(side) || !m_doc.Modified(side)) {
+            continue;
+        }
+        const QString name = PrintableName(NamePart(m_doc.Side(side).path));
+        switch (AskUnsaved ? AskUnsaved(name) : TUnsavedAnswer::kCancel) {
+            case TUnsavedAnswer::kSave:
+                if (!DoSave(side)) {
+                    return false;
+                }
+                break;
+            case TUnsavedAnswer::kDiscard:
+                break;
+            case TUnsavedAnswer::kCancel:
+                return false;
+        }
+    }
+    return true;
+}
+
+bool TfrmComp::CanLeave() {
+    if (Comparing() || (Panel() != nullptr && Panel()->IsBusy())) {
+        return true;  // a running comparison is stopped as the window goes
+    }
+    return ResolveUnsaved();
+}
+
+void TfrmComp::ShowSizes() {
+    for (int side = 0; side < 2; ++side) {
+        SizeLabel(side)->setText(m_doc.PlainSizeText(side));
+    }
+}
+
 void TfrmComp::DoBrowse(int side) {
+    if (Comparing()) {
+        return;
+    }
     const QString path = AskSourceFile ? AskSourceFile(side) : QString();
+    // Another file, or a new comparison, replaces the edits held: they are asked about.
+    const bool compares = m_doc.Side(0).size > 0 && m_doc.Side(1).size > 0;
+    if ((!path.isEmpty() || compares) && !ResolveUnsaved()) {
+        return;
+    }
     if (!path.isEmpty()) {
         m_doc.SetPath(side, path);
         SizeLabel(side)->setText(m_doc.SizeText(side));
@@ -345,44 +495,146 @@ void TfrmComp::DoBrowse(int side) {
         ClearView();
     }
     if (m_doc.Side(0).size > 0 && m_doc.Side(1).size > 0) {
+        m_asked = true;
         DoCompare();
+        m_asked = false;
     }
     HideEditors();
     RepaintGrids();
 }
 
 void TfrmComp::DoCompare() {
+    if (Comparing() || (!m_asked && !ResolveUnsaved())) {
+        return;
+    }
     ClearView();
     UpdateSaveButtons();
     Busy(kCompareReadingText, kBusyFade);
-    QString index;
     try {
-        m_doc.Compare(
-            [this](int percent) { ShowProgress(QString::fromUtf8(kComparingText).arg(percent)); },
-            [this, &index](char letter) {
-                if (index.isEmpty()) {
-                    edtSeg->setText(m_doc.SegmentText());
-                }
-                index.append(QLatin1Char(letter));
-                edtIndex->setText(index);
-                edtIndex->repaint();
-            });
-        edtSeg->setText(m_doc.SegmentText());
-        edtIndex->setText(QString::fromLatin1(m_doc.Index()));
-        Unbusy();
+        m_doc.Begin();
     } catch (const EQuiva& error) {
         ClearView();
         EndWithError(error.Message());
-    } catch (const std::exception& error) {
-        ClearView();
-        EndWithError(QString::fromLocal8Bit(error.what()));
+        ShowSizes();
+        UpdateScrollButtons();
+        RepaintGrids();
+        return;
     }
-    for (int side = 0; side < 2; ++side) {
-        SizeLabel(side)->setText(m_doc.PlainSizeText(side));
+    ShowSizes();
+    edtSeg->setText(m_doc.SegmentText());
+    m_control = std::make_unique<TCompareControl>();
+    // The worker sees only the two paths and the control; the outcome comes back queued.
+    m_worker = std::thread(
+        [this, a = m_doc.Side(0).path, b = m_doc.Side(1).path, control = m_control.get()] {
+            TFileComparer::TOutcome outcome;
+            QString failure;
+            try {
+                outcome = TFileComparer::Run(a, b, control);
+            } catch (const EQuiva& error) {
+                failure = error.Message();
+            } catch (const std::exception& error) {
+                failure = QString::fromLocal8Bit(error.what());
+            }
+            QMetaObject::invokeMethod(
+                this, [this, outcome, failure] { WhenCompared(outcome, failure); },
+                Qt::QueuedConnection);
+        });
+    m_progressTimer->start();
+}
+
+void TfrmComp::DoStop() {
+    if (Comparing() && m_control) {
+        m_control->stop = true;
+    }
+}
+
+void TfrmComp::WhenCompared(const TFileComparer::TOutcome& outcome, const QString& failure) {
+    if (m_worker.joinable()) {
+        m_worker.join();
+    }
+    m_progressTimer->stop();
+    m_control.reset();
+    if (!failure.isEmpty()) {
+        m_doc.Abandon();
+        ClearView();
+        EndWithError(failure);
+    } else {
+        try {
+            m_doc.End(outcome);
+            if (outcome.stopped) {
+                ClearView();
+                if (TToolPanel* panel = Panel()) {
+                    panel->EndBusy(QString::fromUtf8(kCompareStoppedText), kBusyFade, kStatusInfo);
+                }
+            } else {
+                edtSeg->setText(m_doc.SegmentText());
+                edtIndex->setText(QString::fromLatin1(m_doc.Index()));
+                Unbusy();
+            }
+        } catch (const EQuiva& error) {
+            ClearView();
+            EndWithError(error.Message());
+        }
     }
     UpdateScrollButtons();
     UpdateSaveButtons();
     RepaintGrids();
+}
+
+std::optional<qint64> TfrmComp::SelectedOffset() const {
+    const qint64 pageStart = m_doc.TopRow() * kBytesPerRow;
+    if (m_doc.HexPosition() > 0 && (!edtDatA->isHidden() || !edtDatB->isHidden())) {
+        return pageStart + (m_doc.HexPosition() - 1) / 2;
+    }
+    if (m_doc.TextPosition() > 0 && (!edtTextA->isHidden() || !edtTextB->isHidden())) {
+        return pageStart + m_doc.TextPosition() - 1;
+    }
+    return std::nullopt;
+}
+
+void TfrmComp::GoToDifference(bool forward) {
+    if (Comparing() || (Panel() != nullptr && Panel()->IsBusy()) || !m_doc.Loaded(0) ||
+        !m_doc.Loaded(1)) {
+        return;
+    }
+    const qint64 pageStart = m_doc.TopRow() * kBytesPerRow;
+    const qint64 from = SelectedOffset().value_or(forward ? pageStart - 1 : pageStart);
+    std::optional<qint64> found;
+    try {
+        found = m_doc.FindDifference(from, forward);
+    } catch (const EQuiva& error) {
+        Host().ShowStatus(error.Message(), false, kStatusError);
+        return;
+    }
+    if (!found) {
+        Host().ShowStatus(tr(forward ? kNoNextDifferenceText : kNoPreviousDifferenceText), false,
+                          kStatusInfo);
+        return;
+    }
+    pgcComp->setCurrentWidget(tsView);
+    ShowPage(m_doc.RowShowing(*found));
+    const qint64 onPage = *found - m_doc.TopRow() * kBytesPerRow;
+    DataGrid(0)->SelectCell(static_cast<int>(onPage % kBytesPerRow),
+                            static_cast<int>(onPage / kBytesPerRow));
+}
+
+void TfrmComp::Navigate(int key, Qt::KeyboardModifiers modifiers, int side, bool text) {
+    if (Comparing() || (Panel() != nullptr && Panel()->IsBusy()) || !m_doc.Loaded(side)) {
+        return;
+    }
+    const qint64 offset = SelectedOffset().value_or(m_doc.TopRow() * kBytesPerRow);
+    const std::optional<TCursorMove> move = CursorAfterKey(
+        key, modifiers, offset, m_doc.CommonLength(), m_doc.TopRow(), m_doc.LastTopRow());
+    if (!move) {
+        return;
+    }
+    if (move->topRow != m_doc.TopRow()) {
+        ShowPage(move->topRow);
+    }
+    const qint64 onPage = move->offset - m_doc.TopRow() * kBytesPerRow;
+    TByteGrid* grid = text ? TextGrid(side) : DataGrid(side);
+    grid->SelectCell(static_cast<int>(onPage % kBytesPerRow),
+                     static_cast<int>(onPage / kBytesPerRow));
 }
 
 void TfrmComp::ShowSegment(int letter) {
@@ -495,7 +747,8 @@ bool TfrmComp::DataSelect(int side, int column, int row) {
     }
     for (int s = 0; s < 2; ++s) {
         DataEditor(s)->setText(m_doc.SelectedHex(s));
-        DataGrid(s)->PlaceEditor(column, row);
+        DataGrid(s)->PlaceEditor(column, row,
+                                 EditorExtraWidth(DataEditor(s), DataGrid(s)->ColumnWidth(0)));
     }
     if (!m_followUp) {
         DataEditor(side)->setFocus();
@@ -514,7 +767,7 @@ bool TfrmComp::TextSelect(int side, int column, int row) {
     if (!can) {
         return false;
     }
-    const int extra = static_cast<int>(std::lround(1.5 * kTextCellWidth));
+    const int extra = static_cast<int>(std::lround(1.5 * TextGrid(side)->ColumnWidth(0)));
     for (int s = 0; s < 2; ++s) {
         TextEditor(s)->setText(m_doc.SelectedChar(s));
         TextGrid(s)->PlaceEditor(column, row, extra);
@@ -565,28 +818,42 @@ void TfrmComp::Commit(int which, int side) {
 
 // ---- save and reset -------------------------------------------------------------------------
 
-void TfrmComp::DoSave(int side) {
+bool TfrmComp::DoSave(int side) {
     const QString path = AskSaveFile ? AskSaveFile(side) : QString();
     if (path.isEmpty()) {
         RepaintGrids();
-        return;
+        return false;
+    }
+    // Another program replaced the file that is to be overwritten: the user decides.
+    if (m_doc.Loaded(side) && m_doc.SourceState(side) == TSourceState::kReplaced &&
+        FollowLinks(path) == FollowLinks(m_doc.Side(side).path) &&
+        !(AskReplaceChanged && AskReplaceChanged(PrintableName(NamePart(path))))) {
+        return false;
     }
     PathSlots[side] = WithTrailingSlash(FolderPart(path));
+    HideEditors();
     Busy(kCompareSavingText, kBusyFade);
+    bool saved = false;
     try {
         m_doc.Save(side, path, [this](int percent) { ShowProgress(PercentDoneText(percent)); });
         ShowPath(side, path);
         if (TToolPanel* panel = Panel()) {
             panel->EndBusy(QString(), kBusyKeep, kStatusInfo);
         }
+        saved = true;
     } catch (const EQuiva& error) {
         EndWithError(error.Message());
     }
     UpdateSaveButtons();
+    UpdateScrollButtons();
     RepaintGrids();
+    return saved;
 }
 
 void TfrmComp::DoReSet() {
+    if (Comparing() || !ResolveUnsaved()) {
+        return;
+    }
     ClearView();
     m_doc.Reset();
     for (int side = 0; side < 2; ++side) {
@@ -642,9 +909,7 @@ void TfrmComp::LoadSettings() {
         PathSlots[1] = settings->saveFolder;
     }
     m_doc.RefreshSizes();
-    for (int side = 0; side < 2; ++side) {
-        SizeLabel(side)->setText(m_doc.PlainSizeText(side));
-    }
+    ShowSizes();
     m_loading = false;
     if (m_doc.Side(0).size > 0 && m_doc.Side(1).size > 0) {
         DoCompare();

@@ -1,21 +1,26 @@
-// The Compare window: two files compared byte by byte (TFileComparer), with the similarity
-// index, the first 64 differences on the Report page, and both files side by side on the
-// Data page, where either can be edited and saved. Clicking a letter of the index shows
-// that segment on the Data page.
+// The Compare window: two files of any size compared byte by byte (TFileComparer, the
+// streaming engine of `quiva compare` on a worker, with progress and Esc to stop), with the
+// similarity index, the first 64 differences on the Report page, and both files side by
+// side on the Data page, where either can be edited and saved and the next or previous
+// difference anywhere in the files is a button (or F3 / Shift+F3) away. Clicking a letter
+// of the index shows that segment on the Data page.
 #pragma once
 
 #include "tools/compare/file_comparer.h"
 #include "ui/form_base.h"
-#include "windows/hexedit/hex_view_parts.h"
+#include "ui/hex_view_parts.h"
 
 #include <array>
 #include <functional>
+#include <memory>
+#include <thread>
 
 class QFrame;
 class QLabel;
 class QLineEdit;
 class QPushButton;
 class QTabWidget;
+class QTimer;
 class TByteGrid;
 class TDrawGrid;
 class TEllPath;
@@ -32,12 +37,25 @@ public:
     void SaveSettings() override;
     void PeriodicCheck() override;
     void WheelStep(bool forward, const QPoint& position) override;
+    // With unsaved edits on either side, asks "Save changes to NAME?" for each: Save saves
+    // (false when that is cancelled or fails), Discard lets go, Cancel keeps everything.
+    bool CanLeave() override;
 
     // ---- handlers ----------------------------------------------------------------------
     void DoBrowse(int side);
     void DoCompare();
     void DoReSet();
-    void DoSave(int side);
+    // True when the side was saved.
+    bool DoSave(int side);
+    // Asks a running comparison to stop (Esc).
+    void DoStop();
+    // True while a comparison runs on the worker.
+    bool Comparing() const { return m_worker.joinable(); }
+    // Shows the next (or previous) byte at which the files differ, anywhere in them, on the
+    // Data page, selected; from the selected byte, or from the page shown.
+    void GoToDifference(bool forward);
+    // A cursor key over a side's byte grid (or text grid): moves the selection and the page.
+    void Navigate(int key, Qt::KeyboardModifiers modifiers, int side, bool text);
     void WhenScroll(int tag);
     void WhenHomeEnd(int tag);
     // Commits a byte editor's (0) or a text editor's (1) text of a side.
@@ -50,6 +68,10 @@ public:
     // The file dialogs, replaceable so that tests answer them; empty when cancelled.
     std::function<QString(int side)> AskSourceFile;
     std::function<QString(int side)> AskSaveFile;
+    // "Save changes to NAME?", and whether to overwrite a file another program replaced;
+    // replaceable so that tests answer them.
+    std::function<TUnsavedAnswer(const QString& name)> AskUnsaved;
+    std::function<bool(const QString& name)> AskReplaceChanged;
 
     QFrame* pnlFiles = nullptr;
     QLabel* lblSrcA = nullptr;
@@ -85,6 +107,8 @@ public:
     QLineEdit* edtSeg = nullptr;
     QPushButton* btnReSet = nullptr;
     QPushButton* btnCompare = nullptr;
+    TQuickButton* sbnPrevDiff = nullptr;
+    TQuickButton* sbnNextDiff = nullptr;
 
     // The grids and edit boxes of a side.
     TByteGrid* DataGrid(int side) const { return side == 0 ? dgDatA : dgDatB; }
@@ -114,7 +138,19 @@ private:
     void ShowPath(int side, const QString& path);
     void Busy(const char* text, int mode);
     void Unbusy();
+    bool ResolveUnsaved();
+    void WhenCompared(const TFileComparer::TOutcome& outcome, const QString& failure);
+    void ShowSizes();
+    // The byte selected on the Data page, or none.
+    std::optional<qint64> SelectedOffset() const;
 
     TFileComparer m_doc;
     bool m_followUp = false;
+    // Set while a comparison that follows a question already asked runs.
+    bool m_asked = false;
+    // The running comparison: its worker, what the worker and this thread share, and the
+    // timer that shows its progress.
+    std::thread m_worker;
+    std::unique_ptr<TCompareControl> m_control;
+    QTimer* m_progressTimer = nullptr;
 };

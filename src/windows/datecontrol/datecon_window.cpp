@@ -24,6 +24,8 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 namespace {
 
 constexpr int kClientWidth = 684;
@@ -142,6 +144,8 @@ TfrmDateCon::TfrmDateCon(QWidget* panel, const TToolContext& context) : TFormBas
     connect(sbnBrowse, &QToolButton::clicked, this, &TfrmDateCon::DoDestBrowse);
     for (int i = 0; i < 3; ++i) {
         connect(m_keepBoxes[i], &QCheckBox::clicked, this, [this, i] { DontMU(i); });
+        connect(m_calendars[i], &QCalendarWidget::currentPageChanged, this,
+                [this, i](int year, int month) { FollowPage(i, year, month); });
     }
     connect(btnReset, &QPushButton::clicked, this, &TfrmDateCon::DoReSet);
     connect(btnChange, &QPushButton::clicked, this, &TfrmDateCon::DoChange);
@@ -178,9 +182,22 @@ void TfrmDateCon::SetMoment(int group, const QDateTime& moment) {
         QTime(moment.time().hour(), moment.time().minute(), moment.time().second()));
 }
 
+void TfrmDateCon::FollowPage(int group, int year, int month) {
+    QCalendarWidget* calendar = m_calendars[group];
+    const QDate selected = calendar->selectedDate();
+    if (selected.year() == year && selected.month() == month) {
+        return;
+    }
+    // The same day of the month shown (the month's last when it is shorter), within the
+    // range; a page of no selectable day keeps the nearest one the range allows.
+    const int day = std::min(selected.day(), QDate(year, month, 1).daysInMonth());
+    calendar->setSelectedDate(
+        std::clamp(QDate(year, month, day), calendar->minimumDate(), calendar->maximumDate()));
+}
+
 void TfrmDateCon::SetDateRange() {
     const bool fat = IsFatFolder ? IsFatFolder(PathSlots[0]) : true;
-    const TDateRange range = DateRangeFor(fat);
+    const TDateRange range = DateRangeIn(PathSlots[0], fat);
     for (QCalendarWidget* calendar : m_calendars) {
         calendar->setDateRange(range.first, range.last);
     }

@@ -41,8 +41,8 @@ public:
     // Checks the inputs, runs the mask check script and sets the times.
     void DoChange();
 
-    // The calendars allow the range of the source folder's file system, which the status
-    // bar names.
+    // The calendars allow the range of the source folder's file system (only the dates it
+    // can hold), which the status bar names.
     void SetDateRange();
 
     // The moment a group shows (its calendar's date and its picker's time).
@@ -80,6 +80,9 @@ public:
 
 private:
     void SetAllToNow();
+    // A calendar moved to another month (its arrows, or a year typed into its header): the
+    // selected day moves with it, so that the date Change uses is the one on screen.
+    void FollowPage(int group, int year, int month);
     void LockCreation();
 
     std::array<QGroupBox*, 3> m_groups{};

@@ -3,11 +3,12 @@
 #include "base/errors.h"
 #include "base/host.h"
 #include "base/utilities.h"
+#include "platform/file_system.h"
 #include "platform/file_utilities.h"
 #include "platform/native_name.h"
 #include "tools/common/file_io.h"
+#include "tools/common/hex_text.h"
 #include "tools/hexedit/hex_settings.h"
-#include "tools/hexedit/hex_text.h"
 #include "ui/ell_path.h"
 #include "ui/quick_button.h"
 #include "ui/window_parts.h"
@@ -17,6 +18,7 @@
 #include <QFrame>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPushButton>
@@ -236,19 +238,30 @@ TfrmHex::TfrmHex(QWidget* panel, const TToolContext& context) : TFormBase(panel,
     dgData->onSelectCell = [this](int column, int row) { return DataSelect(column, row); };
     dgText->onSelectCell = [this](int column, int row) { return TextSelect(column, row); };
     dgInfo->onSelectCell = [this](int column, int row) { return InfoSelect(column, row); };
-    new TCellKeyFilter(edtData, true, [this] { Commit(0); });
-    new TCellKeyFilter(edtText, false, [this] { Commit(1); });
+    const auto navigate = [this](bool text) {
+        return [this, text](int key, Qt::KeyboardModifiers modifiers) {
+            Navigate(key, modifiers, text);
+        };
+    };
+    new TCellKeyFilter(
+        edtData, true, [this] { Commit(0); }, navigate(false));
+    new TCellKeyFilter(
+        edtText, false, [this] { Commit(1); }, navigate(true));
+    for (TByteGrid* grid : {dgData, dgText}) {
+        grid->onKey = [this, grid](int key, Qt::KeyboardModifiers modifiers) {
+            if (!IsCursorKey(key, modifiers)) {
+                return false;
+            }
+            Navigate(key, modifiers, grid == dgText);
+            return true;
+        };
+    }
     new TMouseUpFilter(cbxBigEnd, [this] { ComputeValues(); });
 
     connect(sbnSBrowse, &QToolButton::clicked, this, &TfrmHex::DoBrowse);
-    for (TQuickButton* button : {sbnPgUp, sbnLineUp, sbnLineDn, sbnPgDn}) {
-        connect(button, &QToolButton::clicked, this,
-                [this, button] { WhenScroll(button->property("Tag").toInt()); });
-    }
-    for (TQuickButton* button : {sbnHome, sbnEnd}) {
-        connect(button, &QToolButton::clicked, this,
-                [this, button] { WhenHomeEnd(button->property("Tag").toInt()); });
-    }
+    ConnectScrollButtons(
+        scroll, this, [this] { return m_doc.TopRow(); }, [this] { return m_doc.LastTopRow(); },
+        [this](qint64 row) { ShowPage(row); });
     connect(cbInter, &QComboBox::currentIndexChanged, this, &TfrmHex::InterSelect);
     connect(tbNBytes, &QSlider::valueChanged, this, &TfrmHex::NBChange);
     connect(tbVByte, &QSlider::valueChanged, this, &TfrmHex::VBChange);
@@ -264,6 +277,15 @@ TfrmHex::TfrmHex(QWidget* panel, const TToolContext& context) : TFormBase(panel,
     AskSaveFile = [this] {
         return AskDestinationFile(this, QStringLiteral("Select Destination File"), PathSlots[1],
                                   PathSlots[2]);
+    };
+    AskUnsaved = [this](const QString& name) { return AskSaveChanges(this, name); };
+    AskReplaceChanged = [this](const QString& name) {
+        return QMessageBox::question(this, tr("File changed"),
+                                     tr("%1 was changed by another program since it was opened. "
+                                        "Replace it with the edited version?")
+                                         .arg(name),
+                                     QMessageBox::Yes | QMessageBox::No,
+                                     QMessageBox::No) == QMessageBox::Yes;
     };
 }
 
@@ -291,7 +313,7 @@ void TfrmHex::HideEditors() {
 }
 
 void TfrmHex::UpdateScrollButtons() {
-    scroll.Apply(m_doc.CanGoUp(), m_doc.CanPageUp(), m_doc.CanGoDown(), m_doc.CanPageDown());
+    ApplyScrollRules(scroll, m_doc.TopRow(), m_doc.LastTopRow());
     HideEditors();
 }
 
@@ -327,7 +349,7 @@ void TfrmHex::Load() {
     m_doc.SetSourcePath(PathSlots[2]);
     bool loaded = false;
     try {
-        m_doc.Load([this](int percent) { ShowProgress(PercentDoneText(percent)); });
+        m_doc.Load();
         lblSize->setText(m_doc.SizeText());
         Unbusy();
         loaded = true;
@@ -337,16 +359,39 @@ void TfrmHex::Load() {
         EndWithError(QString::fromLocal8Bit(error.what()));
     }
     if (loaded) {
-        pnlInfo->setEnabled(m_doc.WorkingCopy().Size() > 0);
+        pnlInfo->setEnabled(m_doc.ByteSize() > 0);
     }
     UpdateFileButtons();
     UpdateScrollButtons();
     RepaintGrids();
 }
 
+bool TfrmHex::ResolveUnsaved() {
+    if (!m_doc.Loaded() || !m_doc.Modified()) {
+        return true;
+    }
+    const QString name = PrintableName(NamePart(m_doc.SourcePath()));
+    switch (AskUnsaved ? AskUnsaved(name) : TUnsavedAnswer::kCancel) {
+        case TUnsavedAnswer::kSave:
+            return DoSave();
+        case TUnsavedAnswer::kDiscard:
+            return true;
+        case TUnsavedAnswer::kCancel:
+            break;
+    }
+    return false;
+}
+
+bool TfrmHex::CanLeave() {
+    if (Panel() != nullptr && Panel()->IsBusy()) {
+        return true;
+    }
+    return ResolveUnsaved();
+}
+
 void TfrmHex::DoBrowse() {
     const QString path = AskSourceFile ? AskSourceFile() : QString();
-    if (path.isEmpty()) {
+    if (path.isEmpty() || !ResolveUnsaved()) {
         return;
     }
     ShowSource(path);
@@ -355,7 +400,29 @@ void TfrmHex::DoBrowse() {
 }
 
 void TfrmHex::DoRefresh() {
-    Load();
+    if (ResolveUnsaved()) {
+        Load();
+    }
+}
+
+void TfrmHex::Navigate(int key, Qt::KeyboardModifiers modifiers, bool text) {
+    if (!m_doc.Loaded() || (Panel() != nullptr && Panel()->IsBusy())) {
+        return;
+    }
+    const int index = text ? m_doc.TextPosition() : (m_doc.HexPosition() + 1) / 2;
+    const qint64 offset = m_doc.TopRow() * kBytesPerRow + std::max(index - 1, 0);
+    const std::optional<TCursorMove> move = CursorAfterKey(key, modifiers, offset, m_doc.ByteSize(),
+                                                           m_doc.TopRow(), m_doc.LastTopRow());
+    if (!move) {
+        return;
+    }
+    if (move->topRow != m_doc.TopRow()) {
+        ShowPage(move->topRow);
+    }
+    const qint64 onPage = move->offset - m_doc.TopRow() * kBytesPerRow;
+    const int row = static_cast<int>(onPage / kBytesPerRow);
+    const int column = static_cast<int>(onPage % kBytesPerRow);
+    (text ? dgText : dgData)->SelectCell(column, row);
 }
 
 // ---- the page -------------------------------------------------------------------------------
@@ -560,7 +627,7 @@ void TfrmHex::DoDelete() {
         Host().ShowStatus(QString::fromUtf8(kHexNoSelectionMessage), false, kStatusError);
         return;
     }
-    if (2 * qint64(tbNBytes->value()) >= m_doc.WorkingCopy().Size()) {
+    if (qint64(tbNBytes->value()) >= m_doc.ByteSize()) {
         Host().ShowStatus(QString::fromUtf8(kHexDeleteAllMessage), false, kStatusError);
         return;
     }
@@ -579,26 +646,43 @@ void TfrmHex::DoDelete() {
     RepaintGrids();
 }
 
-void TfrmHex::DoSave() {
+bool TfrmHex::DoSave() {
     const QString path = AskSaveFile ? AskSaveFile() : QString();
     if (path.isEmpty()) {
-        return;
+        return false;
+    }
+    // Another program replaced the file that is to be overwritten: its new content would
+    // be lost, so the user decides.
+    if (m_doc.Loaded() && m_doc.SourceState() == TSourceState::kReplaced &&
+        FollowLinks(path) == FollowLinks(m_doc.SourcePath()) &&
+        !(AskReplaceChanged && AskReplaceChanged(PrintableName(NamePart(path))))) {
+        return false;
     }
     PathSlots[1] = WithTrailingSlash(FolderPart(path));
+    HideEditors();
+    m_values = {};
     Busy(kHexSavingText);
+    bool saved = false;
     try {
         m_doc.Save(path, [this](int percent) { ShowProgress(PercentDoneText(percent)); });
         // The written file is the source from now on.
         ShowSource(path);
+        lblSize->setText(m_doc.SizeText());
         Unbusy();
+        saved = true;
     } catch (const EQuiva& error) {
         EndWithError(error.Message());
     }
     UpdateFileButtons();
+    UpdateScrollButtons();
     RepaintGrids();
+    return saved;
 }
 
 void TfrmHex::DoReSet() {
+    if (!ResolveUnsaved()) {
+        return;
+    }
     ShowSource(QString());
     PathSlots[0] = WindowsFolder();
     PathSlots[1] = WindowsFolder();

@@ -6,7 +6,7 @@
 
 #include "tools/hexedit/hex_document.h"
 #include "ui/form_base.h"
-#include "windows/hexedit/hex_view_parts.h"
+#include "ui/hex_view_parts.h"
 
 #include <functional>
 
@@ -33,11 +33,15 @@ public:
     void SaveSettings() override;
     void PeriodicCheck() override;
     void WheelStep(bool forward, const QPoint& position) override;
+    // With unsaved edits, asks "Save changes to NAME?": Save saves (false when that is
+    // cancelled or fails), Discard lets go, Cancel keeps everything.
+    bool CanLeave() override;
 
     // ---- handlers ----------------------------------------------------------------------
     void DoBrowse();
     void DoRefresh();
-    void DoSave();
+    // True when the file was saved.
+    bool DoSave();
     void DoAdd();
     void DoDelete();
     void DoReSet();
@@ -49,6 +53,8 @@ public:
     void Load();
     // Commits the byte editor's (0) or the text editor's (1) text.
     void Commit(int which);
+    // A cursor key over the byte grid (or the text grid): moves the selection and the page.
+    void Navigate(int key, Qt::KeyboardModifiers modifiers, bool text);
 
     const THexDocument& Document() const { return m_doc; }
     // The inspector rows as last computed.
@@ -57,6 +63,10 @@ public:
     // The file dialogs, replaceable so that tests answer them; empty when cancelled.
     std::function<QString()> AskSourceFile;
     std::function<QString()> AskSaveFile;
+    // "Save changes to NAME?", and whether to overwrite a file another program replaced;
+    // replaceable so that tests answer them.
+    std::function<TUnsavedAnswer(const QString& name)> AskUnsaved;
+    std::function<bool(const QString& name)> AskReplaceChanged;
 
     QFrame* pnlFile = nullptr;
     QLabel* lblSource = nullptr;
@@ -110,6 +120,8 @@ private:
     void VBChange();
 
     void ShowPage(qint64 topRow);
+    // Asks about unsaved edits as CanLeave does; true when they may go.
+    bool ResolveUnsaved();
     void HideEditors();
     void UpdateScrollButtons();
     void UpdateFileButtons();

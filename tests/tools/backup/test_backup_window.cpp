@@ -9,6 +9,7 @@
 #include "backup/backup_store.h"
 #include "backup/profile.h"
 #include "backup/profiles.h"
+#include "backup/version_blob.h"
 #include "base/day_number.h"
 #include "base/settings_codec.h"
 #include "platform/native_name.h"
@@ -29,6 +30,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QTabWidget>
 #include <QTest>
@@ -174,7 +176,10 @@ TEST_F(BackupWindow, OpensOnTheBackupNodeWithItsDefaultsAndCheckInterval) {
     EXPECT_EQ(window->mcFrom->maximumDate(), QDate::currentDate());
     EXPECT_EQ(window->mcFrom->minimumDate(), QDate(1980, 1, 1));
     EXPECT_EQ(window->mcTo->minimumDate(), QDate(1980, 1, 2));
-    EXPECT_EQ(window->cbSkip->count(), 11);
+    EXPECT_EQ(window->cbSkip->count(), kSizeLimits);
+    EXPECT_EQ(window->cbSkip->itemText(10), "4096 Kb");
+    EXPECT_EQ(window->cbSkip->itemText(11), "16 MB");
+    EXPECT_EQ(window->cbSkip->itemText(kNoSizeLimit), "No limit");
     EXPECT_EQ(window->cbDiscard->itemText(7), "Never discard");
     EXPECT_EQ(window->cbPrior->count(), 6);
     EXPECT_EQ(window->cbxTetu->text(), "Skip && log on failure");
@@ -255,11 +260,19 @@ TEST_F(BackupWindow, ProfilesAreAddedUpToTenRenamedByTheRulesAndFiltered) {
     EXPECT_EQ(StatusKind(), kStatusError);
     EXPECT_EQ(Profiles().Count(), 10);
 
-    // The name box keeps letters, digits and "_" only, 24 at most.
+    // The name box keeps letters (of any alphabet), digits and "_" only, 24 at most, and its
+    // hint says so.
     window->edtMoni->clear();
     QTest::keyClicks(window->edtMoni, "my file-2_x");
     EXPECT_EQ(window->edtMoni->text(), "myfile2_x");
     EXPECT_EQ(window->edtMoni->maxLength(), 24);
+    window->edtMoni->clear();
+    // (Typed text beyond ASCII goes in as an input method gives it.)
+    for (const QChar c : QStringLiteral("Straße über-Ωμέγα")) {
+        window->edtMoni->insert(QString(c));
+    }
+    EXPECT_EQ(window->edtMoni->text(), QStringLiteral("StraßeüberΩμέγα"));
+    EXPECT_TRUE(window->edtMoni->statusTip().contains("letters of any alphabet"));
 
     TProfile* shown = window->ShownProfile();
     ASSERT_NE(shown, nullptr);
@@ -268,6 +281,13 @@ TEST_F(BackupWindow, ProfilesAreAddedUpToTenRenamedByTheRulesAndFiltered) {
     window->btnRename->click();
     EXPECT_EQ(StatusText(), "Name too short");
     EXPECT_EQ(shown->Name(), oldName);
+
+    // What the box keeps, the rename takes and the store holds.
+    window->edtMoni->setText(QStringLiteral("Straße_über"));
+    window->btnRename->click();
+    EXPECT_EQ(shown->Name(), QStringLiteral("Straße_über"));
+    EXPECT_TRUE(
+        m_master->Stores().LoadProfileBlob(QStringLiteral("Straße_über").toUtf8()).has_value());
 
     window->edtMoni->setText("abcd");
     window->btnRename->click();
@@ -278,7 +298,7 @@ TEST_F(BackupWindow, ProfilesAreAddedUpToTenRenamedByTheRulesAndFiltered) {
     EXPECT_TRUE(m_master->Stores().LoadProfileBlob("abcd").has_value());
     EXPECT_FALSE(m_master->Stores().LoadProfileBlob(oldName.toUtf8()).has_value());
 
-    // The name of another profile, in any case, changes nothing and says nothing.
+    // The name of another profile, in any case, changes nothing and says why.
     window->lbProfiles->setCurrentItem(ItemNamed(window->lbProfiles, "New Profile_1"));
     TProfile* other = window->ShownProfile();
     ASSERT_NE(other, nullptr);
@@ -287,7 +307,9 @@ TEST_F(BackupWindow, ProfilesAreAddedUpToTenRenamedByTheRulesAndFiltered) {
     window->edtMoni->setText("ABCD");
     window->btnRename->click();
     EXPECT_EQ(other->Name(), "New Profile_1");
-    EXPECT_EQ(StatusText(), "");
+    EXPECT_EQ(StatusText(), "A profile named ABCD exists already");
+    EXPECT_EQ(StatusKind(), kStatusError);
+    EXPECT_TRUE(m_master->Stores().LoadProfileBlob("New Profile_1").has_value());
 
     // Delete asks; No keeps the profile, Yes removes it with its row.
     QStringList asked;
@@ -308,6 +330,19 @@ TEST_F(BackupWindow, ProfilesAreAddedUpToTenRenamedByTheRulesAndFiltered) {
     EXPECT_EQ(window->ShownProfile(), nullptr);
     EXPECT_FALSE(window->pnlData->isEnabled());
     EXPECT_FALSE(m_master->Stores().LoadProfileBlob("New Profile_1").has_value());
+
+    // The question itself has No as its default: Enter keeps what it asks about.
+    for (const int key : {Qt::Key_Return, Qt::Key_Escape}) {
+        bool defaultIsNo = false;
+        QTimer::singleShot(0, window, [&] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            ASSERT_NE(box, nullptr);
+            defaultIsNo = box->defaultButton() == box->button(QMessageBox::No);
+            QTest::keyClick(box, static_cast<Qt::Key>(key));
+        });
+        EXPECT_FALSE(window->ConfirmYesNo("Delete \"x\" and associated backups?", 150));
+        EXPECT_TRUE(defaultIsNo);
+    }
 }
 
 TEST_F(BackupWindow, ExtensionsOptionsAndRulesReachTheProfile) {
@@ -630,6 +665,14 @@ TEST_F(BackupWindow, RestoreNeedsThePasswordOfTheBackupAndGivesBackBytesAndDate)
     EXPECT_EQ(StatusText(), "First select something to extract!");
     window->lvResults->topLevelItem(0)->setSelected(true);
 
+    // The password shows as "*" unless the user asks to see it.
+    EXPECT_TRUE(window->cbxMask->isChecked());
+    EXPECT_EQ(window->edtPwd->echoMode(), QLineEdit::Password);
+    window->cbxMask->click();
+    EXPECT_EQ(window->edtPwd->echoMode(), QLineEdit::Normal);
+    window->cbxMask->click();
+    EXPECT_EQ(window->edtPwd->echoMode(), QLineEdit::Password);
+
     window->edtPwd->clear();
     window->btnRestore->click();
     EXPECT_EQ(StatusText(), "The password at the time the backup was created is required!");
@@ -642,9 +685,13 @@ TEST_F(BackupWindow, RestoreNeedsThePasswordOfTheBackupAndGivesBackBytesAndDate)
     EXPECT_EQ(StatusKind(), kStatusError);
     EXPECT_EQ(m_dir.Read("tree/sub/notes.txt"), "changed");
 
+    // The content the restore replaces, which no version holds, is stored first.
     window->edtPwd->setText(password);
     window->btnRestore->click();
-    EXPECT_EQ(StatusText(), "1 file restored");
+    EXPECT_TRUE(StatusText().startsWith(
+        QStringLiteral("1 file restored; Kept the replaced content of \"%1\" as version ")
+            .arg(file)))
+        << qPrintable(StatusText());
     const QFileInfo restored(file);  // before it is read, which may move its access time
     EXPECT_EQ(restored.lastModified(), stored);
     EXPECT_EQ(restored.lastRead(), stored);
@@ -656,6 +703,14 @@ TEST_F(BackupWindow, RestoreNeedsThePasswordOfTheBackupAndGivesBackBytesAndDate)
     window->btnRestore->click();
     EXPECT_EQ(m_dir.Read("tree/sub/notes.txt"), content);
     EXPECT_GT(QFileInfo(file).lastModified(), stored.addDays(1));
+
+    // Both replaced contents are versions now, under the preferences password.
+    QList<TVersionRow> rows;
+    ASSERT_TRUE(Store().SearchVersions(profile->Number(), 0, "notes.txt", 1000000, rows));
+    ASSERT_EQ(rows.size(), 3);
+    const TBlobKeys keys = TBlobKeys::FromPassword(password.toLocal8Bit());
+    EXPECT_EQ(DecodeVersion(*Store().LoadVersionData(rows[1].versionId), keys), "changed");
+    EXPECT_EQ(DecodeVersion(*Store().LoadVersionData(rows[2].versionId), keys), "changed again");
 }
 
 TEST_F(BackupWindow, ExtractAsksForEachDestinationAndStopsWhenOneIsCancelled) {

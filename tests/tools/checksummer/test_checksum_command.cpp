@@ -73,8 +73,8 @@ TEST(ChecksumCommand, AnUnreadableFileFailsButTheOthersArePrinted) {
     const Outcome outcome = RunQuiva({"checksum", missing, abc, dir.Path()});
     EXPECT_EQ(outcome.exitCode, 1);
     EXPECT_EQ(outcome.out, QByteArray(kAbcRows));
-    EXPECT_EQ(outcome.err,
-              missing.toUtf8() + " not accessible\n" + dir.Path().toUtf8() + " not accessible\n");
+    EXPECT_EQ(outcome.err, "quiva checksum: " + missing.toUtf8() + ": No such file or directory\n" +
+                               "quiva checksum: " + dir.Path().toUtf8() + ": Is a directory\n");
 }
 
 TEST(ChecksumCommand, UsageErrors) {
@@ -130,7 +130,7 @@ TEST(ChecksumCommand, NamesAreWrittenWithTheirBytesAsSha256sumWritesThem) {
     const TProgramRun missing =
         RunProgram({QUIVA_CLI_PATH, "checksum", "--algo", "crc32", "gone\xE9"}, Native(dir.Path()));
     EXPECT_EQ(missing.exitCode, 1);
-    EXPECT_EQ(missing.err, "gone\\xE9 not accessible\n");
+    EXPECT_EQ(missing.err, "quiva checksum: gone\\xE9: No such file or directory\n");
 }
 
 // The lines of a text that hold "WARNING", each after the program's own prefix.
@@ -190,7 +190,8 @@ TEST(ChecksumCommand, CheckAnswersAsTheGnuToolsAnswer) {
             EXPECT_EQ(ours.exitCode, gnu.exitCode);
             EXPECT_EQ(ours.exitCode, 1);
             EXPECT_EQ(Warnings(ours.err), Warnings(gnu.err));
-            EXPECT_TRUE(ours.err.contains("missing not accessible\n")) << ours.err.constData();
+            EXPECT_TRUE(ours.err.contains("quiva checksum: missing: No such file or directory\n"))
+                << ours.err.constData();
         }
         // The lines themselves, for the record.
         const TProgramRun ours =
@@ -266,7 +267,7 @@ TEST(ChecksumCommand, CheckOfListsThatCannotServe) {
     EXPECT_EQ(garbage.exitCode, 1);
     EXPECT_TRUE(garbage.out.isEmpty());
     EXPECT_EQ(garbage.err,
-              "absent not accessible\n"
+              "quiva checksum: absent: No such file or directory\n"
               "quiva checksum: garbage: no properly formatted checksum lines found\n");
     const TProgramRun gnu = RunProgram({"sha256sum", "-c", "garbage"}, Native(dir.Path()));
     if (gnu.exitCode >= 0) {

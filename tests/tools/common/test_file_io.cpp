@@ -188,23 +188,49 @@ TEST(ReplacementFile, KeepsTheOldPermissions) {
     EXPECT_EQ(ModeOf(target), 0600);
 }
 
-TEST(ReplacementFile, FollowsSymbolicLinks) {
+TEST(ReplacementFile, ReplacesALinkNeverWhatItPointsAt) {
     TestDir dir;
     const QString real = dir.Write("data/real", "old");
+    ASSERT_EQ(chmod(Native(real).constData(), 0600), 0);
     ASSERT_TRUE(MakeSymLink(real, dir.Sub("link")));
+    ASSERT_TRUE(MakeSymLink("data/real", dir.Sub("relative")));
     ASSERT_TRUE(MakeSymLink(dir.Sub("data/not-yet"), dir.Sub("dangling")));
-    for (const char* name : {"link", "dangling"}) {
+    ASSERT_TRUE(MakeSymLink(dir.Sub("loop"), dir.Sub("loop")));
+    ASSERT_TRUE(MakeFifo(dir.Sub("data/fifo")));
+    ASSERT_TRUE(MakeSymLink(dir.Sub("data/fifo"), dir.Sub("to-fifo")));
+    for (const char* name : {"link", "relative", "dangling", "loop", "to-fifo"}) {
+        SCOPED_TRACE(name);
         TReplacementFile output(dir.Sub(name));
-        ASSERT_TRUE(output.Open()) << name;
-        EXPECT_EQ(output.FinalPath(), std::string(name) == "link" ? real : dir.Sub("data/not-yet"));
-        ASSERT_TRUE(WriteAll(output.Handle(), "new", 3) == std::nullopt);
-        ASSERT_TRUE(output.Commit()) << name;
+        ASSERT_TRUE(output.Open()) << output.ErrorText().toStdString();
+        ASSERT_TRUE(WriteAll(output.Handle(), name, qstrlen(name)) == std::nullopt);
+        // What the link points at is untouched until and after the commit.
+        EXPECT_EQ(dir.Read("data/real"), "old");
+        ASSERT_TRUE(output.Commit()) << output.ErrorText().toStdString();
+        EXPECT_EQ(KindOf(dir.Sub(name)), S_IFREG);
+        EXPECT_EQ(dir.Read(name), name);
+        // A link has no permission bits of its own: the new file gets the usual ones.
+        EXPECT_EQ(ModeOf(dir.Sub(name)), 0666 & ~CurrentUmask());
     }
-    EXPECT_EQ(dir.Read("data/real"), "new");
-    EXPECT_EQ(dir.Read("data/not-yet"), "new");
-    EXPECT_TRUE(QFileInfo(dir.Sub("link")).isSymLink());
-    EXPECT_TRUE(QFileInfo(dir.Sub("dangling")).isSymLink());
-    EXPECT_EQ(Names(dir.Sub("data")), QStringList({"not-yet", "real"}));
+    EXPECT_EQ(dir.Read("data/real"), "old");
+    EXPECT_EQ(ModeOf(real), 0600);
+    EXPECT_EQ(KindOf(dir.Sub("data/fifo")), S_IFIFO);
+    // The dangling link made no file where it pointed.
+    EXPECT_EQ(Names(dir.Sub("data")), QStringList({"fifo", "real"}));
+}
+
+TEST(ReplacementFile, AFolderSwappedForALinkAfterOpenIsNotFollowed) {
+    TestDir dir;
+    dir.MakeDir("out");
+    dir.Write("elsewhere/piece", "theirs");
+    TReplacementFile output(dir.Sub("out/piece"));
+    ASSERT_TRUE(output.Open());
+    ASSERT_TRUE(WriteAll(output.Handle(), "mine", 4) == std::nullopt);
+    // The destination folder is moved away and a link to another folder put in its place.
+    ASSERT_EQ(rename(Native(dir.Sub("out")).constData(), Native(dir.Sub("moved")).constData()), 0);
+    ASSERT_TRUE(MakeSymLink(dir.Sub("elsewhere"), dir.Sub("out")));
+    ASSERT_TRUE(output.Commit());
+    EXPECT_EQ(dir.Read("elsewhere/piece"), "theirs");
+    EXPECT_EQ(dir.Read("moved/piece"), "mine");
 }
 
 TEST(ReplacementFile, UncommittedWorkLeavesNothing) {
@@ -244,8 +270,6 @@ TEST(ReplacementFile, NeverReplacesASpecialFile) {
     ASSERT_TRUE(MakeSocket(dir.Sub("socket")));
     dir.MakeDir("data");
     ASSERT_TRUE(MakeFifo(dir.Sub("data/fifo")));
-    ASSERT_TRUE(MakeSymLink(dir.Sub("data/fifo"), dir.Sub("link-to-fifo")));
-    ASSERT_TRUE(MakeSymLink(dir.Sub("loop"), dir.Sub("loop")));
     struct Case {
         const char* name;
         const char* checked;  // what stays as it was
@@ -254,8 +278,7 @@ TEST(ReplacementFile, NeverReplacesASpecialFile) {
     std::vector<Case> cases = {
         {"fifo", "fifo", S_IFIFO},
         {"socket", "socket", S_IFSOCK},
-        {"link-to-fifo", "data/fifo", S_IFIFO},
-        {"loop", "loop", S_IFLNK},
+        {"data/fifo", "data/fifo", S_IFIFO},
     };
     // A device node too, where this process may make one (the null device's numbers).
     if (mknod(Native(dir.Sub("device")).constData(), S_IFCHR | 0600, makedev(1, 3)) == 0) {
@@ -269,7 +292,6 @@ TEST(ReplacementFile, NeverReplacesASpecialFile) {
         EXPECT_FALSE(output.Commit());
         EXPECT_EQ(KindOf(dir.Sub(c.checked)), c.kind);
     }
-    EXPECT_EQ(KindOf(dir.Sub("link-to-fifo")), S_IFLNK);
     EXPECT_EQ(NativeNames(dir.Sub("data")), QList<QByteArray>({"fifo"}));
 }
 
@@ -288,8 +310,8 @@ TEST(ReplacementFile, CommitRefusesASpecialFilePutThereMeanwhile) {
 
 TEST(ReplacementFile, NamesThatAreNotUtf8) {
     TestDir dir;
-    // A link whose name and (relative) target are not UTF-8: the file it names is
-    // replaced and the link stays.
+    // A link whose name and (relative) target are not UTF-8: the link is replaced and the
+    // file it names stays.
     const QString real = dir.Sub(Latin1Name("real"));
     const QString link = dir.Sub(Latin1Name("link"));
     ASSERT_TRUE(WriteNative(real, "old"));
@@ -298,13 +320,13 @@ TEST(ReplacementFile, NamesThatAreNotUtf8) {
     for (const QString& target : {link, plain}) {
         TReplacementFile output(target);
         ASSERT_TRUE(output.Open()) << output.ErrorText().toStdString();
-        EXPECT_EQ(output.FinalPath(), target == link ? real : plain);
         ASSERT_TRUE(WriteAll(output.Handle(), "new", 3) == std::nullopt);
         ASSERT_TRUE(output.Commit()) << output.ErrorText().toStdString();
     }
-    EXPECT_EQ(ReadNative(real), "new");
+    EXPECT_EQ(ReadNative(real), "old");
+    EXPECT_EQ(ReadNative(link), "new");
     EXPECT_EQ(ReadNative(plain), "new");
-    EXPECT_EQ(KindOf(link), S_IFLNK);
+    EXPECT_EQ(KindOf(link), S_IFREG);
     EXPECT_EQ(NativeNames(dir.Path()),
               QList<QByteArray>({"caf\xE9.bin", "link\xE9.bin", "real\xE9.bin"}));
 

@@ -1,6 +1,7 @@
 // Date Control's engine on real files: each "Don't Change" combination, the refusals and
 // their order, which files are listed, a failing file counted out, times a file system
-// cannot hold, the FAT range on a real FAT volume when one can be mounted, and the stored
+// cannot hold (the file keeps its old ones), the range the folder's file system holds, the
+// FAT range on a real FAT volume when one can be mounted, and the stored
 // settings.
 #include "tools/datecontrol/date_changer.h"
 
@@ -25,6 +26,9 @@
 // Readable failures: a QString as its text.
 void PrintTo(const QString& text, std::ostream* out) {
     *out << '"' << text.toStdString() << '"';
+}
+void PrintTo(const TFileTime& time, std::ostream* out) {
+    *out << time.seconds << "s+" << time.nanoseconds << "ns";
 }
 
 namespace {
@@ -141,18 +145,81 @@ TEST(DateChanger, AFailingFileIsListedAndCountedOut) {
     EXPECT_EQ(TimesOf(dir.Sub("one.jpg")).modified, 1000000000);
 }
 
-TEST(DateChanger, ATimeTheFileSystemCannotHoldIsNeverCountedAsChanged) {
+// Both times to the nanosecond, as the file system holds them.
+std::pair<TFileTime, TFileTime> ExactTimesOf(const QString& path) {
+    TFileFacts facts;
+    EXPECT_TRUE(ReadFileFacts(path, facts));
+    return {facts.accessed, facts.modified};
+}
+
+qint64 LocalSeconds(int year, int month, int day, int hour = 0, int minute = 0, int second = 0) {
+    return QDateTime(QDate(year, month, day), QTime(hour, minute, second)).toSecsSinceEpoch();
+}
+
+TEST(DateChanger, AFileReportedAsFailedKeepsBothOfItsOldTimes) {
     TestDir dir;
-    dir.Write("far.jpg", "f");
-    // 2599-12-31: beyond what many file systems keep (ext4 stops in 2446).
-    const qint64 far = QDateTime(QDate(2599, 12, 31), QTime(12, 0)).toSecsSinceEpoch();
-    const TDateResult result = ApplyDates({dir.Sub("far.jpg")}, std::nullopt, At(far));
-    if (result.changed == 1) {
-        EXPECT_EQ(TimesOf(dir.Sub("far.jpg")).modified, far);
-    } else {
-        EXPECT_EQ(result.failures, QStringList({"Failed:" + dir.Sub("far.jpg") +
-                                                " - The file system cannot hold this date"}));
+    const std::optional<TFileTimeLimits> limits = ProbeFileTimeLimits(
+        dir.Path(), {{LocalSeconds(1900, 1, 1), 0}, {LocalSeconds(2599, 12, 31, 12), 0}});
+    ASSERT_TRUE(limits) << "the temporary folder takes no unnamed file";
+    const bool keepsEarly = limits->earliest.seconds == LocalSeconds(1900, 1, 1);
+    const bool keepsLate = limits->latest.seconds == LocalSeconds(2599, 12, 31, 12);
+    if (keepsEarly && keepsLate) {
+        GTEST_SKIP() << "this file system holds every date from 1900 to 2599";
     }
+    const TFileTime inRange{LocalSeconds(2001, 2, 3, 4, 5, 6), 0};
+    const TFileTime early{LocalSeconds(1900, 1, 1), 0};
+    const TFileTime late{LocalSeconds(2599, 12, 31, 12), 0};
+    struct Case {
+        const char* name;
+        bool applies;
+        std::optional<TFileTime> accessed;
+        std::optional<TFileTime> modified;
+    };
+    const Case cases[] = {
+        {"modification too early", !keepsEarly, std::nullopt, early},
+        {"modification too late", !keepsLate, std::nullopt, late},
+        {"access too late", !keepsLate, late, std::nullopt},
+        {"access held, modification not", !keepsEarly, inRange, early},
+        {"access not held, modification held", !keepsLate, late, inRange},
+    };
+    for (const Case& c : cases) {
+        if (!c.applies) {
+            continue;
+        }
+        SCOPED_TRACE(c.name);
+        const QString path = dir.Write("f.jpg", "f");
+        // Old times with nanoseconds, which a put-back through whole seconds would lose.
+        ASSERT_EQ(
+            SetEntryTimes(path, TFileTime{946684800, 123456789}, TFileTime{978307200, 987654321}),
+            0);
+        const auto before = ExactTimesOf(path);
+        const TDateResult result = ApplyDates({path}, c.accessed, c.modified);
+        EXPECT_EQ(result.changed, 0);
+        EXPECT_EQ(result.failures,
+                  QStringList({"Failed:" + path + " - The file system cannot hold this date"}));
+        EXPECT_EQ(ExactTimesOf(path), before);
+    }
+}
+
+TEST(DateChanger, TheOfferedRangeIsHeldByTheFoldersFileSystem) {
+    TestDir dir;
+    const TDateRange range = DateRangeIn(dir.Path(), false);
+    EXPECT_GE(range.first, QDate(1900, 1, 1));
+    EXPECT_LE(range.last, QDate(2599, 12, 31));
+    EXPECT_LT(range.first, range.last);
+    // Both ends of the range, to the last second of its last day, are set and kept.
+    const QString path = dir.Write("ends.jpg", "e");
+    const TFileTime first{QDateTime(range.first, QTime(0, 0)).toSecsSinceEpoch(), 0};
+    const TFileTime last{QDateTime(range.last, QTime(23, 59, 59)).toSecsSinceEpoch(), 0};
+    const TDateResult result = ApplyDates({path}, first, last);
+    EXPECT_EQ(result.changed, 1) << qPrintable(result.failures.join('\n'));
+    EXPECT_EQ(ExactTimesOf(path), std::make_pair(first, last));
+    // The probe leaves nothing behind in the folder.
+    EXPECT_EQ(QDir(dir.Path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+              QStringList({"ends.jpg"}));
+    // A folder that cannot be probed is offered the whole range of its kind.
+    EXPECT_EQ(DateRangeIn(dir.Sub("missing"), false).last, QDate(2599, 12, 31));
+    EXPECT_EQ(DateRangeIn(dir.Sub("missing"), true).first, QDate(1980, 1, 1));
 }
 
 TEST(DateChanger, DateRanges) {

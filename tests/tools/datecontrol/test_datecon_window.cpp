@@ -1,6 +1,7 @@
 // The Date Control window driven headless: the locked creation group, "Don't Change" and
 // its group, a change through the button with the mask check script, the refusals, the
-// date range by file system, reset, and the stored dates brought back.
+// date range by file system, the date on screen after the calendar moves, reset, and the
+// stored dates brought back.
 #include "app/tool_table.h"
 #include "tools/datecontrol/date_changer.h"
 #include "windows/datecontrol/datecon_window.h"
@@ -20,6 +21,7 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QTimeEdit>
 #include <QToolButton>
 #include <QTreeWidget>
@@ -181,8 +183,15 @@ TEST_F(DateConWindow, TheDateRangeFollowsTheFileSystem) {
     ASSERT_NE(window, nullptr);
     EXPECT_EQ(StatusText(),
               "Dates outwith the range 1980..2099 may not display in Windows Explorer");
-    EXPECT_EQ(window->mcLMD->minimumDate(), QDate(1900, 1, 1));
-    EXPECT_EQ(window->mcLMD->maximumDate(), QDate(2599, 12, 31));
+    // Only the dates the folder's file system holds (ext4 keeps 1901-12-13..2446-05-10).
+    Choose(window, m_dir.Path());
+    const TDateRange held = DateRangeIn(m_dir.Path(), false);
+    EXPECT_GE(held.first, QDate(1900, 1, 1));
+    EXPECT_LE(held.last, QDate(2599, 12, 31));
+    for (QCalendarWidget* calendar : {window->mcCD, window->mcLAD, window->mcLMD}) {
+        EXPECT_EQ(calendar->minimumDate(), held.first);
+        EXPECT_EQ(calendar->maximumDate(), held.last);
+    }
     window->IsFatFolder = [](const QString&) { return true; };
     Choose(window, m_dir.Path());
     EXPECT_EQ(StatusText(), "This disk has a File System date constraint of 1980..2099");
@@ -191,6 +200,37 @@ TEST_F(DateConWindow, TheDateRangeFollowsTheFileSystem) {
         EXPECT_EQ(calendar->minimumDate(), QDate(1980, 1, 1));
         EXPECT_EQ(calendar->maximumDate(), QDate(2099, 12, 31));
     }
+}
+
+TEST_F(DateConWindow, ChangeUsesTheDateOnScreenAfterTheCalendarMoves) {
+    m_dir.Write("photos/a.jpg", "a");
+    TfrmDateCon* window = Show();
+    ASSERT_NE(window, nullptr);
+    Choose(window, m_dir.Sub("photos"));
+    window->cbxNoLAD->click();
+    window->SetMoment(TfrmDateCon::kModification, QDateTime(QDate(2010, 3, 31), QTime(4, 5, 6)));
+    QCalendarWidget* calendar = window->mcLMD;
+    // A year typed into the header (click the year, type, Enter), then the next-month arrow.
+    auto* yearEdit = calendar->findChild<QSpinBox*>("qt_calendar_yearedit");
+    ASSERT_NE(yearEdit, nullptr);
+    yearEdit->setValue(2001);
+    emit yearEdit->editingFinished();
+    EXPECT_EQ(calendar->yearShown(), 2001);
+    EXPECT_EQ(calendar->selectedDate(), QDate(2001, 3, 31));
+    auto* nextMonth = calendar->findChild<QToolButton*>("qt_calendar_nextmonth");
+    ASSERT_NE(nextMonth, nullptr);
+    nextMonth->click();
+    EXPECT_EQ(calendar->monthShown(), 4);
+    EXPECT_EQ(calendar->selectedDate(), QDate(2001, 4, 30));  // April has no 31st
+    window->btnChange->click();
+    EXPECT_EQ(StatusText(), "Changed 1 of 1 files");
+    EXPECT_EQ(Modified("photos/a.jpg"),
+              QDateTime(QDate(2001, 4, 30), QTime(4, 5, 6)).toSecsSinceEpoch());
+    // The stored state keeps the date on screen too.
+    window = Show();
+    ASSERT_NE(window, nullptr);
+    EXPECT_EQ(window->Moment(TfrmDateCon::kModification),
+              QDateTime(QDate(2001, 4, 30), QTime(4, 5, 6)));
 }
 
 TEST_F(DateConWindow, StoredDatesAreBroughtBack) {

@@ -1,6 +1,7 @@
 // `quiva touch` end to end: local times as the time zone has them in summer and winter, the
-// "Don't Change" choices, recursion, a file the user may not write counted out, the mask
-// check script, and the refusals and usage errors.
+// "Don't Change" choices, recursion, a file the user may not write counted out, a time the
+// file system cannot hold (the file keeps its times), the mask check script, and the
+// refusals and usage errors.
 #include "platform/file_facts.h"
 #include "support/run_program.h"
 #include "support/test_dir.h"
@@ -83,6 +84,36 @@ TEST(TouchCommand, RecursionHiddenFilesAndNoLinks) {
     EXPECT_EQ(Facts(dir.Sub("d/sub/deep.jpg")).modified.seconds, wanted);
     EXPECT_EQ(Facts(dir.Sub("outside/target.jpg")).modified.seconds,
               QDateTime(QDate(2010, 1, 1), QTime(0, 0)).toSecsSinceEpoch());
+}
+
+TEST(TouchCommand, AFileReportedAsFailedKeepsBothOfItsTimes) {
+    TestDir dir;
+    const std::optional<TFileTimeLimits> limits =
+        ProbeFileTimeLimits(dir.Path(), {{Utc(1900, 1, 1, 0), 0}, {Utc(2599, 12, 31, 0), 0}});
+    if (!limits || (limits->earliest.seconds == Utc(1900, 1, 1, 0) &&
+                    limits->latest.seconds == Utc(2599, 12, 31, 0))) {
+        GTEST_SKIP() << "this file system holds every date from 1900 to 2599";
+    }
+    const QString photo = dir.Write("d/f.jpg", "f");
+    ASSERT_EQ(SetEntryTimes(photo, TFileTime{946684800, 5}, TFileTime{978307200, 7}), 0);
+    const TFileFacts before = Facts(photo);
+    const QByteArray d = Native(dir.Sub("d"));
+    const QList<QList<QByteArray>> requests = {
+        {"--modify", "1900-01-01 00:00:00"},
+        {"--modify", "2599-12-31 00:00:00"},
+        {"--access", "2001-02-03 04:05:06", "--modify", "1900-01-01 00:00:00"},
+    };
+    for (const QList<QByteArray>& request : requests) {
+        SCOPED_TRACE(request.join(' ').constData());
+        const TProgramRun run = Touch(dir, QList<QByteArray>{d, "--mask", "f.jpg"} + request);
+        EXPECT_EQ(run.exitCode, 1);
+        EXPECT_EQ(run.out, "Changed 0 of 1 files\n");
+        EXPECT_EQ(run.err,
+                  "Failed:" + Native(photo) + " - The file system cannot hold this date\n");
+        const TFileFacts after = Facts(photo);
+        EXPECT_EQ(after.accessed, before.accessed);
+        EXPECT_EQ(after.modified, before.modified);
+    }
 }
 
 TEST(TouchCommand, RefusalsAndUsageErrors) {

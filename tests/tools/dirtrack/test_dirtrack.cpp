@@ -218,9 +218,12 @@ TEST_F(DirTrack, ClearAtEmptiesTheRecordAndAutoSaveWritesItFirst) {
     }
     ASSERT_TRUE(RecordUntil(tracker, [&] { return tracker.Sequence().size() >= 9; }));
     EXPECT_TRUE(CsvFiles(m_host.LogsFolder()).isEmpty());
+    tracker.ClearNewData();  // as a window that has shown the nine rows
     Touch(At("tenth"));
     ASSERT_TRUE(RecordUntil(tracker, [&] { return !CsvFiles(m_host.LogsFolder()).isEmpty(); }));
     EXPECT_FALSE(tracker.HasEntries());
+    // The emptied record is news: a window showing the old rows must refresh.
+    EXPECT_TRUE(tracker.NewData());
     const QStringList saved = CsvFiles(m_host.LogsFolder());
     ASSERT_EQ(saved.size(), 1);
     QFile csv(m_host.LogsFolder() + saved[0]);
@@ -340,6 +343,9 @@ TEST_F(DirTrack, AnOverflowIsAVisibleRowAndTrackingGoesOn) {
     Touch(At("lost.txt"));  // its event is the one dropped
     TWatcher& tracker = *help.Tracker();
     ASSERT_TRUE(RecordUntil(tracker, [&] { return !tracker.Entries(kTrackOverflow).isEmpty(); }));
+    // The walk after the loss found it all the same, once.
+    EXPECT_TRUE(Holds(tracker, kTrackAdded, "lost.txt"));
+    EXPECT_EQ(tracker.Entries(kTrackAdded).size(), 1);
     EXPECT_EQ(tracker.Entries(kTrackOverflow)[0].name, Root());
     EXPECT_TRUE(m_host.HasError(QString::fromUtf8(kTrackOverflowMessage).arg(Root())));
     EXPECT_NE(tracker.DisplaySet() & (1u << kTrackOverflow), 0u);
@@ -358,7 +364,8 @@ TEST_F(DirTrack, TheWatchLimitStopsTrackingWithAPlainMessage) {
     help.SetFolder(Root());
     help.SetOptions(kTrackAdditions | kTrackRecurse | kTrackAutoSave);
     help.testWatchOptions.watchLimit = 1;
-    EXPECT_EQ(ErrorOf([&] { help.Start(); }), TFolderWatcher::WatchLimitText());
+    EXPECT_EQ(ErrorOf([&] { help.Start(); }),
+              TFolderWatcher::TooManyFoldersText(Root() + "/", 2, 1, 0));
     EXPECT_FALSE(help.Tracking());
 
     help.testWatchOptions.watchLimit = 2;

@@ -296,6 +296,38 @@ TEST_F(DirTrackWindow, AnOverflowShowsAsARow) {
     window->btnStop->click();
 }
 
+TEST_F(DirTrackWindow, AnAutomaticClearEmptiesTheLists) {
+    TfrmDirTrack* window = Show();
+    ASSERT_NE(window, nullptr);
+    Choose(window, Root(), kTrackAdditions);
+    window->tbMaxEnt->setValue(kTrackMinClearAt);
+    window->cbxAutoSave->setChecked(true);
+    window->btnStart->click();
+    ASSERT_TRUE(window->IsTracking());
+    const QString logs = m_master->LogsFolder();
+    const auto saved = [&] { return QDir(logs).entryList({"DirTrack *.csv"}, QDir::Files); };
+    // Two files, shown; then seven more and one beyond: the tenth entry empties the record.
+    for (const char* name : {"a1", "a2"}) {
+        Touch(At(name));
+    }
+    ASSERT_TRUE(RunUntil([&] { return window->lvChanges->topLevelItemCount() == 2; }));
+    for (int i = 0; i < 8; ++i) {
+        Touch(At(QStringLiteral("b%1").arg(i)));
+    }
+    ASSERT_TRUE(RunUntil([&] { return !saved().isEmpty(); }));
+    TWatcher* tracker = Tracking().Tracker();
+    ASSERT_NE(tracker, nullptr);
+    // The lists follow the record: none of the rows that went to the CSV file stays.
+    EXPECT_TRUE(RunUntil([&] {
+        return window->lvChanges->topLevelItemCount() == tracker->Sequence().size() &&
+               !tracker->NewData();
+    }));
+    EXPECT_FALSE(tracker->HasEntries());
+    EXPECT_EQ(window->lvChanges->topLevelItemCount(), 0);
+    EXPECT_EQ(window->lvDetails->topLevelItemCount(), 0);
+    window->btnStop->click();
+}
+
 TEST_F(DirTrackWindow, AutoStartAtLaunchAndAutoSaveAtExit) {
     TfrmDirTrack* window = Show();
     ASSERT_NE(window, nullptr);

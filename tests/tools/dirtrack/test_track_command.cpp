@@ -158,7 +158,7 @@ TEST(TrackCommand, RefusalsAndUsageErrors) {
     struct Case {
         QList<QByteArray> args;
         int exitCode;
-        const char* err;  // the start of what it says on stderr
+        QByteArray err;  // the start of what it says on stderr
     };
     const QByteArray folder = QFile::encodeName(root);
     const Case cases[] = {
@@ -177,7 +177,7 @@ TEST(TrackCommand, RefusalsAndUsageErrors) {
          "First select something to track!\n"},
         {{"track", folder, "--seconds", "1", "--csv", QFile::encodeName(dir.Sub("none.csv"))},
          1,
-         "Nothing to save!\n"},
+         "Tracking " + folder + "/\nNothing to save!\n"},  // the start, then the refusal
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.args.join(' ').constData());

@@ -1,6 +1,7 @@
-// HexEdit's engine on real files: loading into the working copy, pages and their last top
-// rows, editing and write-back, insert and delete, the inspector, saving in place safely,
-// the timestamp watch, stored settings, and a sparse file beyond 4 GiB.
+// HexEdit's engine on real files: loading in place, pages and their last top rows, editing
+// and write-back, insert and delete, the inspector, saving in place safely, a source
+// changed by another program, the timestamp watch, stored settings, and sparse files
+// beyond 4 GiB and of 1 TiB.
 #include "tools/hexedit/hex_document.h"
 
 #include "base/errors.h"
@@ -15,6 +16,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
 #include <limits>
 
 namespace {
@@ -29,9 +31,9 @@ QByteArray Bytes(int count, int first = 0) {
     return bytes;
 }
 
-// The working copy's whole text.
+// The edited content as hexadecimal text.
 QByteArray CopyText(const THexDocument& doc) {
-    return doc.WorkingCopy().Read(0, doc.WorkingCopy().Size());
+    return BytesToHexText(doc.Content().Read(0, doc.ByteSize()));
 }
 
 class HexDocument : public ::testing::Test {
@@ -45,15 +47,14 @@ protected:
     TestDir m_dir;
 };
 
-TEST_F(HexDocument, LoadWritesTheHexTextAndReadsTheFirstPage) {
+TEST_F(HexDocument, LoadReadsTheFirstPageInPlace) {
     THexDocument doc;
     doc.SetSourcePath(m_dir.Write("data.bin", QByteArray::fromHex("3C00FF7F41")));
-    QList<int> percents;
-    doc.Load([&](int percent) { percents.append(percent); });
+    const QStringList temporary = file_tool_test::Names(QDir::tempPath());
+    doc.Load();
     ASSERT_TRUE(doc.Loaded());
     EXPECT_EQ(CopyText(doc), "3C00FF7F41");
     EXPECT_EQ(doc.SizeText(), QStringLiteral("[5 Bytes]"));
-    EXPECT_EQ(percents.last(), 100);
     EXPECT_EQ(doc.PageHex(), "3C00FF7F41");
     EXPECT_EQ(doc.PageText(), QByteArray("<.\xFF\x7F"
                                          "A"));
@@ -66,13 +67,9 @@ TEST_F(HexDocument, LoadWritesTheHexTextAndReadsTheFirstPage) {
     EXPECT_EQ(doc.TextCell(0, 4), "A");
     EXPECT_EQ(doc.RowOffsetText(1), "00000010");
     EXPECT_FALSE(doc.Modified());
-    // The working copy is private.
-    EXPECT_EQ(file_tool_test::ModeOf(doc.WorkingCopy().Path()), 0600);
-    EXPECT_TRUE(NamePart(doc.WorkingCopy().Path()).startsWith("qvk"));
-
-    const QString copy = doc.WorkingCopy().Path();
+    // Nothing is copied anywhere: the file is read where it is.
+    EXPECT_EQ(file_tool_test::Names(QDir::tempPath()), temporary);
     doc.Reset();
-    EXPECT_FALSE(QFile::exists(copy));
     EXPECT_FALSE(doc.Loaded());
 }
 
@@ -134,33 +131,143 @@ TEST_F(HexDocument, LoadRefusalsLeaveNothingLoaded) {
         SCOPED_TRACE(test.name);
         doc.SetSourcePath(m_dir.Write("ok.bin", "abc"));
         doc.Load();
-        const QString previous = doc.WorkingCopy().Path();
         doc.SetSourcePath(test.path);
         EXPECT_EQ(ErrorOf([&] { doc.Load(); }), test.message);
         EXPECT_FALSE(doc.Loaded());
-        EXPECT_FALSE(QFile::exists(previous));
         EXPECT_TRUE(doc.PageHex().isEmpty());
     }
 }
 
-TEST_F(HexDocument, AFileTooLargeForTheTemporaryFolderIsRefusedBeforeAnythingIsWritten) {
-    // A sparse file of 1 TiB would need a working copy of 2 TiB.
+// Sequences of edits, inserts and deletes give, after Save, exactly what the same steps do
+// to a plain copy of the file: at both ends, over inserted bytes, and across pieces.
+TEST_F(HexDocument, EditSequencesSaveExactlyWhatAModelOfTheFileHolds) {
+    enum TKind { kType, kAdd, kDelete };
+    struct TStep {
+        TKind kind;
+        qint64 offset;  // the selected byte
+        int count;      // bytes added or deleted
+        quint8 value;   // the byte typed or added
+    };
+    const struct {
+        const char* name;
+        int size;
+        std::vector<TStep> steps;
+    } cases[] = {
+        {"type at both ends", 300, {{kType, 0, 0, 0xAA}, {kType, 299, 0, 0xBB}}},
+        {"add before the first and the last byte", 300, {{kAdd, 0, 2, 0x11}, {kAdd, 301, 3, 0x22}}},
+        {"delete from the last byte on", 300, {{kDelete, 299, 16, 0}}},
+        {"delete spanning inserted bytes",
+         300,
+         {{kAdd, 100, 4, 0xEE}, {kAdd, 102, 2, 0xDD}, {kDelete, 98, 10, 0}}},
+        {"type over inserted bytes and around them",
+         100,
+         {{kAdd, 50, 3, 0x01}, {kType, 51, 0, 0x7F}, {kType, 49, 0, 0x80}, {kType, 53, 0, 0x81}}},
+        {"delete a page and add it back",
+         1000,
+         {{kDelete, 256, 16, 0}, {kDelete, 256, 16, 0}, {kAdd, 256, 16, 0x5A}, {kType, 0, 0, 0}}},
+    };
+    for (const auto& test : cases) {
+        SCOPED_TRACE(test.name);
+        const QString path = m_dir.Write("m.bin", Bytes(test.size, 7));
+        THexDocument doc;
+        doc.SetSourcePath(path);
+        doc.Load();
+        QByteArray model = Bytes(test.size, 7);
+        for (const TStep& step : test.steps) {
+            doc.ShowPage(step.offset / 16);
+            const qint64 onPage = step.offset - doc.TopRow() * 16;
+            ASSERT_TRUE(doc.SelectData(int(onPage / 16), int(onPage % 16)));
+            switch (step.kind) {
+                case kType:
+                    doc.CommitHex(QString::fromLatin1(QByteArray(1, char(step.value)).toHex()));
+                    model[step.offset] = char(step.value);
+                    break;
+                case kAdd:
+                    doc.Add(step.count, step.value);
+                    model.insert(step.offset, QByteArray(step.count, char(step.value)));
+                    break;
+                case kDelete:
+                    doc.Delete(step.count);
+                    model.remove(step.offset, step.count);
+                    break;
+            }
+            ASSERT_EQ(doc.ByteSize(), model.size());
+        }
+        EXPECT_TRUE(doc.Modified());
+        doc.Save(path);
+        EXPECT_EQ(m_dir.Read("m.bin"), model);
+        // The view continues on the saved file, unedited.
+        EXPECT_FALSE(doc.Modified());
+        EXPECT_EQ(doc.Content().PieceCount(), 1);
+        EXPECT_EQ(CopyText(doc), model.toHex().toUpper());
+    }
+}
+
+// A sparse file of 1 TiB opens at once and takes edits, inserts and deletes in its middle
+// and at its end without copying it.
+TEST_F(HexDocument, ATerabyteFileOpensAndIsEditedInPlace) {
+    const qint64 size = qint64(1) << 40;
     const QString huge = m_dir.Sub("huge.bin");
-    if (!file_tool_test::MakeSparse(huge, qint64(1) << 40, "end")) {
+    if (!file_tool_test::MakeSparse(huge, size, "end")) {
         GTEST_SKIP() << "this file system cannot hold a sparse file of 1 TiB";
     }
-    const std::optional<quint64> free = FreeBytes(QDir::tempPath());
-    if (!free || *free >= (quint64(2) << 40)) {
-        GTEST_SKIP() << "the temporary folder has room for 2 TiB";
-    }
-    const QStringList before = file_tool_test::Names(QDir::tempPath());
+    const QStringList temporary = file_tool_test::Names(QDir::tempPath());
     THexDocument doc;
     doc.SetSourcePath(huge);
-    const QString message = ErrorOf([&] { doc.Load(); });
-    EXPECT_TRUE(message.startsWith("Not enough free space for the working copy"))
-        << message.toStdString();
-    EXPECT_FALSE(doc.Loaded());
-    EXPECT_EQ(file_tool_test::Names(QDir::tempPath()), before);
+    doc.Load();
+    EXPECT_EQ(doc.ByteSize(), size);
+    doc.ShowPage(size / 32);
+    ASSERT_TRUE(doc.SelectData(0, 0));
+    doc.Add(2, 0x41);
+    ASSERT_TRUE(doc.SelectData(0, 4));
+    doc.Delete(1);
+    ASSERT_TRUE(doc.SelectData(0, 5));
+    doc.CommitHex("42");
+    EXPECT_EQ(doc.ByteSize(), size + 1);
+    EXPECT_EQ(doc.Content().Read(size / 2, 6), QByteArray("AA\0\0\0B", 6));
+    doc.ShowPage(doc.LastTopRow());
+    EXPECT_EQ(doc.Content().Read(size - 2, 3), "end");
+    EXPECT_EQ(file_tool_test::Names(QDir::tempPath()), temporary);
+}
+
+// A file written by another program while it is open refuses Save (its old and new bytes
+// would mix); a file replaced under its name is reported, and saves what was edited.
+TEST_F(HexDocument, ASourceChangedOutsideIsToldApartBeforeSave) {
+    const QString path = m_dir.Write("c.bin", Bytes(64));
+    THexDocument doc;
+    doc.SetSourcePath(path);
+    doc.Load();
+    ASSERT_TRUE(doc.SelectData(0, 0));
+    doc.CommitHex("AA");
+    EXPECT_EQ(doc.SourceState(), TSourceState::kUnchanged);
+
+    // Replaced: a new file renamed over the name; the open file still holds the old bytes.
+    m_dir.Write("new.bin", Bytes(10, 100));
+    ASSERT_EQ(rename(file_tool_test::Native(m_dir.Sub("new.bin")).constData(),
+                     file_tool_test::Native(path).constData()),
+              0);
+    EXPECT_EQ(doc.SourceState(), TSourceState::kReplaced);
+    const QString other = m_dir.Sub("other.bin");
+    doc.Save(other);
+    QByteArray expected = Bytes(64);
+    expected[0] = '\xAA';
+    EXPECT_EQ(m_dir.Read("other.bin"), expected);
+
+    // Written in place: refused, and nothing is written.
+    ASSERT_TRUE(doc.SelectData(0, 1));
+    doc.CommitHex("BB");
+    {
+        QFile file(other);
+        ASSERT_TRUE(file.open(QIODevice::Append));
+        file.write("more");
+    }
+    EXPECT_EQ(doc.SourceState(), TSourceState::kChangedInPlace);
+    const QString third = m_dir.Sub("third.bin");
+    EXPECT_TRUE(ErrorOf([&] {
+                    doc.Save(third);
+                }).startsWith("other.bin was changed by another program while it was open"));
+    EXPECT_FALSE(QFile::exists(third));
+    EXPECT_TRUE(doc.Modified());
 }
 
 TEST_F(HexDocument, TypingOverAByteReplacesItsDigits) {
@@ -509,10 +616,6 @@ TEST(HexSettings, StoredFieldsRoundTripAndDamagedOnesKeepDefaults) {
 TEST(HexDocumentLarge, ASparseFileAbove4GiBShowsItsLastRowsOffsets) {
     TestDir dir;
     const qint64 size = (qint64(1) << 32) + 32;
-    const std::optional<quint64> free = FreeBytes(QDir::tempPath());
-    if (!free || *free < quint64(2 * size) + (quint64(1) << 30)) {
-        GTEST_SKIP() << "the temporary folder has no room for a working copy of 8 GiB";
-    }
     const QString path = dir.Sub("big.bin");
     const QByteArray tail = Bytes(32, 0xE0);
     if (!file_tool_test::MakeSparse(path, size, tail)) {
@@ -529,10 +632,10 @@ TEST(HexDocumentLarge, ASparseFileAbove4GiBShowsItsLastRowsOffsets) {
     EXPECT_EQ(doc.HexCell(14, 0), "E0");
     EXPECT_EQ(doc.HexCell(15, 15), "FF");
     EXPECT_EQ(doc.TextCell(15, 15), QString(QChar(0xFF)));
-    // Editing at the end writes into the copy at its 64-bit position.
+    // Editing at the end changes the content at its 64-bit position.
     ASSERT_TRUE(doc.SelectData(15, 15));
     doc.CommitHex("12");
-    EXPECT_EQ(doc.WorkingCopy().Read(2 * size - 2, 2), "12");
+    EXPECT_EQ(doc.Content().Read(size - 1, 1), "\x12");
     EXPECT_TRUE(doc.Modified());
 }
 

@@ -1,7 +1,8 @@
 // The HexEdit window driven headless: loading through the browse button, the scroll
 // buttons and the wheel, typing over bytes in both grids, the inspector and its copy,
-// Add and Delete with their refusals, Save, the timestamp warning, Reset, and the settings
-// brought back (the remembered file loaded again).
+// Add and Delete with their refusals, Save, the timestamp warning, Reset, the settings
+// brought back (the remembered file loaded again), the unsaved-changes question on every
+// way out, and the keyboard over the grids.
 #include "app/tool_table.h"
 #include "windows/hexedit/hex_window.h"
 
@@ -46,9 +47,18 @@ class HexWindow : public ::testing::Test {
 protected:
     void SetUp() override { m_master = std::make_unique<TMaster>(m_dir.Sub("prog"), ToolTable()); }
 
+    // Shows the window; the unsaved-changes question, where a test does not answer it
+    // itself, is answered Discard and counted.
     TfrmHex* Show() {
         m_master->SelectTool(kHexIndex);
-        return dynamic_cast<TfrmHex*>(m_master->CurrentWindow());
+        auto* window = dynamic_cast<TfrmHex*>(m_master->CurrentWindow());
+        if (window != nullptr) {
+            window->AskUnsaved = [this](const QString&) {
+                ++m_questions;
+                return TUnsavedAnswer::kDiscard;
+            };
+        }
+        return window;
     }
     static void Open(TfrmHex* window, const QString& path) {
         window->AskSourceFile = [path] { return path; };
@@ -66,6 +76,7 @@ protected:
 
     TestDir m_dir;
     std::unique_ptr<TMaster> m_master;
+    int m_questions = 0;
 };
 
 TEST_F(HexWindow, LoadsAndScrollsThroughAFile) {
@@ -232,6 +243,7 @@ TEST_F(HexWindow, AddDeleteAndTheirRefusals) {
     EXPECT_EQ(window->lblNBytes->text(), "1 Byte");
 
     Open(window, m_dir.Write("four.bin", Bytes(4)));
+    EXPECT_EQ(m_questions, 1);  // the edits of the file before were asked about
     window->tbNBytes->setValue(4);
     ASSERT_TRUE(window->dgData->SelectCell(0, 0));
     window->btnDelete->click();
@@ -280,9 +292,8 @@ TEST_F(HexWindow, TimestampWarningResetAndSettings) {
     QTRY_VERIFY(window->Document().Loaded());
     EXPECT_EQ(window->lblSize->text(), "[300 Bytes]");
 
-    const QString copy = window->Document().WorkingCopy().Path();
     window->btnClear->click();
-    EXPECT_FALSE(QFile::exists(copy));
+    EXPECT_FALSE(window->Document().Loaded());
     EXPECT_EQ(window->stSource->Caption(), "");
     EXPECT_EQ(window->cbInter->currentIndex(), 0);
     EXPECT_EQ(window->tbNBytes->value(), 1);
@@ -293,6 +304,118 @@ TEST_F(HexWindow, TimestampWarningResetAndSettings) {
     Open(window, path);
     EXPECT_TRUE(window->pnlInfo->isEnabled());
     EXPECT_TRUE(window->btnClear->isEnabled());
+}
+
+// Every way out with unsaved edits asks "Save changes to NAME?": Save writes the edits,
+// Discard lets them go, Cancel keeps the window, the file and the edits as they were.
+TEST_F(HexWindow, UnsavedEditsAreAskedAboutOnEveryWayOut) {
+    enum TWay { kTool, kFile, kReset, kReload, kClose };
+    const struct {
+        const char* name;
+        TWay way;
+    } ways[] = {{"another tool", kTool},
+                {"another file", kFile},
+                {"Reset", kReset},
+                {"Reload", kReload},
+                {"closing the program", kClose}};
+    for (const auto& way : ways) {
+        for (const TUnsavedAnswer answer :
+             {TUnsavedAnswer::kSave, TUnsavedAnswer::kDiscard, TUnsavedAnswer::kCancel}) {
+            SCOPED_TRACE(testing::Message() << way.name << ", answer " << int(answer));
+            const QString path = m_dir.Write("u/edit.bin", Bytes(64));
+            const QString other = m_dir.Write("u/other.bin", Bytes(32));
+            TfrmHex* window = Show();
+            ASSERT_NE(window, nullptr);
+            QCoreApplication::processEvents();  // the remembered file's load
+            Open(window, path);
+            ASSERT_TRUE(window->dgData->SelectCell(0, 0));
+            Type(window->edtData, "AA");
+            ASSERT_TRUE(window->btnSave->isEnabled());
+            QStringList asked;
+            window->AskUnsaved = [&](const QString& name) {
+                asked.append(name);
+                return answer;
+            };
+            window->AskSaveFile = [path] { return path; };
+            bool left = false;
+            switch (way.way) {
+                case kTool:
+                    m_master->SelectTool(0);
+                    left = m_master->CurrentWindow() != window;
+                    break;
+                case kFile:
+                    Open(window, other);
+                    left = window->Document().SourcePath() == other;
+                    break;
+                case kReset:
+                    window->btnClear->click();
+                    left = !window->Document().Loaded();
+                    break;
+                case kReload:
+                    window->btnRefresh->click();
+                    left = !window->Document().Modified();
+                    break;
+                case kClose:
+                    left = m_master->close();
+                    break;
+            }
+            EXPECT_EQ(asked, QStringList{"edit.bin"});
+            EXPECT_EQ(left, answer != TUnsavedAnswer::kCancel);
+            const QByteArray edited = QByteArray(1, '\xAA') + Bytes(64).mid(1);
+            EXPECT_EQ(m_dir.Read("u/edit.bin"),
+                      answer == TUnsavedAnswer::kSave ? edited : Bytes(64));
+            if (answer == TUnsavedAnswer::kCancel) {
+                EXPECT_TRUE(window->Document().Modified());
+                EXPECT_EQ(window->Document().Content().Read(0, 1), "\xAA");
+                EXPECT_EQ(m_master->CurrentWindow(), window);
+                // Let it go for the next case.
+                window->AskUnsaved = [](const QString&) { return TUnsavedAnswer::kDiscard; };
+            }
+            m_master->SelectTool(0);
+        }
+    }
+}
+
+// Arrows, PageUp/PageDown and Ctrl+Home/Ctrl+End move the selected byte and the page, in
+// the byte grid's editor and in the text grid's.
+TEST_F(HexWindow, TheKeyboardMovesTheSelectionAndThePage) {
+    TfrmHex* window = Show();
+    ASSERT_NE(window, nullptr);
+    Open(window, m_dir.Write("k/keys.bin", Bytes(1000)));
+    ASSERT_TRUE(window->dgData->SelectCell(0, 0));
+    const auto selected = [window] {
+        return window->Document().TopRow() * 16 + (window->Document().HexPosition() - 1) / 2;
+    };
+    const struct {
+        int key;
+        Qt::KeyboardModifiers modifiers;
+        qint64 byte;
+        qint64 topRow;
+    } steps[] = {
+        {Qt::Key_Right, Qt::NoModifier, 1, 0},       {Qt::Key_Down, Qt::NoModifier, 17, 0},
+        {Qt::Key_Left, Qt::NoModifier, 16, 0},       {Qt::Key_PageDown, Qt::NoModifier, 272, 16},
+        {Qt::Key_End, Qt::ControlModifier, 999, 47}, {Qt::Key_Right, Qt::NoModifier, 999, 47},
+        {Qt::Key_Down, Qt::NoModifier, 999, 47},     {Qt::Key_PageUp, Qt::NoModifier, 743, 31},
+        {Qt::Key_Up, Qt::NoModifier, 727, 31},       {Qt::Key_Home, Qt::ControlModifier, 0, 0},
+        {Qt::Key_Up, Qt::NoModifier, 0, 0},
+    };
+    for (const auto& step : steps) {
+        SCOPED_TRACE(step.byte);
+        QTest::keyClick(window->edtData, Qt::Key(step.key), step.modifiers);
+        EXPECT_EQ(selected(), step.byte);
+        EXPECT_EQ(window->Document().TopRow(), step.topRow);
+        EXPECT_FALSE(window->edtData->isHidden());
+    }
+    // The text grid's editor moves the same way.
+    ASSERT_TRUE(window->dgText->SelectCell(3, 0));
+    QTest::keyClick(window->edtText, Qt::Key_Down);
+    EXPECT_EQ(window->Document().TextPosition(), 20);
+    // Typing over a byte still goes into it after moving there.
+    QTest::keyClick(window->edtText, Qt::Key_Right);
+    ASSERT_EQ(window->Document().TextPosition(), 21);
+    window->edtText->selectAll();
+    Type(window->edtText, "Z");
+    EXPECT_EQ(window->Document().Content().Read(20, 1), "Z");
 }
 
 }  // namespace

@@ -1,5 +1,5 @@
 // `quiva rename` end to end: its lines and exit codes, --dry-run, a refused rename, the
-// refusals and usage errors, and files the user may not rename.
+// refusals and usage errors, and files the user may not rename or write.
 #include "support/run_program.h"
 #include "support/test_dir.h"
 
@@ -108,8 +108,14 @@ TEST(RenameCommand, FilesTheUserMayNotRenameAreLeftOut) {
     dir.Write("theirs/Root File.TXT", "r");
     const QString mine = dir.MakeDir("mine");
     ASSERT_EQ(chown(Native(mine).constData(), user->pw_uid, group->gr_gid), 0);
-    dir.Write("mine/Read Only.TXT", "o");  // root's file, in nobody's folder
-    ASSERT_EQ(chmod(Native(dir.Sub("mine/Read Only.TXT")).constData(), 0444), 0);
+    dir.Write("mine/RO.TXT", "o");  // nobody's file, read-only for them
+    ASSERT_EQ(chown(Native(dir.Sub("mine/RO.TXT")).constData(), user->pw_uid, group->gr_gid), 0);
+    ASSERT_EQ(chmod(Native(dir.Sub("mine/RO.TXT")).constData(), 0444), 0);
+    dir.Write("mine/Root Only.TXT", "r");  // root's, 0644: nobody may not write it
+    ASSERT_EQ(chmod(Native(dir.Sub("mine/Root Only.TXT")).constData(), 0644), 0);
+    dir.Write("mine/Writable.TXT", "w");
+    ASSERT_EQ(chown(Native(dir.Sub("mine/Writable.TXT")).constData(), user->pw_uid, group->gr_gid),
+              0);
     const auto asNobody = [&](const QList<QByteArray>& args) {
         return RunProgram(QList<QByteArray>{"setpriv", "--reuid=nobody", "--regid=nogroup",
                                             "--clear-groups", QUIVA_CLI_PATH, "rename"} +
@@ -124,10 +130,16 @@ TEST(RenameCommand, FilesTheUserMayNotRenameAreLeftOut) {
     EXPECT_EQ(none.exitCode, 0) << none.err.constData();
     EXPECT_TRUE(none.out.isEmpty()) << none.out.constData();
     EXPECT_EQ(Files(theirs), QStringList({"Root File.TXT"}));
-    // A file that is read-only for the user can still be renamed in a folder of theirs.
+    // In a folder of theirs, files the user may not write are neither listed nor renamed,
+    // in a dry run as in a real one.
+    const TProgramRun dry =
+        asNobody({Native(mine), "--mask", "*.txt", "--case", "lower", "--dry-run"});
+    EXPECT_EQ(dry.exitCode, 0) << dry.err.constData();
+    EXPECT_EQ(dry.out, Native(mine) + "/Writable.TXT -> writable.txt\n");
     const TProgramRun own = asNobody({Native(mine), "--mask", "*.txt", "--case", "lower"});
     EXPECT_EQ(own.exitCode, 0) << own.err.constData();
-    EXPECT_EQ(Files(mine), QStringList({"read only.txt"}));
+    EXPECT_EQ(own.out, "Y " + Native(mine) + "/Writable.TXT -> writable.txt\n");
+    EXPECT_EQ(Files(mine), QStringList({"RO.TXT", "Root Only.TXT", "writable.txt"}));
 }
 
 }  // namespace

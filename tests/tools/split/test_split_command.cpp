@@ -1,14 +1,22 @@
 // `quiva split --manifest` and `quiva splice` end to end: the checksum list beside the
-// pieces is one that sha256sum -c takes, and splice checks the pieces with it.
+// pieces is one that sha256sum -c passes where it lies, and splice checks the pieces and
+// the joined file with it.
 #include "support/run_program.h"
 #include "support/test_dir.h"
 #include "tools/common/file_tool_test_support.h"
+
+#include <QCryptographicHash>
 
 #include <gtest/gtest.h>
 
 namespace {
 
 using namespace file_tool_test;
+
+// The SHA-256 of bytes in upper-case hex, as the checksum list holds it.
+QByteArray Sha256Hex(const QByteArray& bytes) {
+    return QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex().toUpper();
+}
 
 QByteArray Content(int size) {
     QByteArray bytes(size, '\0');
@@ -43,16 +51,18 @@ TEST(SplitCommand, TheChecksumListServesSha256sumAndSplice) {
     const QByteArray list = ReadNative(dir.Sub("out/" + DecodeNativeName(name + ".sha256")));
     EXPECT_EQ(list.count('\n'), 4);
 
-    // sha256sum takes the list: the pieces are fine; the whole file is not there yet.
+    // sha256sum passes the list as it is written, in the pieces' folder: the whole file's
+    // line is a comment it does not read.
+    EXPECT_TRUE(list.endsWith("\n# " + Sha256Hex(content) + "  " + name + "\n"))
+        << list.constData();
     const TProgramRun before = Sha256sum(dir.Sub("out"), {"-c", name + ".sha256"});
     if (before.exitCode < 0) {
         GTEST_SKIP() << "sha256sum is not available";
     }
-    EXPECT_EQ(before.exitCode, 1);
-    EXPECT_EQ(before.out, name + ".001: OK\n" + name + ".002: OK\n" + name + ".003: OK\n" + name +
-                              ": FAILED open or read\n");
-    EXPECT_FALSE(before.err.contains("improperly formatted")) << before.err.constData();
-    EXPECT_EQ(Sha256sum(dir.Sub("out"), {"-c", "--ignore-missing", name + ".sha256"}).exitCode, 0);
+    EXPECT_EQ(before.exitCode, 0) << before.out.constData() << before.err.constData();
+    EXPECT_EQ(before.out, name + ".001: OK\n" + name + ".002: OK\n" + name + ".003: OK\n");
+    EXPECT_TRUE(before.err.isEmpty()) << before.err.constData();
+    EXPECT_EQ(Sha256sum(dir.Sub("out"), {"-c", "--strict", name + ".sha256"}).exitCode, 0);
 
     // Splice checks each piece, joins them beside the list, and sha256sum agrees.
     const QByteArray out = "out/" + name;
@@ -66,7 +76,18 @@ TEST(SplitCommand, TheChecksumListServesSha256sumAndSplice) {
     EXPECT_EQ(ReadNative(dir.Sub(DecodeNativeName(out))), content);
     const TProgramRun after = Sha256sum(dir.Sub("out"), {"-c", name + ".sha256"});
     EXPECT_EQ(after.exitCode, 0) << after.out.constData();
-    EXPECT_TRUE(after.out.endsWith(name + ": OK\n"));
+    // The joined file against the whole file's line: splice refuses a damaged one.
+    const QString listPath = dir.Sub("out/" + DecodeNativeName(name + ".sha256"));
+    QByteArray spoiled = list;
+    spoiled.replace("# " + Sha256Hex(content), "# " + Sha256Hex("other bytes"));
+    ASSERT_TRUE(WriteNative(listPath, spoiled));
+    const TProgramRun mismatch =
+        Quiva(dir, {"splice", "whole", out + ".001", out + ".002", out + ".003"});
+    EXPECT_EQ(mismatch.exitCode, 1);
+    EXPECT_EQ(mismatch.err,
+              "The joined file does not match the checksum in out/m\\xE9movie.avi.sha256\n");
+    EXPECT_FALSE(QFile::exists(dir.Sub("whole")));
+    ASSERT_TRUE(WriteNative(listPath, list));
 
     // A damaged piece: splice names it and writes nothing; sha256sum sees it too.
     QByteArray damaged = content.mid(1024, 1024);

@@ -166,15 +166,17 @@ TEST(Split, PieceThatCannotBeWritten) {
 
     // No destination folder: the first piece fails and nothing is written.
     EXPECT_EQ(ErrorOf([&] { Split(Request(dir, 30)); }),
-              QStringLiteral("Could not write %1").arg(dir.Sub("out/movie.avi.001")));
+              QStringLiteral("Could not write %1: No such file or directory")
+                  .arg(dir.Sub("out/movie.avi.001")));
 
     // A folder in the place of piece .002, with and without overwrite.
     dir.MakeDir("out/movie.avi.002");
     for (bool overwrite : {false, true}) {
         TSplitRequest request = Request(dir, 30);
         request.overwrite = overwrite;
-        EXPECT_EQ(ErrorOf([&] { Split(request); }),
-                  QStringLiteral("Could not write %1").arg(dir.Sub("out/movie.avi.002")));
+        EXPECT_EQ(
+            ErrorOf([&] { Split(request); }),
+            QStringLiteral("Could not write %1: Is a directory").arg(dir.Sub("out/movie.avi.002")));
         EXPECT_EQ(Names(dir.Sub("out")), QStringList({"movie.avi.001", "movie.avi.002"}));
     }
 }
@@ -186,8 +188,10 @@ TEST(Split, FailedPieceLeavesNoPartialFile) {
     {
         // A write limit below one piece: the first piece fails part-way.
         TWriteLimit limit(1500);
-        EXPECT_EQ(ErrorOf([&] { Split(Request(dir, 2000)); }),
-                  QStringLiteral("Could not write %1").arg(dir.Sub("out/movie.avi.001")));
+        // The system's reason is named with the piece.
+        EXPECT_EQ(
+            ErrorOf([&] { Split(Request(dir, 2000)); }),
+            QStringLiteral("Could not write %1: File too large").arg(dir.Sub("out/movie.avi.001")));
     }
     EXPECT_TRUE(Names(dir.Sub("out")).isEmpty());
 
@@ -233,7 +237,7 @@ TEST(Split, NeverReplacesASpecialFileInThePlaceOfAPiece) {
         TSplitRequest request = Request(dir, 30);
         request.overwrite = true;
         EXPECT_EQ(ErrorOf([&] { Split(request); }),
-                  QStringLiteral("Could not write %1").arg(piece));
+                  QStringLiteral("Could not write %1: Not a regular file").arg(piece));
         EXPECT_EQ(KindOf(piece), fifo ? S_IFIFO : S_IFSOCK);
         EXPECT_EQ(Names(dir.Sub("out")), QStringList({"movie.avi.001", "movie.avi.002"}));
     }
@@ -259,7 +263,7 @@ TEST(Split, ChecksumListHoldsEveryPieceThenTheWholeFile) {
     EXPECT_EQ(dir.Read("out/movie.avi.sha256"),
               Sha256Hex(content.mid(0, 30)) + "  movie.avi.001\n" + Sha256Hex(content.mid(30, 30)) +
                   "  movie.avi.002\n" + Sha256Hex(content.mid(60, 30)) + "  movie.avi.003\n" +
-                  Sha256Hex(content.mid(90)) + "  movie.avi.004\n" + Sha256Hex(content) +
+                  Sha256Hex(content.mid(90)) + "  movie.avi.004\n# " + Sha256Hex(content) +
                   "  movie.avi\n");
     EXPECT_EQ(dir.Read("out/movie.avi.004"), content.mid(90));
     EXPECT_EQ(ChecksumListName(dir.Sub("out") + "/", "/x/y.bin"), dir.Sub("out/y.bin.sha256"));
@@ -269,7 +273,8 @@ TEST(Split, ChecksumListHoldsEveryPieceThenTheWholeFile) {
     dir.Write("src/movie.avi", other);
     request.overwrite = true;
     EXPECT_EQ(Split(request), 3);
-    EXPECT_TRUE(dir.Read("out/movie.avi.sha256").endsWith(Sha256Hex(other) + "  movie.avi\n"));
+    EXPECT_TRUE(
+        dir.Read("out/movie.avi.sha256").endsWith("\n# " + Sha256Hex(other) + "  movie.avi\n"));
     dir.MakeDir("plain");
     request.destFolder = dir.Sub("plain");
     request.checksumList = false;
@@ -292,11 +297,13 @@ TEST(Split, AChecksumListThatMayNotBeWrittenStopsTheSplitBeforeAnyPiece) {
     ASSERT_TRUE(QFile::remove(list));
     dir.MakeDir("out/movie.avi.sha256");
     request.overwrite = true;
-    EXPECT_EQ(ErrorOf([&] { Split(request); }), QStringLiteral("Could not write %1").arg(list));
+    EXPECT_EQ(ErrorOf([&] { Split(request); }),
+              QStringLiteral("Could not write %1: Is a directory").arg(list));
     EXPECT_EQ(Names(dir.Sub("out")), QStringList({"movie.avi.sha256"}));
     ASSERT_TRUE(QDir(list).removeRecursively());
     ASSERT_TRUE(MakeFifo(list));
-    EXPECT_EQ(ErrorOf([&] { Split(request); }), QStringLiteral("Could not write %1").arg(list));
+    EXPECT_EQ(ErrorOf([&] { Split(request); }),
+              QStringLiteral("Could not write %1: Not a regular file").arg(list));
     EXPECT_EQ(KindOf(list), S_IFIFO);
 
     // A split that stops at a piece writes no list.
@@ -325,7 +332,7 @@ TEST(Split, ChecksumListNamesThePiecesByTheirBytes) {
         const QByteArray shown = name.contains('\n') ? "\\" : "";
         const QByteArray written = QByteArray(name).replace("\n", "\\n");
         EXPECT_EQ(list, shown + Sha256Hex(Content(60)) + "  " + written + ".001\n" + shown +
-                            Sha256Hex(Content(100).mid(60)) + "  " + written + ".002\n" + shown +
+                            Sha256Hex(Content(100).mid(60)) + "  " + written + ".002\n# " + shown +
                             Sha256Hex(Content(100)) + "  " + written + "\n");
     }
 }

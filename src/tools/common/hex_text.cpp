@@ -1,4 +1,4 @@
-#include "tools/hexedit/hex_text.h"
+#include "tools/common/hex_text.h"
 
 #include "base/settings_codec.h"
 

@@ -1,6 +1,6 @@
-// The hexadecimal text of HexEdit's and Compare's working copies: every byte as two
-// upper-case hexadecimal characters, high nibble first, nothing between bytes; and the
-// page arithmetic both tools share.
+// The hexadecimal text of the pages of HexEdit and Compare: every byte as two upper-case
+// hexadecimal characters, high nibble first, nothing between bytes; and the page arithmetic
+// both tools share.
 #pragma once
 
 #include <QByteArray>
@@ -16,7 +16,7 @@ inline constexpr int kCharsPerRow = 2 * kBytesPerRow;           // 32
 inline constexpr int kPageBytes = kBytesPerRow * kRowsPerPage;  // 256
 inline constexpr int kPageChars = 2 * kPageBytes;               // 512
 
-// The top row that shows the last row at the bottom of the page for a working copy of
+// The top row that shows the last row at the bottom of the page for content of
 // `chars` characters: max(0, ceil(chars / 32) - 16). 64-bit throughout.
 qint64 LastTopRow(qint64 chars);
 
@@ -37,6 +37,12 @@ constexpr int TextCellIndex(int row, int column) {
 // The offset column's text: the byte offset in upper-case hexadecimal with at least 8
 // digits ("00000010", "100000010" past 4 GiB).
 QString OffsetText(qint64 offset);
+
+// The timestamp warning of both tools repeats on every this many ticks while a change lasts.
+inline constexpr int kTimestampRepeatTicks = 4;
+
+// The text a page cell shows outside the page.
+inline const QString kBlankCell = QStringLiteral(" ");
 
 // ---- conversions -----------------------------------------------------------------------
 // The 256 two-character texts "00" to "FF".

@@ -1,6 +1,7 @@
 // The parts of the hexadecimal view that HexEdit's and Compare's windows share: the scroll
-// panel, the edit boxes over the byte and text grids with their key filters, the colours
-// and cell drawing, and the file dialogs.
+// panel and the paging it drives, the keyboard's moves over the grids, the edit boxes over
+// the byte and text grids with their key filters, the colours and cell drawing, the file
+// dialogs and the unsaved-changes question.
 #pragma once
 
 #include "ui/byte_grid.h"
@@ -10,6 +11,7 @@
 
 #include <array>
 #include <functional>
+#include <optional>
 
 class QFrame;
 class QLineEdit;
@@ -45,6 +47,33 @@ struct TScrollButtons {
 };
 TScrollButtons MakeScrollButtons(QWidget* parent, int width, int height);
 
+// The paging both views share. The scroll buttons' rules for a top row and the last top
+// row: Home and Line up above row 0, Page up above row 15, Line down and End below the
+// last top row, Page down below the last top row - 16.
+void ApplyScrollRules(const TScrollButtons& scroll, qint64 topRow, qint64 lastTopRow);
+// Connects the buttons: `show` gets the top row a button asks for (Home row 0, End the last
+// top row, the others the top row plus their tag), from the rows `topRow` and `lastTopRow`
+// tell at the time of the click.
+void ConnectScrollButtons(const TScrollButtons& scroll, QObject* context,
+                          std::function<qint64()> topRow, std::function<qint64()> lastTopRow,
+                          std::function<void(qint64)> show);
+
+// ---- the keyboard over the grids -----------------------------------------------------------
+// Where a key moves the selected byte, as hex editors do: Left and Right by a byte, Up and
+// Down by a row, PageUp and PageDown by a page, Ctrl+Home and Ctrl+End to the first and the
+// last byte; held within the content of `size` bytes. The page follows: the top row moves
+// by a page with PageUp and PageDown, and otherwise only as far as needed to show the byte.
+struct TCursorMove {
+    qint64 offset = 0;  // the byte now selected
+    qint64 topRow = 0;  // the page that shows it
+};
+// None for a key that moves nothing. `offset` is the byte selected now (or the first of
+// the page when none is).
+std::optional<TCursorMove> CursorAfterKey(int key, Qt::KeyboardModifiers modifiers, qint64 offset,
+                                          qint64 size, qint64 topRow, qint64 lastTopRow);
+// True for the keys CursorAfterKey moves by.
+bool IsCursorKey(int key, Qt::KeyboardModifiers modifiers);
+
 // ---- edit boxes ---------------------------------------------------------------------------
 // An edit box for a byte grid: at most `maxChars` characters, red text (bold when asked),
 // upper case when asked, no context menu, hidden.
@@ -56,10 +85,12 @@ QLineEdit* MakeCellEditor(QWidget* parent, const char* name, int maxChars, bool 
 // typed character; the text editors' filter lets every key through. A key that passes,
 // other than backspace in a byte editor, asks for the commit once the edit box has taken
 // it (a queued call), so that the commit sees the new text.
+// With `navigate`, the cursor keys (IsCursorKey) go to it instead of the edit box.
 class TCellKeyFilter : public QObject {
     Q_OBJECT
 public:
-    TCellKeyFilter(QLineEdit* editor, bool hexOnly, std::function<void()> commit);
+    TCellKeyFilter(QLineEdit* editor, bool hexOnly, std::function<void()> commit,
+                   std::function<void(int key, Qt::KeyboardModifiers)> navigate = {});
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -67,6 +98,7 @@ protected:
 private:
     bool m_hexOnly;
     std::function<void()> m_commit;
+    std::function<void(int, Qt::KeyboardModifiers)> m_navigate;
 };
 
 // ---- drawing ------------------------------------------------------------------------------
@@ -92,3 +124,9 @@ QString AskExistingFile(QWidget* parent, const QString& title, const QString& fo
 // cancelled.
 QString AskDestinationFile(QWidget* parent, const QString& title, const QString& folder,
                            const QString& proposed);
+
+// The answer to "Save changes to NAME?".
+enum class TUnsavedAnswer { kSave, kDiscard, kCancel };
+// Asks "Save changes to NAME?" with Save, Discard and Cancel (Escape cancels), as the
+// desktop asks before unsaved work would be lost.
+TUnsavedAnswer AskSaveChanges(QWidget* parent, const QString& name);

@@ -1,5 +1,6 @@
-#include "windows/hexedit/hex_view_parts.h"
+#include "ui/hex_view_parts.h"
 
+#include "tools/common/hex_text.h"
 #include "ui/form_base.h"
 #include "ui/quick_button.h"
 #include "ui/window_parts.h"
@@ -11,8 +12,12 @@
 #include <QFrame>
 #include <QKeyEvent>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPainter>
+#include <QPushButton>
 #include <QValidator>
+
+#include <algorithm>
 
 namespace {
 
@@ -73,6 +78,96 @@ TScrollButtons MakeScrollButtons(QWidget* parent, int width, int height) {
     return scroll;
 }
 
+void ApplyScrollRules(const TScrollButtons& scroll, qint64 topRow, qint64 lastTopRow) {
+    scroll.Apply(topRow > 0, topRow > 15, topRow < lastTopRow, topRow < lastTopRow - 16);
+}
+
+void ConnectScrollButtons(const TScrollButtons& scroll, QObject* context,
+                          std::function<qint64()> topRow, std::function<qint64()> lastTopRow,
+                          std::function<void(qint64)> show) {
+    for (TQuickButton* button : scroll.buttons) {
+        const int tag = button->property("Tag").toInt();
+        const bool homeEnd = button == scroll.Home() || button == scroll.End();
+        QObject::connect(button, &QToolButton::clicked, context, [=] {
+            if (homeEnd) {
+                show(tag < 0 ? 0 : lastTopRow());
+            } else {
+                show(topRow() + tag);
+            }
+        });
+    }
+}
+
+bool IsCursorKey(int key, Qt::KeyboardModifiers modifiers) {
+    switch (key) {
+        case Qt::Key_Left:
+        case Qt::Key_Right:
+        case Qt::Key_Up:
+        case Qt::Key_Down:
+        case Qt::Key_PageUp:
+        case Qt::Key_PageDown:
+            return true;
+        case Qt::Key_Home:
+        case Qt::Key_End:
+            return (modifiers & Qt::ControlModifier) != 0;
+        default:
+            return false;
+    }
+}
+
+std::optional<TCursorMove> CursorAfterKey(int key, Qt::KeyboardModifiers modifiers, qint64 offset,
+                                          qint64 size, qint64 topRow, qint64 lastTopRow) {
+    if (size <= 0 || !IsCursorKey(key, modifiers)) {
+        return std::nullopt;
+    }
+    qint64 target = offset;
+    qint64 top = topRow;
+    switch (key) {
+        case Qt::Key_Left:
+            target -= 1;
+            break;
+        case Qt::Key_Right:
+            target += 1;
+            break;
+        case Qt::Key_Up:
+            target -= kBytesPerRow;
+            break;
+        case Qt::Key_Down:
+            target += kBytesPerRow;
+            break;
+        case Qt::Key_PageUp:
+            target -= kPageBytes;
+            top -= kRowsPerPage;
+            break;
+        case Qt::Key_PageDown:
+            target += kPageBytes;
+            top += kRowsPerPage;
+            break;
+        case Qt::Key_Home:
+            target = 0;
+            break;
+        case Qt::Key_End:
+            target = size - 1;
+            break;
+        default:
+            break;
+    }
+    // A move by a row or a page that would leave the content stays where it is, as a
+    // move past the first or the last byte does.
+    if ((key == Qt::Key_Up || key == Qt::Key_Down) && (target < 0 || target >= size)) {
+        target = offset;
+    }
+    target = std::clamp<qint64>(target, 0, size - 1);
+    const qint64 row = target / kBytesPerRow;
+    top = std::clamp<qint64>(top, 0, lastTopRow);
+    if (row < top) {
+        top = row;
+    } else if (row >= top + kRowsPerPage) {
+        top = row - kRowsPerPage + 1;
+    }
+    return TCursorMove{target, std::clamp<qint64>(top, 0, lastTopRow)};
+}
+
 QLineEdit* MakeCellEditor(QWidget* parent, const char* name, int maxChars, bool upperCase,
                           bool bold) {
     auto* editor = Named(new QLineEdit(parent), name);
@@ -96,8 +191,12 @@ QLineEdit* MakeCellEditor(QWidget* parent, const char* name, int maxChars, bool 
     return editor;
 }
 
-TCellKeyFilter::TCellKeyFilter(QLineEdit* editor, bool hexOnly, std::function<void()> commit)
-    : QObject(editor), m_hexOnly(hexOnly), m_commit(std::move(commit)) {
+TCellKeyFilter::TCellKeyFilter(QLineEdit* editor, bool hexOnly, std::function<void()> commit,
+                               std::function<void(int, Qt::KeyboardModifiers)> navigate)
+    : QObject(editor),
+      m_hexOnly(hexOnly),
+      m_commit(std::move(commit)),
+      m_navigate(std::move(navigate)) {
     editor->installEventFilter(this);
 }
 
@@ -106,6 +205,10 @@ bool TCellKeyFilter::eventFilter(QObject* watched, QEvent* event) {
         return QObject::eventFilter(watched, event);
     }
     const auto* key = static_cast<QKeyEvent*>(event);
+    if (m_navigate && IsCursorKey(key->key(), key->modifiers())) {
+        m_navigate(key->key(), key->modifiers());
+        return true;
+    }
     const QString text = key->text();
     // Keys that type nothing (arrows, Home, shift) are the edit box's own.
     if (text.isEmpty()) {
@@ -206,4 +309,23 @@ QString AskDestinationFile(QWidget* parent, const QString& title, const QString&
         return {};
     }
     return dialog.selectedFiles().first();
+}
+
+TUnsavedAnswer AskSaveChanges(QWidget* parent, const QString& name) {
+    QMessageBox box(QMessageBox::Warning, QObject::tr("Unsaved changes"),
+                    QObject::tr("Save changes to %1?").arg(name), QMessageBox::NoButton, parent);
+    box.setObjectName(QStringLiteral("dlgSaveChanges"));
+    QPushButton* save = box.addButton(QMessageBox::Save);
+    QPushButton* discard = box.addButton(QMessageBox::Discard);
+    QPushButton* cancel = box.addButton(QMessageBox::Cancel);
+    box.setDefaultButton(save);
+    box.setEscapeButton(cancel);
+    box.exec();
+    if (box.clickedButton() == save) {
+        return TUnsavedAnswer::kSave;
+    }
+    if (box.clickedButton() == discard) {
+        return TUnsavedAnswer::kDiscard;
+    }
+    return TUnsavedAnswer::kCancel;
 }
