@@ -6,7 +6,7 @@ set -euo pipefail
 PACKAGES=(
     g++ cmake ninja-build pkg-config ccache lld clang-format
     qt6-base-dev
-    libsqlite3-dev zlib1g-dev libssl-dev libdeflate-dev
+    libsqlite3-dev zlib1g-dev libssl-dev libdeflate-dev libsodium-dev libzstd-dev
     libphp8.2-embed php8.2-dev
     libgtest-dev libgmock-dev libbenchmark-dev
     xvfb xauth

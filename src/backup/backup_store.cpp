@@ -1,6 +1,7 @@
 #include "backup/backup_store.h"
 
 #include "backup/backup_log.h"
+#include "backup/store_internal.h"
 #include "backup/store_marker.h"
 #include "backup/version_blob.h"
 #include "base/day_number.h"
@@ -26,6 +27,8 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+using namespace backup_store;
 
 namespace {
 
@@ -56,12 +59,11 @@ const char* const kSchema[] = {
     "[pFile] TEXT NULL)",
     "CREATE TABLE [Data] ([bID] INTEGER PRIMARY KEY NOT NULL, [bPath] INTEGER NULL, "
     "[bPro] INTEGER NULL, [bSize] INTEGER NULL, [bDate] FLOAT NULL, [bData] BLOB NULL, "
-    "[bMode] INTEGER NULL)",
+    "[bMode] INTEGER NULL, [bMtime] INTEGER NULL, [bCtime] INTEGER NULL, [bInode] INTEGER NULL)",
 };
 
 // The column older stores get when they are opened for writing.
 const char kAddModeColumn[] = "ALTER TABLE Data ADD COLUMN bMode INTEGER NULL";
-constexpr int kPermissionBits = 0777;
 
 // Look-ups by name and by profile and path would otherwise read every row (and the
 // Data rows carry the blobs). Made in older files too when they are opened.
@@ -339,39 +341,6 @@ QString QuickCheckDamage(TSQLTables& db, bool& later) {
     return QStringLiteral("PRAGMA quick_check failed: %1").arg(SqliteText(rc));
 }
 
-// A folder or file name as Paths keeps it: UTF-8 text, or the exact bytes as a BLOB value
-// when the name is not UTF-8.
-TSQLValue NameValue(const QString& name) {
-    if (HasRawBytes(name)) {
-        return TSQLBlob{EncodeNativeName(name)};
-    }
-    return name;
-}
-
-// A name read back by the stored type of its value.
-QString ReadName(TSQLTable& table, int column) {
-    if (const std::optional<QByteArray> bytes = table.GetBlobValue(column)) {
-        return DecodeNativeName(*bytes);
-    }
-    return table.GetText(column);
-}
-
-// True when the store gives the name back exactly. Every name a folder listing or a
-// watch yields is; only a text form that no bytes decode to (a lone surrogate other
-// than a raw byte's) is not.
-bool IsStorableName(const QString& name) {
-    return DecodeNativeName(EncodeNativeName(name)) == name;
-}
-
-// A stored mode as permission bits, or -1 for none.
-int ReadMode(TSQLTable& table, int column) {
-    if (table.StoredType(column) != kStoredInteger) {
-        return -1;
-    }
-    const qint64 mode = table.GetInt64(column);
-    return mode < 0 ? -1 : static_cast<int>(mode & kPermissionBits);
-}
-
 }  // namespace
 
 // ---- TVersionRow -------------------------------------------------------------------
@@ -402,6 +371,9 @@ void BuildBackupSchema(TSQLTables& db) {
     for (const char* statement : kIndexes) {
         db.Exec(QString::fromLatin1(statement));
     }
+    for (const char* statement : kChunkSchema) {
+        db.Exec(QString::fromLatin1(statement));
+    }
     transaction.Commit();
 }
 
@@ -430,6 +402,7 @@ bool TBackupStore::Open(const QString& dataFolder, bool readOnly) {
     CloseMarkerLocked();
     m_damaged = false;
     m_modeColumnAsked = nullptr;  // a new connection may come at the old one's address
+    m_chunkTablesAsked = nullptr;
     m_readOnly = false;
     m_problem.clear();
     m_problemKind = kStatusInfo;
@@ -555,6 +528,7 @@ bool TBackupStore::Open(const QString& dataFolder, bool readOnly) {
         m_db.reset();
         m_marker.reset();  // left "open": the next open checks the store in full
         m_modeColumnAsked = nullptr;
+        m_chunkTablesAsked = nullptr;
         reader = OpenReader(m_path, Companions(native), walHidden, openError);
         if (reader) {
             return openReadOnly(SqliteText(code));
@@ -609,6 +583,7 @@ void TBackupStore::PrepareWritableLocked() {
     for (const char* statement : kIndexes) {
         m_db->ExecScript(QString::fromLatin1(statement));
     }
+    PrepareChunksLocked();
 }
 
 void TBackupStore::SetProblemLocked(const QString& text, int kind) {
@@ -626,6 +601,7 @@ void TBackupStore::Close(bool compact) {
     m_db.reset();
     CloseMarkerLocked();
     m_modeColumnAsked = nullptr;
+    m_chunkTablesAsked = nullptr;
     m_readOnly = false;
     m_host.SetFlag(kFlagBackupsDatabase, false);
 }
@@ -943,7 +919,9 @@ void TBackupStore::DeleteVersion(int versionId) {
     QMutexLocker locker(&m_lock);
     RequireWritableLocked();
     try {
-        m_db->Exec(QStringLiteral("DELETE FROM Data WHERE bID = ?"), {qint64(versionId)});
+        TSQLTransaction transaction(*m_db);
+        DeleteVersionsLocked({qint64(versionId)});
+        transaction.Commit();
     } catch (const ESQLite& error) {
         RaiseStoreError(error.Code());
     }
@@ -1091,10 +1069,10 @@ int TBackupStore::DiscardOlderThan(const QList<int>& pathIds, int profileNumber,
     try {
         TSQLTransaction transaction(*m_db);
         for (const int pathId : pathIds) {
-            m_db->Exec(QStringLiteral("DELETE FROM Data WHERE bPro = ? AND bPath = ? AND "
-                                      "bDate <= ?"),
-                       {qint64(profileNumber), qint64(pathId), cutoff});
-            deleted += static_cast<int>(m_db->Changes());
+            deleted += DeleteVersionsLocked(
+                VersionIdsLocked(QStringLiteral("SELECT bID FROM Data WHERE bPro = ? AND "
+                                                "bPath = ? AND bDate <= ?"),
+                                 {qint64(profileNumber), qint64(pathId), cutoff}));
         }
         transaction.Commit();
     } catch (const ESQLite& error) {
@@ -1128,11 +1106,11 @@ int TBackupStore::KeepNewest(const QList<int>& pathIds, int profileNumber, int c
         try {
             TSQLTransaction transaction(*m_db);
             versions->Last();
+            QList<qint64> older;
             for (int i = versions->RowCount() - count; i > 0; --i, versions->Prev()) {
-                m_db->Exec(QStringLiteral("DELETE FROM Data WHERE bID = ?"),
-                           {qint64(versions->GetInt(0))});
-                deleted += static_cast<int>(m_db->Changes());
+                older.append(versions->GetInt64(0));
             }
+            deleted += DeleteVersionsLocked(older);
             transaction.Commit();
         } catch (const ESQLite& error) {
             RaiseStoreError(error.Code());
@@ -1145,7 +1123,10 @@ void TBackupStore::DeleteAllVersions(int profileNumber) {
     QMutexLocker locker(&m_lock);
     RequireWritableLocked();
     try {
-        m_db->Exec(QStringLiteral("DELETE FROM Data WHERE bPro = ?"), {qint64(profileNumber)});
+        TSQLTransaction transaction(*m_db);
+        DeleteVersionsLocked(VersionIdsLocked(QStringLiteral("SELECT bID FROM Data WHERE bPro = ?"),
+                                              {qint64(profileNumber)}));
+        transaction.Commit();
     } catch (const ESQLite& error) {
         RaiseStoreError(error.Code());
     }
@@ -1160,7 +1141,10 @@ bool TBackupStore::DeleteProfileVersions(int profileNumber) {
         return false;
     }
     try {
-        m_db->Exec(QStringLiteral("DELETE FROM Data WHERE bPro = ?"), {qint64(profileNumber)});
+        TSQLTransaction transaction(*m_db);
+        DeleteVersionsLocked(VersionIdsLocked(QStringLiteral("SELECT bID FROM Data WHERE bPro = ?"),
+                                              {qint64(profileNumber)}));
+        transaction.Commit();
     } catch (const ESQLite&) {
         return false;
     }
@@ -1222,13 +1206,17 @@ QStringList TBackupStore::IntegrityProblems() {
 }
 
 qint64 TBackupStore::CheckVersions(const TBlobKeys& keys,
-                                   const std::function<void(const TVersionCheck&)>& report) {
+                                   const std::function<void(const TVersionCheck&)>& report,
+                                   const std::optional<TStoreKeys>& storeKeys) {
     struct TRow {
         int versionId;
         qint64 size;
         std::optional<QByteArray> blob;
         bool hasPath;
+        QString file;
     };
+    // Each chunk is read and opened once, whatever the number of versions sharing it.
+    QHash<qint64, QString> chunkVerdicts;
     qint64 checked = 0;
     qint64 after = std::numeric_limits<qint64>::min();
     int rows = kCheckRows;
@@ -1240,12 +1228,13 @@ qint64 TBackupStore::CheckVersions(const TBlobKeys& keys,
             RequireOpenLocked();
             try {
                 const auto found = m_db->Query(
-                    QStringLiteral("SELECT bID,bSize,bData,pID FROM Data LEFT JOIN Paths ON "
-                                   "pID = bPath WHERE bID > ? ORDER BY bID"),
+                    QStringLiteral("SELECT bID,bSize,bData,pID,pPath,pFile FROM Data LEFT JOIN "
+                                   "Paths ON pID = bPath WHERE bID > ? ORDER BY bID"),
                     kCheckBudgetKb, rows, {after});
                 for (; !found->AtEnd(); found->Next()) {
                     batch.append({found->GetInt(0), found->GetInt64(1), found->GetBlob(2),
-                                  found->GetInt64(3) != 0});
+                                  found->GetInt64(3) != 0,
+                                  ReadName(*found, 4) + ReadName(*found, 5)});
                 }
             } catch (const ESQLite& error) {
                 if (error.Code() != kSQLOverBudget) {
@@ -1265,7 +1254,7 @@ qint64 TBackupStore::CheckVersions(const TBlobKeys& keys,
                         QStringLiteral("SELECT bID FROM Data WHERE bID > ? ORDER BY bID"), 1, 1,
                         {after});
                     if (next->RowCount() == 1) {
-                        batch.append({next->GetInt(0), -1, std::nullopt, true});
+                        batch.append({next->GetInt(0), -1, std::nullopt, true, QString()});
                     }
                 } catch (const ESQLite& error) {
                     RaiseStoreError(error.Code());
@@ -1281,7 +1270,11 @@ qint64 TBackupStore::CheckVersions(const TBlobKeys& keys,
             ++checked;
             TVersionCheck check;
             check.versionId = row.versionId;
-            if (row.size < 0) {
+            check.file = row.file;
+            if (row.blob && BlobMethod(*row.blob) == kMethodChunked) {
+                CheckChunkedVersion(row.versionId, row.size, *row.blob, storeKeys, chunkVerdicts,
+                                    check);
+            } else if (row.size < 0) {
                 check.reason = QStringLiteral("Data too large to retrieve");
             } else if (!row.blob) {
                 check.reason = QStringLiteral("no data stored");

@@ -19,8 +19,10 @@
 
 #include <QByteArray>
 #include <QDateTime>
+#include <QHash>
 #include <QList>
 #include <QMutex>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 
@@ -29,6 +31,9 @@
 #include <memory>
 #include <optional>
 #include <utility>
+
+#include "backup/chunk_format.h"
+#include "storage/sqlite_layer.h"
 
 class THost;
 class TBackupLog;
@@ -100,6 +105,45 @@ struct TVersionCheck {
     // cannot be found. Not bad, and not good either.
     bool unverified = false;
     QString reason;  // why the version is bad; empty for otherPassword and unverified
+    QString file;    // the version's folder and file name, when known
+};
+
+// What a chunked version remembers of the file it was read from, so that a later full
+// backup can tell an unchanged file without reading it.
+struct TSourceFacts {
+    qint64 size = 0;
+    qint64 mtimeNs = 0;  // modification time, nanoseconds since the epoch
+    qint64 ctimeNs = 0;  // change time
+    qint64 inode = 0;
+    int mode = -1;  // permission bits; -1 unknown
+
+    bool SameFile(const TSourceFacts& other) const {
+        return size == other.size && mtimeNs == other.mtimeNs && ctimeNs == other.ctimeNs &&
+               inode == other.inode;
+    }
+};
+
+// One chunk of a file on its way into the store: its identity and length, and its sealed
+// record unless the store holds the chunk already (found there, or written ahead).
+struct TChunkPiece {
+    QByteArray identity;
+    qint64 length = 0;
+    QByteArray sealed;
+};
+
+// A file read for a chunked version: its chunks in order (one piece per chunk of the
+// file, repeats included), or the version it is unchanged since.
+struct TChunkedFile {
+    TSourceFacts facts;
+    QList<TChunkPiece> pieces;
+    qint64 pendingOwner = 0;  // chunks were written ahead under this owner (0: none)
+    int baseVersion = 0;      // the file is unchanged since this version (pieces empty)
+};
+
+// What the store check found wrong with a chunk, and the versions it harms.
+struct TChunkDamage {
+    qint64 chunkId = 0;
+    QString reason;
 };
 
 // Thread safety: every statement on the connection runs under the backups lock, whichever
@@ -170,10 +214,56 @@ public:
     // `keys` and calls `report` for each version that fails (outside the backups lock).
     // A version of an empty file (5 bytes, nothing to decode) counts as good when its
     // length field matches the keys. A version stored without compression decodes but
-    // holds no checksum: it is reported as unverified. Returns the number of versions read. Raises
-    // the store's messages when the rows cannot be read. Main thread.
+    // holds no checksum: it is reported as unverified. Returns the number of versions
+    // read. Raises the store's messages when the rows cannot be read. Main thread.
+    // Chunked versions are checked with `storeKeys` (the same password under the store's
+    // salt; none when the store has no salt): the reference list, and every chunk it
+    // names (each distinct chunk read and opened once); a version with a damaged or
+    // missing chunk is reported with the reason, its file named in `file`.
     qint64 CheckVersions(const TBlobKeys& keys,
-                         const std::function<void(const TVersionCheck&)>& report);
+                         const std::function<void(const TVersionCheck&)>& report,
+                         const std::optional<TStoreKeys>& storeKeys = std::nullopt);
+    // Chunks that no version refers to (none in a sound store). Main thread.
+    qint64 OrphanChunkCount();
+
+    // ---- chunked versions ----------------------------------------------------------
+    // The keys of a password under the store's salt, derived once and kept for the next
+    // call with the same password. A writable store without a salt gets one. None when
+    // the store has no salt and cannot be given one. Raises "Invalid backup data" when
+    // the salt row is damaged. Any thread; slow on a new password (Argon2id).
+    std::optional<TStoreKeys> KeysFor(const QByteArray& password);
+    // The Argon2id costs a new salt gets (tests use cheap ones). Before the first KeysFor.
+    void SetKeyCosts(qint64 opsLimit, qint64 memoryBytes);
+    // True when the store has a salt and it is damaged. Any thread.
+    bool SaltDamaged();
+
+    // The newest version of the file under the profile when it is chunked and was read
+    // from a file with these facts; else 0. Any thread (a worker's helper).
+    int UnchangedVersion(int profileNumber, const QString& fullName, const TSourceFacts& facts);
+    // The row of a chunk with this identity, or 0. Any thread.
+    qint64 FindChunk(const QByteArray& identity);
+    // Writes the sealed pieces ahead of their version (a large file), each chunk kept by
+    // a pending row of `owner` until the version is stored or DropPending runs; their
+    // sealed bytes are released. False on failure. Any thread.
+    [[nodiscard]] bool WriteChunksAhead(qint64 owner, QList<TChunkPiece>& pieces);
+    // Drops the pending rows of `owner` and the chunks that nothing else keeps. Any thread.
+    void DropPending(qint64 owner);
+    // Stores a chunked version as one transaction: the path row when new, the chunks the
+    // store lacks, the version row with its sealed reference list, and its references;
+    // or nothing at all. An unchanged file (baseVersion) gets a new row over the chunks of
+    // that version, whose list must open with `keys`. False on any failure. Any thread.
+    [[nodiscard]] bool StoreChunkedVersion(TBackupIdSource& ids, const TStoreKeys& keys,
+                                           int profileNumber, const QString& fullName,
+                                           const TChunkedFile& file, int& pathId);
+    // True when the version is stored in chunks. Raises the store's messages.
+    bool IsChunkedVersion(int versionId);
+    // The opened reference list of a chunked version. Raises "No valid backup data
+    // available!", "Invalid encryption password", "Invalid backup data" and the store's
+    // messages. Any thread.
+    TReferenceList LoadReferenceList(const TStoreKeys& keys, const TVersionRow& version);
+    // The bytes of one chunk of a list, checked. Raises "Invalid backup data" for a chunk
+    // that is missing or damaged. Any thread.
+    QByteArray LoadChunk(const TStoreKeys& keys, const TChunkRef& chunk);
 
     // Raises the store's message for a result code: nothing for 0 and 101; "SQLite
     // Error:%d" for a code without a message of its own.
@@ -267,6 +357,23 @@ public:
     double NowDayNumber() const;
 
 private:
+    // Deletes versions and their references, then the chunks no version refers to any
+    // more, inside the caller's transaction. Returns the number of versions deleted.
+    int DeleteVersionsLocked(const QList<qint64>& versionIds);
+    // The ids of the versions a statement selects (its first column).
+    QList<qint64> VersionIdsLocked(const QString& statement, const TSQLParams& params);
+    // Adds the chunk tables and the file-facts columns to an older store, and drops what
+    // a run that was cut off left pending. Errors are left to the caller.
+    void PrepareChunksLocked();
+    bool HasChunkTablesLocked();
+    // The store check of one chunked version: fills check's reason or otherPassword.
+    // `verdicts` keeps what each chunk was found to be (empty text: sound).
+    void CheckChunkedVersion(int versionId, qint64 size, const QByteArray& blob,
+                             const std::optional<TStoreKeys>& keys,
+                             QHash<qint64, QString>& verdicts, TVersionCheck& check);
+    // The chunk rows a version's references name.
+    QSet<qint64> ReferencedChunks(int versionId);
+    std::optional<TKeySalt> ReadSaltLocked();
     int GetPathIdLocked(TBackupIdSource& ids, const QString& fullName, int& versionId);
     void RequireOpenLocked() const;
     // Adds the bMode column to a store that lacks it (errors ignored: a store that cannot
@@ -305,6 +412,16 @@ private:
     // Under the backups lock: the connection HasModeColumnLocked asked, and its answer.
     const TSQLTables* m_modeColumnAsked = nullptr;
     bool m_hasModeColumn = false;
+    const TSQLTables* m_chunkTablesAsked = nullptr;
+    bool m_hasChunkTables = false;
+    // The keys lock guards the derived keys; it is taken before the backups lock, never
+    // while the backups lock is held.
+    QMutex m_keysLock;
+    QByteArray m_keysPassword;
+    QByteArray m_keysSalt;
+    std::optional<TStoreKeys> m_keys;
+    qint64 m_keyOps = kKeyOpsLimit;
+    qint64 m_keyMemory = kKeyMemoryBytes;
 };
 
 // Creates a new backups database at `path` (which must not exist; a symbolic link there is

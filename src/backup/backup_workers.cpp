@@ -4,12 +4,10 @@
 #include "backup/backup_store.h"
 #include "backup/encode_pool.h"
 #include "backup/profile.h"
-#include "backup/profiles.h"
 #include "base/errors.h"
 #include "base/host.h"
 #include "platform/file_access.h"
 #include "platform/file_system.h"
-#include "storage/app_stores.h"
 
 #include "platform/native_name.h"
 
@@ -46,9 +44,9 @@ QString ReadFailureText(int readResult) {
 
 // ---- TMeow ---------------------------------------------------------------------------
 
-TMeow::TMeow(TProfile& profile, TWorkerMode mode, quint64 runSerial)
+TMeow::TMeow(TProfile& profile, TWorkerMode mode, TBackupRun run)
     : m_profile(profile),
-      m_runSerial(runSerial),
+      m_run(std::move(run)),
       m_detailedLog(profile.TestBit(kBitDetailedLog)),
       m_oneShot(mode == kWorkerFullBackup),
       m_recurse(profile.TestBit(kBitRecurse)),
@@ -56,14 +54,15 @@ TMeow::TMeow(TProfile& profile, TWorkerMode mode, quint64 runSerial)
       m_pruneOnly(mode == kWorkerPrune),
       m_discardRule(profile.DiscardRule()),
       m_profileNumber(profile.Number()),
-      m_keys(TBlobKeys::FromHash(profile.List().Stores().PasswordHash())),
+      m_classic(profile.TestBit(kBitClassic)),
       // A file that grew beyond the limit since it was selected is not read; a classic
       // version holds at most kClassicLargestContent bytes whatever the limit.
-      m_maxBytes(std::min(profile.SizeLimitBytes(), kClassicLargestContent)),
+      m_maxBytes(m_classic ? std::min(profile.SizeLimitBytes(), kClassicLargestContent)
+                           : profile.SizeLimitBytes()),
       m_sizeLimitBytes(profile.SizeLimitBytes()),
       m_target(profile.Target()),
-      m_dataFolder(profile.List().Host().DataFolder()) {
-    m_discardList = profile.List().Store().BuildDiscardList(
+      m_dataFolder(m_run.dataFolder) {
+    m_discardList = m_run.store->BuildDiscardList(
         m_profileNumber, [&profile](const QString& name) { return profile.MayDiscard(name); });
     m_discarding = QSet<int>(m_discardList.cbegin(), m_discardList.cend());
 }
@@ -83,10 +82,28 @@ void TMeow::RequestEnd() {
 }
 
 void TMeow::run() {
-    TProfiles& list = m_profile.List();
+    TBackupStore& store = *m_run.store;
     const QString blockedEvent = QStringLiteral("%1:Blocked").arg(m_profile.Name());
     const int helpers = std::max(1, QThread::idealThreadCount());
-    TEncodePool pool(m_keys, m_maxBytes, helpers, kEncodeAhead);
+    TEncodeSettings settings;
+    settings.keys = m_run.classicKeys;
+    settings.maxBytes = m_maxBytes;
+    settings.profileNumber = m_profileNumber;
+    if (!m_classic && !m_pruneOnly) {
+        // Derived once for the run (Argon2id is slow by design), here rather than on the
+        // main thread.
+        try {
+            m_storeKeys = store.KeysFor(m_run.password);
+        } catch (const EQuiva&) {
+            m_run.log->AppendLogLine(QStringLiteral("%1:Key salt damaged").arg(m_profile.Name()),
+                                     QStringLiteral("Store"));
+        }
+        if (m_storeKeys) {
+            settings.store = &store;
+            settings.storeKeys = m_storeKeys;
+        }
+    }
+    TEncodePool pool(settings, helpers, kEncodeAhead);
     if (m_oneShot) {
         FullScan();
     }
@@ -98,7 +115,7 @@ void TMeow::run() {
             return;
         }
         if (blocked) {
-            list.Log().AppendLogLine(blockedEvent, QStringLiteral("3"));
+            m_run.log->AppendLogLine(blockedEvent, QStringLiteral("3"));
             m_profile.m_blocked = true;
             m_oneShot = true;
         }
@@ -111,7 +128,7 @@ void TMeow::run() {
                 // What is still pending failed in this pass and is dropped with the run.
                 m_profile.m_failed += static_cast<int>(m_pendingFiles.size());
             }
-            list.PostRunEnded(&m_profile, m_runSerial);
+            m_run.ended();
             return;
         }
         WaitForWork();
@@ -159,8 +176,8 @@ void TMeow::TakeOneBatch() {
         }
         batch = m_queue.takeFirst();
     }
-    if (const std::function<void()>& gate = m_profile.List().BatchGate()) {
-        gate();
+    if (m_run.batchGate) {
+        m_run.batchGate();
     }
     for (const TFolderChange& change : std::as_const(batch)) {
         if ((change.action & 1) == 0) {
@@ -207,14 +224,14 @@ bool TMeow::StorePending(TEncodePool& pool) {
         order.append(m_pendingFiles[i]);
     }
     pool.Begin(order);
-    TProfiles& list = m_profile.List();
+    TBackupStore& store = *m_run.store;
     for (int k = 0; k < count; ++k) {
         const int i = count - 1 - k;
         if (isInterruptionRequested()) {
             pool.Cancel();
             return false;
         }
-        if (list.Host().IsFlagSet(kFlagLowSpace)) {
+        if (m_run.lowSpace()) {
             pool.Cancel();
             return true;
         }
@@ -228,7 +245,7 @@ bool TMeow::StorePending(TEncodePool& pool) {
         }
         // Asked before every version (a statvfs costs microseconds): a fast run would
         // otherwise fill the volume between two polls of the low-space flag.
-        if (encoded.ok && !HasRoomFor(encoded.blob.bytes.size())) {
+        if (encoded.ok && !HasRoomFor(encoded.HeldBytes())) {
             pool.Cancel();
             return true;
         }
@@ -244,8 +261,15 @@ bool TMeow::StorePending(TEncodePool& pool) {
             continue;
         }
         int pathId = 0;
-        if (!list.Store().StoreVersion(list, m_profileNumber, encoded.size, encoded.blob,
-                                       m_pendingFiles[i], pathId)) {
+        const bool stored =
+            encoded.chunked ? store.StoreChunkedVersion(*m_run.ids, *m_storeKeys, m_profileNumber,
+                                                        m_pendingFiles[i], encoded.file, pathId)
+                            : store.StoreVersion(*m_run.ids, m_profileNumber, encoded.size,
+                                                 encoded.blob, m_pendingFiles[i], pathId);
+        if (!stored) {
+            if (encoded.chunked) {
+                store.DropPending(encoded.file.pendingOwner);
+            }
             m_profile.NoteFailure(
                 QStringLiteral("%1: the version could not be stored in backups.db")
                     .arg(m_pendingFiles[i]));
@@ -262,7 +286,7 @@ bool TMeow::StorePending(TEncodePool& pool) {
         m_stored = true;
         ++m_profile.m_stored;
         if (m_detailedLog) {
-            list.Log().AppendLogLine(fullName, QStringLiteral("0"));
+            m_run.log->AppendLogLine(fullName, QStringLiteral("0"));
         }
     }
     pool.Cancel();
@@ -284,8 +308,8 @@ bool TMeow::EntryIsLink(const QString& path) {
 }
 
 void TMeow::LogSkippedLink(const QString& path) {
-    m_profile.List().Log().AppendLogLine(QStringLiteral("Skipped:%1").arg(path),
-                                         QStringLiteral("a symbolic link, not followed"));
+    m_run.log->AppendLogLine(QStringLiteral("Skipped:%1").arg(path),
+                             QStringLiteral("a symbolic link, not followed"));
 }
 
 void TMeow::FailFile(int index, const QString& reason) {
@@ -295,11 +319,11 @@ void TMeow::FailFile(int index, const QString& reason) {
     const QString fullName = m_pendingFiles.takeAt(index);
     m_pendingNames.removeAt(index);
     ++m_profile.m_failed;
-    m_profile.List().Log().AppendLogLine(QStringLiteral("Failed:%1").arg(fullName), reason);
+    m_run.log->AppendLogLine(QStringLiteral("Failed:%1").arg(fullName), reason);
 }
 
 void TMeow::ApplyDiscardRule() {
-    TBackupStore& store = m_profile.List().Store();
+    TBackupStore& store = *m_run.store;
     try {
         int discarded = 0;
         if (m_discardRule < kFirstAgeRule) {
@@ -311,7 +335,7 @@ void TMeow::ApplyDiscardRule() {
         }
         m_profile.m_discarded += discarded;
     } catch (const EQuiva& error) {
-        m_profile.List().PostError(error.Message());
+        m_run.showError(error.Message());
     }
 }
 
@@ -329,13 +353,12 @@ void TMeow::WaitForWork() {
 
 // ---- TWoof ---------------------------------------------------------------------------
 
-TWoof::TWoof(TProfile& profile, TFolderWatcher& watcher, TMeow& worker, quint64 runSerial)
-    : m_profile(profile), m_watcher(watcher), m_worker(worker), m_runSerial(runSerial) {}
+TWoof::TWoof(TProfile& profile, TFolderWatcher& watcher, TMeow& worker, TBackupRun run)
+    : m_profile(profile), m_watcher(watcher), m_worker(worker), m_run(std::move(run)) {}
 
 TWoof::~TWoof() = default;
 
 void TWoof::run() {
-    TProfiles& list = m_profile.List();
     QList<TFolderChange> batch;
     for (;;) {
         const TFolderWatcher::TWaitResult result = m_watcher.Wait(batch);
@@ -349,15 +372,15 @@ void TWoof::run() {
         if (result == TFolderWatcher::kWaitLost) {
             // The watcher walked the tree again and found what changed meanwhile (it is in
             // the batch): one line per overflow.
-            list.Log().AppendLogLine(
+            m_run.log->AppendLogLine(
                 QStringLiteral("%1:Rescanned").arg(m_profile.Name()),
                 QStringLiteral("Too many changes at once: %1").arg(m_watcher.LastRescanText()));
         } else if (result == TFolderWatcher::kWaitFailed) {
             // The folder is gone, or the system's limit on watches was reached: the run
             // ends with a log line, and the main thread stops the profile.
-            list.Log().AppendLogLine(QStringLiteral("%1:Stopped").arg(m_profile.Name()),
+            m_run.log->AppendLogLine(QStringLiteral("%1:Stopped").arg(m_profile.Name()),
                                      m_watcher.ErrorText());
-            list.PostRunEnded(&m_profile, m_runSerial);
+            m_run.ended();
             return;
         }
     }

@@ -4,6 +4,8 @@
 // discard rule and reports the end of a one-shot run to the main thread.
 #pragma once
 
+#include "backup/backup_run.h"
+#include "backup/chunk_format.h"
 #include "backup/version_blob.h"
 #include "platform/folder_watcher.h"
 
@@ -13,6 +15,8 @@
 #include <QStringList>
 #include <QThread>
 #include <QWaitCondition>
+
+#include <optional>
 
 class TEncodePool;
 class TProfile;
@@ -30,9 +34,9 @@ enum TWorkerMode : int {
 class TMeow : public QThread {
     Q_OBJECT
 public:
-    // Copies the profile's settings and the keys of the host's password, and builds the
-    // discard list from the store. Main thread; the thread is started by the profile.
-    TMeow(TProfile& profile, TWorkerMode mode, quint64 runSerial);
+    // Copies the profile's settings and builds the discard list from the run's store. Main
+    // thread; the thread is started by the profile.
+    TMeow(TProfile& profile, TWorkerMode mode, TBackupRun run);
     ~TMeow() override;
 
     // Appends a batch of change records to the queue. Change reader thread.
@@ -69,7 +73,7 @@ private:
     void WaitForWork();
 
     TProfile& m_profile;
-    const quint64 m_runSerial;
+    const TBackupRun m_run;
     const bool m_detailedLog;
     bool m_oneShot;
     const bool m_recurse;
@@ -77,7 +81,10 @@ private:
     const bool m_pruneOnly;
     const int m_discardRule;
     const int m_profileNumber;
-    const TBlobKeys m_keys;
+    // Chunked versions are sealed with keys derived from the run's password on the
+    // worker's thread; classic profiles keep writing version blobs.
+    const bool m_classic;
+    std::optional<TStoreKeys> m_storeKeys;
     const qint64 m_maxBytes;        // the most bytes a file read for a version may have
     const qint64 m_sizeLimitBytes;  // the profile's size limit in bytes
     const QString m_target;
@@ -100,7 +107,7 @@ class TWoof : public QThread {
     Q_OBJECT
 public:
     // Main thread; the thread is started by the profile after the worker.
-    TWoof(TProfile& profile, TFolderWatcher& watcher, TMeow& worker, quint64 runSerial);
+    TWoof(TProfile& profile, TFolderWatcher& watcher, TMeow& worker, TBackupRun run);
     ~TWoof() override;
 
 protected:
@@ -110,5 +117,5 @@ private:
     TProfile& m_profile;
     TFolderWatcher& m_watcher;
     TMeow& m_worker;
-    const quint64 m_runSerial;
+    const TBackupRun m_run;
 };

@@ -554,7 +554,8 @@ void TProfile::NoteFailure(const QString& text) {
 
 void TProfile::StartWorker(int mode) {
     m_runMode = mode;
-    m_worker = std::make_unique<TMeow>(*this, static_cast<TWorkerMode>(mode), m_runSerial.load());
+    m_worker = std::make_unique<TMeow>(*this, static_cast<TWorkerMode>(mode),
+                                       m_list.MakeRun(this, m_runSerial.load()));
     m_worker->start(TestBit(kBitLowPriority) ? QThread::LowPriority : QThread::NormalPriority);
 }
 
@@ -576,7 +577,8 @@ bool TProfile::StartMonitoring() {
         return false;
     }
     StartWorker(kWorkerMonitor);
-    m_reader = std::make_unique<TWoof>(*this, *m_watcher, *m_worker, m_runSerial.load());
+    m_reader = std::make_unique<TWoof>(*this, *m_watcher, *m_worker,
+                                       m_list.MakeRun(this, m_runSerial.load()));
     m_reader->start(TestBit(kBitLowPriority) ? QThread::LowPriority : QThread::NormalPriority);
     return true;
 }

@@ -26,6 +26,7 @@ enum TProfileBit : int {
     kBitNoEmptyFiles = 3,   // never back up zero-byte files
     kBitRecurse = 4,        // include subfolders
     kBitSkipOnFailure = 5,  // drop (and log) a file that cannot be read or stored
+    kBitClassic = 6,        // write classic versions (one scrambled blob a file), not chunks
     kBitActive = 16,        // the folder is open; counts as active
     kBitRunning = 17,       // a one-shot run (full backup or pruning) is in progress
     kBitReady = 18,         // valid free target and at least one extension

@@ -292,6 +292,7 @@ TProfile* TProfiles::AddProfile(const TProfileRequest& request) {
     profile->SetExtensions(request.extensions.join(QStringLiteral("\r\n")));
     profile->RecheckReady();
     profile->SetBit(kBitRecurse, request.recurse);
+    profile->SetBit(kBitClassic, request.classic);
     profile->SetSizeLimit(request.sizeLimit);
     profile->SetDiscardRule(request.discardRule);
     profile->CheckBlobFits();
@@ -358,4 +359,20 @@ void TProfiles::ConcludeRun(TProfile* profile, quint64 runSerial) {
     }
     profile->Stop();
     emit RunConcluded(profile->Number());
+}
+
+TBackupRun TProfiles::MakeRun(TProfile* profile, quint64 runSerial) {
+    TBackupRun run;
+    run.store = &m_store;
+    run.log = m_log.get();
+    run.ids = this;
+    run.classicKeys = TBlobKeys::FromHash(m_stores.PasswordHash());
+    run.password = m_stores.PreferencesPassword();
+    run.dataFolder = m_host.DataFolder();
+    THost* host = &m_host;
+    run.lowSpace = [host] { return host->IsFlagSet(kFlagLowSpace); };
+    run.ended = [this, profile, runSerial] { PostRunEnded(profile, runSerial); };
+    run.showError = [this](const QString& message) { PostError(message); };
+    run.batchGate = m_batchGate;
+    return run;
 }

@@ -3,6 +3,7 @@
 // worker and concluded on the main thread.
 #pragma once
 
+#include "backup/backup_run.h"
 #include "backup/backup_store.h"
 
 #include <QByteArray>
@@ -102,8 +103,9 @@ public:
         QString target;          // an absolute folder
         QStringList extensions;  // each with its dot
         bool recurse = true;
-        int sizeLimit = 6;    // index into the size limits (256 KiB)
-        int discardRule = 2;  // keep 20 most recent
+        int sizeLimit = 6;     // index into the size limits (256 KiB)
+        int discardRule = 2;   // keep 20 most recent
+        bool classic = false;  // write classic versions instead of chunks
     };
     // Adds a profile after the rules every new profile meets, in this order: CheckName, "A
     // profile named %s exists already", CheckRoomForProfile, "Supply a target directory &
@@ -132,6 +134,10 @@ public:
     void PostRunEnded(TProfile* profile, quint64 runSerial);
     // Shows an error text of a worker in the status panel, on the main thread. Any thread.
     void PostError(const QString& message);
+    // What a worker and change reader of the profile may reach during the run `runSerial`:
+    // the store, the log, this list's ids, the password's keys, the low-space flag, and
+    // the end and error reports above. Main thread.
+    TBackupRun MakeRun(TProfile* profile, quint64 runSerial);
 
     // The number of folders a monitoring profile may watch (0: as many as the system
     // allows). For tests of the system's limit.

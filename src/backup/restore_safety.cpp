@@ -1,5 +1,6 @@
 #include "backup/restore_safety.h"
 
+#include "backup/version_restore.h"
 #include "base/errors.h"
 #include "platform/file_access.h"
 #include "platform/native_name.h"
@@ -17,17 +18,14 @@ constexpr int kSafetyModeBits = 0777;
 
 // True when a stored version of the file under the profile holds `content`.
 bool IsStored(TBackupStore& store, const TVersionRow& version, int pathId,
-              const QByteArray& content, const TBlobKeys& keys) {
+              const QByteArray& content, const QByteArray& password) {
     for (const TVersionRow& stored : store.FileVersions(version.profileNumber, pathId)) {
         if (stored.size != content.size()) {
             continue;
         }
-        const std::optional<QByteArray> blob = store.LoadVersionData(stored.versionId);
-        if (!blob) {
-            continue;
-        }
         try {
-            if (DecodeVersion(*blob, keys, stored.size) == content) {
+            // Classic and chunked versions alike.
+            if (LoadVersionContent(store, stored, password) == content) {
                 return true;
             }
         } catch (const EQuiva&) {
@@ -63,7 +61,7 @@ int KeepReplacedContent(TBackupStore& store, const TRestoreSafety& safety,
         return 0;
     }
     const std::optional<int> pathId = store.FindPathId(fullName);
-    if (pathId && IsStored(store, version, *pathId, current, TBlobKeys::FromPassword(password))) {
+    if (pathId && IsStored(store, version, *pathId, current, password)) {
         return 0;
     }
     if (store.IsReadOnly() || store.IsDamaged()) {

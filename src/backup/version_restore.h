@@ -37,6 +37,17 @@ TVersionWriteResult WriteVersionContent(const TVersionRow& version, const QStrin
                                         const QString& name, const QByteArray& content,
                                         bool assignDate, QString& message);
 
+// Writes a stored version to folder + name as WriteVersionFile does, and says how the
+// writing ended (the texts of WriteVersionContent in `message`). A chunked version is
+// written chunk by chunk, each checked before its bytes go out, so that a file of any
+// size takes little memory; a damaged chunk drops the new file (kVersionNotWritten,
+// "Invalid backup data"). What fails before anything is written raises, as
+// LoadVersionContent does. Main thread.
+TVersionWriteResult WriteVersionStreamed(TBackupStore& store, const TVersionRow& version,
+                                         const QString& folder, const QString& name,
+                                         const QByteArray& password, bool assignDate,
+                                         QString& message);
+
 // Writes a stored version to folder + name (an extraction to a place the user chose; the
 // stored folder plays no part). The version is loaded and decoded whole, with the keys of
 // `password`, before anything at the destination is touched. `name` must be one plain

@@ -242,6 +242,110 @@ TReadResult ReadRegularFile(const QString& path, qint64 maxBytes, QByteArray& co
     return kReadOk;
 }
 
+namespace {
+
+qint64 Nanoseconds(const struct timespec& time) {
+    return static_cast<qint64>(time.tv_sec) * 1000000000LL + time.tv_nsec;
+}
+
+void TakeFacts(const struct stat& facts, TRegularFile& file) {
+    file.size = facts.st_size;
+    file.mtimeNs = Nanoseconds(facts.st_mtim);
+    file.ctimeNs = Nanoseconds(facts.st_ctim);
+    file.inode = static_cast<qint64>(facts.st_ino);
+    file.mode = facts.st_mode;
+}
+
+}  // namespace
+
+TReadResult StatRegularFile(const QString& path, qint64 maxBytes, TRegularFile& file) {
+    struct stat facts;
+    if (lstat(EncodeNativeName(path).constData(), &facts) != 0) {
+        return errno == ENOENT || errno == ENOTDIR ? kReadMissing : kReadFailed;
+    }
+    if (S_ISLNK(facts.st_mode)) {
+        return kReadLink;
+    }
+    if (!S_ISREG(facts.st_mode)) {
+        return kReadNotRegular;
+    }
+    if (facts.st_size > maxBytes) {
+        return kReadTooLarge;
+    }
+    TakeFacts(facts, file);
+    return kReadOk;
+}
+
+TReadResult OpenRegularFile(const QString& path, qint64 maxBytes, TRegularFile& file) {
+    file.fd = -1;
+    TRegularFile before;
+    if (const TReadResult result = StatRegularFile(path, maxBytes, before); result != kReadOk) {
+        return result;
+    }
+    TFdGuard fd{open(EncodeNativeName(path).constData(),
+                     O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY | O_NOFOLLOW)};
+    if (fd.fd < 0) {
+        if (errno == ELOOP) {
+            return kReadLink;
+        }
+        return errno == ENOENT ? kReadMissing : kReadFailed;
+    }
+    struct stat facts;
+    if (fstat(fd.fd, &facts) != 0) {
+        return kReadFailed;
+    }
+    if (!S_ISREG(facts.st_mode)) {
+        return kReadNotRegular;
+    }
+    if (facts.st_size > maxBytes) {
+        return kReadTooLarge;
+    }
+    TakeFacts(facts, file);
+    // The file is read front to back once.
+    (void)posix_fadvise(fd.fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+    file.fd = fd.Release();
+    return kReadOk;
+}
+
+qint64 ReadSome(const TRegularFile& file, char* buffer, qint64 length) {
+    for (;;) {
+        const ssize_t n = read(file.fd, buffer, static_cast<size_t>(length));
+        if (n >= 0) {
+            return n;
+        }
+        if (errno != EINTR) {
+            return -1;
+        }
+    }
+}
+
+TReadResult CloseRegularFile(TRegularFile& file, qint64 bytesRead) {
+    if (file.fd < 0) {
+        return kReadFailed;
+    }
+    TFdGuard fd{std::exchange(file.fd, -1)};
+    if (bytesRead != file.size) {
+        return kReadChanged;
+    }
+    char extra;
+    ssize_t more;
+    do {
+        more = read(fd.fd, &extra, 1);
+    } while (more < 0 && errno == EINTR);
+    if (more != 0) {
+        return more > 0 ? kReadChanged : kReadFailed;
+    }
+    struct stat after;
+    if (fstat(fd.fd, &after) != 0) {
+        return kReadFailed;
+    }
+    if (after.st_size != file.size || Nanoseconds(after.st_mtim) != file.mtimeNs ||
+        static_cast<qint64>(after.st_ino) != file.inode) {
+        return kReadChanged;
+    }
+    return kReadOk;
+}
+
 bool ApplyFileTimes(const QString& path, const TFileTime& when) {
     struct timespec times[2];
     times[0].tv_sec = times[1].tv_sec = when.seconds;
@@ -272,6 +376,15 @@ bool IsPlainName(const QString& name) {
 
 TWriteFileResult WriteFileInFolder(const QString& folder, const QString& name,
                                    const QByteArray& content, int mode, const TFileTime* times) {
+    return WriteFileInFolderWith(
+        folder, name,
+        [&content](int fd) { return WriteAll(fd, content.constData(), content.size()); }, mode,
+        times);
+}
+
+TWriteFileResult WriteFileInFolderWith(const QString& folder, const QString& name,
+                                       const std::function<bool(int fd)>& write, int mode,
+                                       const TFileTime* times) {
     if (!IsPlainName(name)) {
         return kWriteFileBadName;
     }
@@ -302,8 +415,7 @@ TWriteFileResult WriteFileInFolder(const QString& folder, const QString& name,
     }
     const mode_t permissions = mode < 0 ? kPrivateFileMode : static_cast<mode_t>(mode & 0777);
     bool timesSet = true;
-    bool written =
-        WriteAll(file.fd, content.constData(), content.size()) && fchmod(file.fd, permissions) == 0;
+    bool written = write(file.fd) && fchmod(file.fd, permissions) == 0;
     if (written && times != nullptr) {
         struct timespec both[2];
         both[0].tv_sec = both[1].tv_sec = times->seconds;

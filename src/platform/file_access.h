@@ -10,6 +10,8 @@
 #include <QList>
 #include <QString>
 
+#include <functional>
+
 // What a folder entry is. Symbolic links are followed for files only: a link to a folder
 // is reported as such so that walks do not descend through it.
 enum TEntryKind : int {
@@ -52,6 +54,31 @@ enum TReadResult : int {
 TReadResult ReadRegularFile(const QString& path, qint64 maxBytes, QByteArray& content,
                             quint32* mode = nullptr, bool followLink = true);
 
+// A regular file's facts as stat gives them, and the descriptor of an opened one.
+struct TRegularFile {
+    int fd = -1;
+    qint64 size = 0;
+    qint64 mtimeNs = 0;  // modification time, nanoseconds since the epoch
+    qint64 ctimeNs = 0;  // change time
+    qint64 inode = 0;
+    quint32 mode = 0;  // st_mode
+};
+
+// The facts of a regular file without opening it. A symbolic link is refused (kReadLink)
+// and never followed; kReadNotRegular for anything else but a regular file, kReadTooLarge
+// beyond maxBytes. Any thread.
+TReadResult StatRegularFile(const QString& path, qint64 maxBytes, TRegularFile& file);
+
+// Opens a regular file to read it in pieces, with StatRegularFile's refusals (a link is
+// never followed); file.fd is then open and the facts are those of the opened file. Any
+// thread.
+TReadResult OpenRegularFile(const QString& path, qint64 maxBytes, TRegularFile& file);
+// Reads up to `length` bytes at the file's position; 0 at its end, -1 on an error.
+qint64 ReadSome(const TRegularFile& file, char* buffer, qint64 length);
+// Closes an opened file. kReadOk when exactly `bytesRead` bytes (its size when opened)
+// were read and it is unchanged since it was opened, else kReadChanged (or kReadFailed).
+TReadResult CloseRegularFile(TRegularFile& file, qint64 bytesRead);
+
 // Sets a file's last-access and last-write times (Linux cannot set a creation time).
 // False when it cannot. Any thread.
 [[nodiscard]] bool ApplyFileTimes(const QString& path, const TFileTime& when);
@@ -89,3 +116,10 @@ enum TWriteFileResult : int {
 TWriteFileResult WriteFileInFolder(const QString& folder, const QString& name,
                                    const QByteArray& content, int mode,
                                    const TFileTime* times = nullptr);
+
+// As WriteFileInFolder, with the content written by `write` to the new file's descriptor
+// (in pieces, so that a large file is never held whole; it may leave holes with lseek and
+// must leave the file at its full size). When `write` returns false nothing changes.
+TWriteFileResult WriteFileInFolderWith(const QString& folder, const QString& name,
+                                       const std::function<bool(int fd)>& write, int mode,
+                                       const TFileTime* times = nullptr);

@@ -1,5 +1,6 @@
 // `quiva backup` end to end: the real command line in a temporary program folder, over
 // real folders and a real store, and its refusal while the desktop program runs.
+#include "backup/chunk_format.h"
 #include "backup/version_blob.h"
 #include "platform/file_access.h"
 #include "platform/file_system.h"
@@ -83,8 +84,14 @@ protected:
     QString DataFolder() { return m_dir.Sub("data/quiva-tessaline/Data"); }
     QString StorePath() { return DataFolder() + "/backups.db"; }
     // A profile "Docs" over the tree, and one full run of it.
-    void StoreTree() {
-        ASSERT_EQ(Quiva({"profile", "add", "Docs", "--target", m_tree, "--ext", ".txt"}).code, 0);
+    // A profile "Docs" over the tree (writing classic versions with `classic`), and one
+    // full backup.
+    void StoreTree(bool classic = false) {
+        QStringList add{"profile", "add", "Docs", "--target", m_tree, "--ext", ".txt"};
+        if (classic) {
+            add << "--classic";
+        }
+        ASSERT_EQ(Quiva(add).code, 0);
         const TRun run = Quiva({"run", "Docs"});
         ASSERT_EQ(run.code, 0) << qPrintable(run.err);
     }
@@ -446,7 +453,7 @@ TEST_F(BackupCli, CheckReportsBadVersionsAndThoseOfAnotherPasswordAndWritesNothi
     TRun run = Quiva({"check"});
     EXPECT_EQ(run.code, 0) << qPrintable(run.err);
     EXPECT_EQ(run.out,
-              "Checked 3 versions: 2 good, 0 bad, 0 made with another password, 1 stored "
+              "Checked 3 versions: 3 good, 0 bad, 0 made with another password, 0 stored "
               "without a checksum (damage to them cannot be found); integrity check ok\n");
 
     const QList<QStringList> rows = Search({"Docs", "--mask", "a.txt"});
@@ -468,12 +475,13 @@ TEST_F(BackupCli, CheckReportsBadVersionsAndThoseOfAnotherPasswordAndWritesNothi
     const QStringList before = DataSnapshot();
     run = Quiva({"check"});
     EXPECT_EQ(run.code, 1);
-    EXPECT_EQ(run.out, QStringLiteral("%1\tInvalid backup data\n"
+    EXPECT_EQ(run.out, QStringLiteral("%1\tInvalid backup data: its reference list is damaged\t%2\n"
                                       "1000\tmade with another password\n"
-                                      "Checked 4 versions: 1 good, 1 bad, 1 made with another "
-                                      "password, 1 stored without a checksum (damage to them "
+                                      "Checked 4 versions: 2 good, 1 bad, 1 made with another "
+                                      "password, 0 stored without a checksum (damage to them "
                                       "cannot be found); integrity check ok\n")
-                           .arg(damaged));
+                           .arg(damaged)
+                           .arg(m_dir.Sub("tree/a.txt")));
     EXPECT_EQ(run.err, "");
     EXPECT_EQ(DataSnapshot(), before);
 
@@ -486,7 +494,7 @@ TEST_F(BackupCli, CheckReportsBadVersionsAndThoseOfAnotherPasswordAndWritesNothi
     EXPECT_EQ(run.code, 0);
     EXPECT_EQ(run.out,
               "1000\tmade with another password\n"
-              "Checked 3 versions: 1 good, 0 bad, 1 made with another password, 1 stored "
+              "Checked 3 versions: 2 good, 0 bad, 1 made with another password, 0 stored "
               "without a checksum (damage to them cannot be found); integrity check ok\n");
 
     // An index that no longer matches its table fails the integrity check.
@@ -765,6 +773,41 @@ TEST_F(BackupCli, APasswordTypedOnATerminalIsNotEchoed) {
     close(master);
 }
 
+TEST_F(BackupCli, AClassicProfileKeepsWritingClassicVersionsBesideChunkedOnes) {
+    m_dir.Write("tree/a.txt", QByteArray("alpha text ").repeated(500));
+    ASSERT_EQ(
+        Quiva({"profile", "add", "Older", "--target", m_tree, "--ext", ".txt", "--classic"}).code,
+        0);
+    EXPECT_TRUE(Quiva({"profile", "list"}).out.trimmed().endsWith(",classic"));
+    ASSERT_EQ(Quiva({"run", "Older"}).code, 0);
+    ASSERT_EQ(
+        Quiva({"profile", "add", "Newer", "--target", m_dir.MakeDir("tree2"), "--ext", ".txt"})
+            .code,
+        0);
+    m_dir.Write("tree2/b.txt", QByteArray("beta text ").repeated(500));
+    ASSERT_EQ(Quiva({"run", "Newer"}).code, 0);
+    {
+        TSQLTables raw(StorePath(), 100, 1, false);
+        const auto methods = raw.Query("SELECT bData FROM Data ORDER BY bID", 1024, 10);
+        ASSERT_EQ(methods->RowCount(), 2);
+        EXPECT_EQ(methods->GetBlob(0)->at(0), char(kMethodZlib));
+        methods->Next();
+        EXPECT_EQ(methods->GetBlob(0)->at(0), char(kMethodChunked));
+    }
+    const TRun check = Quiva({"check"});
+    EXPECT_EQ(check.code, 0) << qPrintable(check.out);
+    for (const char* name : {"a.txt", "b.txt"}) {
+        const QList<QStringList> rows =
+            Search({name[0] == 'a' ? "Older" : "Newer", "--mask", name});
+        ASSERT_EQ(rows.size(), 1);
+        const TRun restored =
+            Quiva({"restore", rows[0][0], "--to", m_dir.Sub("out"), "--password", "vompa7"});
+        EXPECT_EQ(restored.code, 0) << qPrintable(restored.err);
+        EXPECT_EQ(m_dir.Read(QStringLiteral("out/") + name),
+                  m_dir.Read(QStringLiteral("tree") + (name[0] == 'a' ? "/" : "2/") + name));
+    }
+}
+
 // A version stored as it is has no checksum: a flipped byte in it cannot be found, and
 // check says how many it could not verify instead of counting them good. Versions whose
 // profile is gone are counted, and removed on request.
@@ -776,7 +819,7 @@ TEST_F(BackupCli, CheckNamesWhatItCannotVerifyAndVersionsWithoutAProfile) {
     }
     m_dir.Write("tree/noise.txt", noise);
     m_dir.Write("tree/text.txt", QByteArray("again and again\n").repeated(200));
-    StoreTree();
+    StoreTree(true);
     {
         TSQLTables raw(StorePath(), 100, 1, false);
         const auto row = raw.Query(

@@ -3,6 +3,7 @@
 #include "backup/backup_log.h"
 #include "backup/backup_store.h"
 #include "backup/version_blob.h"
+#include "backup/version_restore.h"
 #include "base/day_number.h"
 #include "base/errors.h"
 #include "platform/native_name.h"
@@ -78,17 +79,27 @@ TEST_F(BackupStore, CreatesTheSchemaInWalModeAndSetsFlag17) {
     EXPECT_TRUE(m_host->IsFlagSet(kFlagBackupsDatabase));
     EXPECT_TRUE(QFile::exists(DbPath()));
     EXPECT_FALSE(QFile::exists(DbPath() + ".new"));
-    const auto tables =
-        Raw()->Query("SELECT sql FROM sqlite_master WHERE type = 'table' ORDER BY name", 16, 10);
+    // The two tables of every store, then those of chunked versions.
+    const auto tables = Raw()->Query(
+        "SELECT sql FROM sqlite_master WHERE type = 'table' AND name IN ('Data', 'Paths') ORDER "
+        "BY name",
+        16, 10);
     ASSERT_EQ(tables->RowCount(), 2);
     EXPECT_EQ(tables->GetText(0),
               "CREATE TABLE [Data] ([bID] INTEGER PRIMARY KEY NOT NULL, [bPath] INTEGER NULL, "
               "[bPro] INTEGER NULL, [bSize] INTEGER NULL, [bDate] FLOAT NULL, [bData] BLOB NULL, "
-              "[bMode] INTEGER NULL)");
+              "[bMode] INTEGER NULL, [bMtime] INTEGER NULL, [bCtime] INTEGER NULL, [bInode] "
+              "INTEGER NULL)");
     tables->Next();
     EXPECT_EQ(tables->GetText(0),
               "CREATE TABLE [Paths] ([pID] INTEGER NOT NULL PRIMARY KEY, [pPath] TEXT NULL, "
               "[pFile] TEXT NULL)");
+    EXPECT_EQ(Raw()
+                  ->Query("SELECT name FROM sqlite_master WHERE type = 'table' AND name IN "
+                          "('Chunks', 'Refs', 'Pending', 'Keys')",
+                          1, 10)
+                  ->RowCount(),
+              4);
     auto raw = Raw();
     sqlite3_stmt* statement = nullptr;
     ASSERT_EQ(sqlite3_prepare_v2(raw->Handle(), "PRAGMA journal_mode", -1, &statement, nullptr),
@@ -396,6 +407,21 @@ TEST_F(BackupStore, AnOlderStoreGainsTheModeColumnAndReadsItsVersionsAsBefore) {
     EXPECT_EQ(rows[0].folder, "/old/");
     EXPECT_EQ(DecodeVersion(*Store()->LoadVersionData(rows[0].versionId), kKeys), "old");
     EXPECT_EQ(rows[1].mode, 0604);
+    // It gains the tables and columns of chunked versions too, and its versions restore
+    // as before beside a chunked one.
+    EXPECT_TRUE(Raw()->HasColumn("Data", "bInode"));
+    Store()->SetKeyCosts(1, 1024 * 1024);
+    const std::optional<TStoreKeys> keys = Store()->KeysFor("vompa7");
+    ASSERT_TRUE(keys);
+    TChunkedFile file;
+    file.facts.size = 3;
+    file.pieces.append({ChunkIdentity(*keys, "new", 3), 3, {}});
+    file.pieces[0].sealed = SealChunk(*keys, file.pieces[0].identity, "new", 3, true);
+    ASSERT_TRUE(Store()->StoreChunkedVersion(m_ids, *keys, 1, "/old/kept.txt", file, pathId));
+    ASSERT_TRUE(Store()->SearchVersions(1, 0, "kept.txt", 1000000, rows));
+    ASSERT_EQ(rows.size(), 3);
+    EXPECT_EQ(LoadVersionContent(*Store(), rows[0], "vompa7"), "old");
+    EXPECT_EQ(LoadVersionContent(*Store(), rows[2], "vompa7"), "new");
 }
 
 TEST_F(BackupStore, AStoreThatCannotTakeTheColumnReadsEveryModeAsUnknown) {

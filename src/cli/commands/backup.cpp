@@ -29,6 +29,8 @@
 #include <algorithm>
 #include <cstdio>
 
+#include <sys/stat.h>
+
 namespace {
 
 constexpr const char* kBackupUsage =
@@ -39,13 +41,16 @@ constexpr const char* kBackupUsage =
     "      one line per profile: name, number, state, target folder, extensions, size\n"
     "      limit, discard rule, options\n"
     "  profile add NAME --target DIR --ext .a,.b [--recurse|--no-recurse]\n"
-    "              [--size-limit SIZE] [--rule N]\n"
+    "              [--size-limit SIZE] [--rule N] [--classic]\n"
     "      a new profile (4 to 24 letters, digits or _); SIZE is a limit in KiB, one of\n"
     "      1 5 10 25 50 100 256 512 1024 2048 4096 (default 256), or one of 16MB 64MB\n"
     "      256MB 1GB 4GB, or none (no limit); N is the discard rule:\n"
     "        0 keep last two, 1 keep 10 most recent, 2 keep 20 most recent (default),\n"
     "        3 discard after one day, 4 after one week, 5 after 30 days,\n"
     "        6 after 90 days, 7 never discard\n"
+    "      New versions are cut into chunks that every version shares, compressed and\n"
+    "      encrypted under the preferences password; with --classic the profile keeps\n"
+    "      writing classic versions (one scrambled blob a file, as older builds did)\n"
     "  profile delete NAME\n"
     "      deletes the profile and every version stored under it\n"
     "  run NAME\n"
@@ -94,8 +99,9 @@ constexpr const char* kBackupUsage =
     "      the lines of the newest backup log (of every log with --all)\n"
     "  check [--remove-orphans]\n"
     "      opens the store read-only (it writes nothing), runs SQLite's integrity check\n"
-    "      and decodes every version with the preferences password; prints\n"
-    "      ID<TAB>reason for each bad version, then a summary line. A version made\n"
+    "      and decodes every version with the preferences password (every chunk of a\n"
+    "      chunked version, each shared chunk once); prints ID<TAB>reason<TAB>file for\n"
+    "      each bad version, then a summary line. A version made\n"
     "      under another password is listed as ID<TAB>made with another password and\n"
     "      counted apart: without that password its content cannot be checked (and a\n"
     "      damaged length field looks the same), so it does not fail the check; restore\n"
@@ -142,6 +148,7 @@ QString OptionsText(const TProfile& profile) {
         {kBitAutostart, "autostart"},      {kBitDetailedLog, "detailed-log"},
         {kBitLowPriority, "low-priority"}, {kBitNoEmptyFiles, "no-empty-files"},
         {kBitRecurse, "recurse"},          {kBitSkipOnFailure, "skip-on-failure"},
+        {kBitClassic, "classic"},
     };
     QStringList options;
     for (const auto& option : kOptions) {
@@ -166,7 +173,7 @@ int ListProfiles(TProfiles& list) {
 
 int AddProfile(TProfiles& list, const QStringList& args) {
     const TCliArgs parsed(args, {"--target", "--ext", "--size-limit", "--rule"},
-                          {"--recurse", "--no-recurse"});
+                          {"--recurse", "--no-recurse", "--classic"});
     if (!parsed.Error().isEmpty()) {
         return UsageError(kName, parsed.Error(), kBackupUsage);
     }
@@ -221,6 +228,7 @@ int AddProfile(TProfiles& list, const QStringList& args) {
     request.recurse = !parsed.Has("--no-recurse");
     request.sizeLimit = sizeIndex;
     request.discardRule = rule;
+    request.classic = parsed.Has("--classic");
     TProfile* profile = nullptr;
     try {
         profile = list.AddProfile(request);
@@ -494,6 +502,12 @@ int Search(TBackupStore& store, TProfiles& list, const QStringList& args) {
     return kExitOk;
 }
 
+// True when something (a file, a link, anything) lies at the path.
+bool PathExists(const QString& path) {
+    struct stat facts {};
+    return ::lstat(EncodeNativeName(path).constData(), &facts) == 0;
+}
+
 // The restore password: --password (its bytes as given), else QUIVA_BACKUP_PASSWORD, else
 // one line of standard input, not echoed on a terminal.
 QByteArray RestorePassword(const TCliArgs& parsed) {
@@ -548,6 +562,16 @@ int Restore(TCliHost& host, TBackupStore& store, TProfiles& list, const QStringL
             if (!IsPlainName(version->file)) {
                 RaiseError(QStringLiteral("Invalid backup data"));
             }
+            QString message;
+            if (!PathExists(folder + version->file)) {
+                // Nothing to replace: written chunk by chunk, whatever its size.
+                if (WriteVersionStreamed(store, *version, folder, version->file, password,
+                                         parsed.Has("--assign-date"), message) != kVersionWritten) {
+                    RaiseError(message);
+                }
+                PrintLine(QStringLiteral("Restored %1").arg(PrintableName(folder + version->file)));
+                continue;
+            }
             // Decoded and checked whole before the destination is touched; what it
             // replaces is kept as a version first when no version holds it.
             const QByteArray content = LoadVersionContent(store, *version, password);
@@ -556,7 +580,6 @@ int Restore(TCliHost& host, TBackupStore& store, TProfiles& list, const QStringL
             if (kept != 0) {
                 PrintLine(KeptContentText(folder + version->file, kept));
             }
-            QString message;
             if (WriteVersionContent(*version, folder, version->file, content,
                                     parsed.Has("--assign-date"), message) != kVersionWritten) {
                 RaiseError(message);
@@ -635,10 +658,20 @@ int CheckStore(TCliHost& host, const QStringList& args) {
     qint64 otherPassword = 0;
     qint64 unverified = 0;
     qint64 checked = 0;
+    qint64 orphanChunks = 0;
+    std::optional<TStoreKeys> storeKeys;
+    bool saltDamaged = false;
+    try {
+        storeKeys = store.KeysFor(host.Stores().PreferencesPassword());
+    } catch (const EQuiva&) {
+        saltDamaged = true;
+        PrintLine(QStringLiteral("key salt: damaged (no chunked version can be opened)"));
+    }
     QList<std::pair<int, qint64>> orphans;
     try {
         checked = store.CheckVersions(
-            TBlobKeys::FromHash(host.Stores().PasswordHash()), [&](const TVersionCheck& version) {
+            TBlobKeys::FromHash(host.Stores().PasswordHash()),
+            [&](const TVersionCheck& version) {
                 if (version.otherPassword) {
                     ++otherPassword;
                     PrintLine(
@@ -647,14 +680,22 @@ int CheckStore(TCliHost& host, const QStringList& args) {
                     ++unverified;
                 } else {
                     ++bad;
-                    PrintLine(QStringLiteral("%1\t%2").arg(version.versionId).arg(version.reason));
+                    PrintLine(QStringLiteral("%1\t%2\t%3")
+                                  .arg(version.versionId)
+                                  .arg(version.reason, PrintableName(version.file)));
                 }
-            });
+            },
+            storeKeys);
+        orphanChunks = store.OrphanChunkCount();
         if (const std::optional<QList<int>> profiles = TProfiles::StoredNumbers(host.Stores())) {
             orphans = OrphanCounts(store, *profiles);
         }
     } catch (const EQuiva& error) {
         return Fail(QStringLiteral("the versions could not be read: %1").arg(error.Message()));
+    }
+    if (orphanChunks > 0) {
+        PrintLine(
+            QStringLiteral("chunks: %1 stored chunks belong to no version").arg(orphanChunks));
     }
     PrintLine(QStringLiteral("Checked %1 versions: %2 good, %3 bad, %4 made with another "
                              "password, %5 stored without a checksum (damage to them cannot be "
@@ -677,7 +718,8 @@ int CheckStore(TCliHost& host, const QStringList& args) {
                       .arg(total)
                       .arg(numbers.join(QStringLiteral(", "))));
     }
-    return integrity.isEmpty() && bad == 0 ? kExitOk : kExitFailed;
+    return integrity.isEmpty() && bad == 0 && !saltDamaged && orphanChunks == 0 ? kExitOk
+                                                                                : kExitFailed;
 }
 
 // Deletes the versions of profile numbers that no profile has. Needs the lock and a

@@ -240,8 +240,7 @@ TSourceState TPieceTable::SourceState() const {
         return TSourceState::kUnchanged;
     }
     struct stat open;
-    if (fstat(m_fd, &open) != 0 || open.st_size != m_sourceSize ||
-        TimeOf(open) != m_openedTime) {
+    if (fstat(m_fd, &open) != 0 || open.st_size != m_sourceSize || TimeOf(open) != m_openedTime) {
         return TSourceState::kChangedInPlace;
     }
     struct stat named;

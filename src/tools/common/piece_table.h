@@ -19,11 +19,11 @@
 
 // How the file under an open piece table stands now.
 enum class TSourceState {
-    kUnchanged,        // as it was opened
-    kReplaced,         // its path now names another file, or none, or its time changed;
-                       // the open file itself still holds the bytes the table reads
-    kChangedInPlace,   // the open file itself was written: its size or time changed, so
-                       // the bytes read now are not those the edits were made on
+    kUnchanged,       // as it was opened
+    kReplaced,        // its path now names another file, or none, or its time changed;
+                      // the open file itself still holds the bytes the table reads
+    kChangedInPlace,  // the open file itself was written: its size or time changed, so
+                      // the bytes read now are not those the edits were made on
 };
 
 // Not copyable; movable. Thread safety: one thread at a time.
@@ -77,8 +77,8 @@ public:
 
 private:
     struct TPiece {
-        bool added = false;   // from m_added (else from the file)
-        qint64 start = 0;     // offset in the file or in m_added
+        bool added = false;  // from m_added (else from the file)
+        qint64 start = 0;    // offset in the file or in m_added
         qint64 length = 0;
     };
     // The piece holding `position` and the offset inside it; the end gives (size, 0).

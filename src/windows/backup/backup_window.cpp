@@ -494,13 +494,19 @@ void TfrmBackup::BuildDefaultsPage() {
     cbxNoZero = Named(new QCheckBox(QStringLiteral("No empty files"), pnlProOpts), "cbxNoZero");
     cbxRecurse = Named(new QCheckBox(QStringLiteral("Recurse"), pnlProOpts), "cbxRecurse");
     cbxTetu = Named(new QCheckBox(QStringLiteral("Skip && log on failure"), pnlProOpts), "cbxTetu");
-    const QList<QCheckBox*> boxes = {cbxAutoStart, cbxDetLog,  cbxPriority,
-                                     cbxNoZero,    cbxRecurse, cbxTetu};
+    cbxClassic = Named(new QCheckBox(QStringLiteral("Classic versions"), pnlProOpts), "cbxClassic");
+    const QList<QCheckBox*> boxes = {cbxAutoStart, cbxDetLog, cbxPriority, cbxNoZero,
+                                     cbxRecurse,   cbxTetu,   cbxClassic};
     auto* options = new QGridLayout(pnlProOpts);
     options->setContentsMargins(0, 0, 0, 0);
     for (int tag = 0; tag < boxes.size(); ++tag) {
         boxes[tag]->setProperty("Tag", tag);
-        options->addWidget(boxes[tag], tag % 3, tag / 3);
+        // The six options of every profile in two columns; the format option below them.
+        if (boxes[tag] == cbxClassic) {
+            options->addWidget(boxes[tag], 3, 0, 1, 2);
+        } else {
+            options->addWidget(boxes[tag], tag % 3, tag / 3);
+        }
     }
 
     lblSkipSize =
@@ -542,6 +548,8 @@ void TfrmBackup::BuildDefaultsPage() {
     SetHint(cbxNoZero, QStringLiteral("Don't backup zero byte files "));
     SetHint(cbxRecurse, QStringLiteral("Also monitor subdirectories"));
     SetHint(cbxTetu, QStringLiteral("|Log file access failure & continue"));
+    SetHint(cbxClassic, QStringLiteral("Store each file whole in the classic format (read by other "
+                                       "tools), without shared encrypted chunks"));
 }
 
 void TfrmBackup::BuildOverridesPage() {
@@ -747,7 +755,8 @@ void TfrmBackup::ConnectHandlers() {
     connect(btnUse, &QPushButton::clicked, this, &TfrmBackup::DoAddExt);
     connect(btnRemove, &QPushButton::clicked, this, &TfrmBackup::DoRemExt);
     connect(btnCustom, &QPushButton::clicked, this, &TfrmBackup::DoAddCustom);
-    for (QCheckBox* box : {cbxAutoStart, cbxDetLog, cbxPriority, cbxNoZero, cbxRecurse, cbxTetu}) {
+    for (QCheckBox* box :
+         {cbxAutoStart, cbxDetLog, cbxPriority, cbxNoZero, cbxRecurse, cbxTetu, cbxClassic}) {
         connect(box, &QCheckBox::clicked, this,
                 [this, box] { FlagsMU(box->property("Tag").toInt()); });
     }
@@ -957,8 +966,8 @@ void TfrmBackup::ShowProfile(TProfile* profile) {
     }
     edtTarget->SetCaption(profile->Target());
     FillMasks();
-    const QList<QCheckBox*> boxes = {cbxAutoStart, cbxDetLog,  cbxPriority,
-                                     cbxNoZero,    cbxRecurse, cbxTetu};
+    const QList<QCheckBox*> boxes = {cbxAutoStart, cbxDetLog, cbxPriority, cbxNoZero,
+                                     cbxRecurse,   cbxTetu,   cbxClassic};
     for (int bit = 0; bit < boxes.size(); ++bit) {
         boxes[bit]->setChecked(profile->TestBit(bit));
     }
@@ -1326,8 +1335,8 @@ void TfrmBackup::DoAddCustom() {
 
 void TfrmBackup::FlagsMU(int tag) {
     TProfile* shown = ShownProfile();
-    const QList<QCheckBox*> boxes = {cbxAutoStart, cbxDetLog,  cbxPriority,
-                                     cbxNoZero,    cbxRecurse, cbxTetu};
+    const QList<QCheckBox*> boxes = {cbxAutoStart, cbxDetLog, cbxPriority, cbxNoZero,
+                                     cbxRecurse,   cbxTetu,   cbxClassic};
     if (shown == nullptr || tag < 0 || tag >= boxes.size()) {
         return;
     }

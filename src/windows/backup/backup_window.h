@@ -179,6 +179,7 @@ public:
     QCheckBox* cbxNoZero = nullptr;
     QCheckBox* cbxRecurse = nullptr;
     QCheckBox* cbxTetu = nullptr;
+    QCheckBox* cbxClassic = nullptr;
     QLabel* lblSkipSize = nullptr;
     QComboBox* cbSkip = nullptr;
     QLabel* lblDiscRule = nullptr;
