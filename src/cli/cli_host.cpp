@@ -5,6 +5,7 @@
 #include "platform/native_name.h"
 
 #include <QCoreApplication>
+#include <QFile>
 
 #include <algorithm>
 #include <cstdio>
@@ -92,7 +93,16 @@ bool TCliHost::LockProgramData() {
     }
     // The command as it was typed, up to its action ("quiva backup run"), for a second
     // command refused meanwhile to name.
-    const QStringList arguments = QCoreApplication::arguments();
+    // Most commands run without an application object: the arguments come from the kernel.
+    QStringList arguments;
+    if (QCoreApplication::instance() != nullptr) {
+        arguments = QCoreApplication::arguments();
+    } else if (QFile cmdline(QStringLiteral("/proc/self/cmdline"));
+               cmdline.open(QIODevice::ReadOnly)) {
+        for (const QByteArray& part : cmdline.readAll().split('\0')) {
+            arguments << QString::fromLocal8Bit(part);
+        }
+    }
     QByteArray holder = "quiva";
     for (qsizetype i = 1; i < std::min<qsizetype>(arguments.size(), 3); ++i) {
         if (arguments[i].startsWith('-')) {

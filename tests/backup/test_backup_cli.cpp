@@ -520,7 +520,7 @@ TEST_F(BackupCli, ADamagedStoreIsNamedOnStderrAndKeptAsItIs) {
     file.close();
     const QStringList before = DataSnapshot();
     const QString expected =
-        StorePath() +
+        "quiva backup: " + StorePath() +
         " is damaged (it is not an SQLite database); it was kept unchanged and "
         "backups are off\nquiva backup: Can't open backups.db\n";
     for (const QStringList& args :

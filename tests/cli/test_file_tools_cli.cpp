@@ -228,8 +228,8 @@ TEST(FileToolsCli, AFullDiskIsNamedAsTheReason) {
         const char* start;
     };
     const Case cases[] = {
-        {{"split", "big.bin", "volume", "--size", "2M"}, "Could not write "},
-        {{"fill", "volume/filled", "--size", "2M", "--sequence", "AB"}, "Unable to write to "},
+        {{"split", "big.bin", "volume", "--size", "2M"}, "quiva split: Could not write "},
+        {{"fill", "volume/filled", "--size", "2M", "--sequence", "AB"}, "quiva fill: Unable to write to "},
     };
     for (const Case& c : cases) {
         const TRun run = RunQuiva(dir, c.args);

@@ -126,15 +126,15 @@ TEST(TouchCommand, RefusalsAndUsageErrors) {
         QByteArray err;
     };
     const Case cases[] = {
-        {{d, "--mask", "*.jpg"}, 1, "Nothing to change!\n"},
-        {{d, "--mask", "", "--modify", "2001-01-01"}, 1, "Provide a valid file mask!\n"},
+        {{d, "--mask", "*.jpg"}, 1, "quiva touch: Nothing to change!\n"},
+        {{d, "--mask", "", "--modify", "2001-01-01"}, 1, "quiva touch: Provide a valid file mask!\n"},
         {{Native(dir.Sub("missing")), "--mask", "*.jpg", "--modify", "2001-01-01"},
          1,
-         "Provide a valid source directory\n"},
-        {{d, "--mask", "*.png", "--modify", "2001-01-01"}, 1, "No matching files here!\n"},
+         "quiva touch: Provide a valid source directory\n"},
+        {{d, "--mask", "*.png", "--modify", "2001-01-01"}, 1, "quiva touch: No matching files here!\n"},
         {{d, "--mask", "..", "--modify", "2001-01-01"},
          1,
-         "File mask should not be \".\" or \"..\": these name folders, not files\n"},
+         "quiva touch: File mask should not be \".\" or \"..\": these name folders, not files\n"},
         {{d, "--modify", "2001-01-01"}, 2, "quiva touch: --mask is required"},
         {{d, "--mask", "*.jpg", "--modify", "yesterday"},
          2,

@@ -171,13 +171,13 @@ TEST(TrackCommand, RefusalsAndUsageErrors) {
         {{"track", folder, "--frequency"}, 2, "quiva track: unknown option --frequency"},
         {{"track", QFile::encodeName(dir.Sub("missing")), "--seconds", "1"},
          1,
-         "First select a valid folder to track\n"},
+         "quiva track: First select a valid folder to track\n"},
         {{"track", folder, "--only", ",", "--seconds", "1"},
          1,
-         "First select something to track!\n"},
+         "quiva track: First select something to track!\n"},
         {{"track", folder, "--seconds", "1", "--csv", QFile::encodeName(dir.Sub("none.csv"))},
          1,
-         "Tracking " + folder + "/\nNothing to save!\n"},  // the start, then the refusal
+         "Tracking " + folder + "/\nquiva track: Nothing to save!\n"},  // the start, then the refusal
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.args.join(' ').constData());

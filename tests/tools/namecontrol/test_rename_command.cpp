@@ -69,13 +69,13 @@ TEST(RenameCommand, RefusalsAndUsageErrors) {
         QByteArray err;
     };
     const Case cases[] = {
-        {{d, "--mask", "*"}, 1, "Mask MUST contain \".\"\n"},
-        {{d, "--mask", ""}, 1, "File mask not specified\n"},
-        {{d, "--mask", "a|b.txt"}, 1, "\\/:<|> not allowed in mask\n"},
-        {{d, "--mask", "*.txt", "--ext", ".md"}, 1, "\\/:<|>. not allowed in extension\n"},
+        {{d, "--mask", "*"}, 1, "quiva rename: Mask MUST contain \".\"\n"},
+        {{d, "--mask", ""}, 1, "quiva rename: File mask not specified\n"},
+        {{d, "--mask", "a|b.txt"}, 1, "quiva rename: \\/:<|> not allowed in mask\n"},
+        {{d, "--mask", "*.txt", "--ext", ".md"}, 1, "quiva rename: \\/:<|>. not allowed in extension\n"},
         {{Native(dir.Sub("missing")), "--mask", "*.*"},
          1,
-         "Could not read " + Native(dir.Sub("missing")) + ": No such file or directory\n"},
+         "quiva rename: Could not read " + Native(dir.Sub("missing")) + ": No such file or directory\n"},
         {{d}, 2, "quiva rename: --mask is required"},
         {{d, "--mask", "*.*", "--case", "title"},
          2,
