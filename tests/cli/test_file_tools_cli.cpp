@@ -229,7 +229,8 @@ TEST(FileToolsCli, AFullDiskIsNamedAsTheReason) {
     };
     const Case cases[] = {
         {{"split", "big.bin", "volume", "--size", "2M"}, "quiva split: Could not write "},
-        {{"fill", "volume/filled", "--size", "2M", "--sequence", "AB"}, "quiva fill: Unable to write to "},
+        {{"fill", "volume/filled", "--size", "2M", "--sequence", "AB"},
+         "quiva fill: Unable to write to "},
     };
     for (const Case& c : cases) {
         const TRun run = RunQuiva(dir, c.args);

@@ -182,8 +182,8 @@ TEST_F(CrashTest, BackupRunKeepsEveryCommittedVersionWhole) {
         files[name] = Bytes(8000 + i, static_cast<quint32>(i), i % 2 == 0);
         m_dir.Write("tree/" + name, files[name]);
     }
-    ASSERT_EQ(Quiva({"backup", "profile", "add", "Docs", "--target", tree + "/", "--ext", ".txt",
-                     "--rule", "7"})
+    ASSERT_EQ(Quiva({"backup", "profile", "add", "Docs", "--classic", "--target", tree + "/",
+                     "--ext", ".txt", "--rule", "7"})
                   .code,
               0);
     const qint64 span = Measure({"backup", "run", "Docs"});
@@ -212,8 +212,8 @@ TEST_F(CrashTest, PruneKeepsTheNewestVersionsAndAllWhole) {
         m_dir.Write("tree/" + name, files[name]);
     }
     // Rule 0 keeps the two newest versions of each file.
-    ASSERT_EQ(Quiva({"backup", "profile", "add", "Pruned", "--target", tree + "/", "--ext", ".txt",
-                     "--rule", "0"})
+    ASSERT_EQ(Quiva({"backup", "profile", "add", "Pruned", "--classic", "--target", tree + "/",
+                     "--ext", ".txt", "--rule", "0"})
                   .code,
               0);
     ASSERT_EQ(Quiva({"backup", "run", "Pruned"}).code, 0);
@@ -260,14 +260,14 @@ TEST_F(CrashTest, ProfileDeleteTakesAllOrNothing) {
         m_dir.Write(QStringLiteral("tree/d%1.txt").arg(i),
                     Bytes(300, static_cast<quint32>(i), true));
     }
-    ASSERT_EQ(Quiva({"backup", "profile", "add", "Kept", "--target", tree + "/", "--ext", ".txt",
-                     "--rule", "7"})
+    ASSERT_EQ(Quiva({"backup", "profile", "add", "Kept", "--classic", "--target", tree + "/",
+                     "--ext", ".txt", "--rule", "7"})
                   .code,
               0);
     ASSERT_EQ(Quiva({"backup", "run", "Kept"}).code, 0);
     auto prepare = [&](int& number, qint64& count) {
-        ASSERT_EQ(Quiva({"backup", "profile", "add", "Gone", "--target", tree + "/sub/", "--ext",
-                         ".txt", "--rule", "7"})
+        ASSERT_EQ(Quiva({"backup", "profile", "add", "Gone", "--classic", "--target",
+                         tree + "/sub/", "--ext", ".txt", "--rule", "7"})
                       .code,
                   0);
         // Many versions under the new profile's number, copies of the kept profile's.

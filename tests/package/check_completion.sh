@@ -66,7 +66,7 @@ expect "" quiva pwd --mnemonic s
 expect "" quiva split file1 dirA --size 1
 # Only real options: not the "systemctl --user enable --now" of backup's sample unit, not
 # split's --manifest that splice's help mentions.
-expect "--all --assign-date --ext --from --help --limit --mask --no-recurse --password --recurse --rule --size-limit --target --to" quiva backup --
+expect "--all --assign-date --classic --ext --from --help --limit --mask --no-recurse --password --recurse --remove-orphans --rule --size-limit --target --to" quiva backup --
 expect "--help --overwrite --progress" quiva splice --
 # Every option offered for a command is one the command takes (backup's belong to its
 # subcommands, listed above). The program folder they may make is the test's own.

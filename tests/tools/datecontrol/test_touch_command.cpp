@@ -127,11 +127,15 @@ TEST(TouchCommand, RefusalsAndUsageErrors) {
     };
     const Case cases[] = {
         {{d, "--mask", "*.jpg"}, 1, "quiva touch: Nothing to change!\n"},
-        {{d, "--mask", "", "--modify", "2001-01-01"}, 1, "quiva touch: Provide a valid file mask!\n"},
+        {{d, "--mask", "", "--modify", "2001-01-01"},
+         1,
+         "quiva touch: Provide a valid file mask!\n"},
         {{Native(dir.Sub("missing")), "--mask", "*.jpg", "--modify", "2001-01-01"},
          1,
          "quiva touch: Provide a valid source directory\n"},
-        {{d, "--mask", "*.png", "--modify", "2001-01-01"}, 1, "quiva touch: No matching files here!\n"},
+        {{d, "--mask", "*.png", "--modify", "2001-01-01"},
+         1,
+         "quiva touch: No matching files here!\n"},
         {{d, "--mask", "..", "--modify", "2001-01-01"},
          1,
          "quiva touch: File mask should not be \".\" or \"..\": these name folders, not files\n"},

@@ -286,13 +286,21 @@ TEST_F(DirTrackWindow, AnOverflowShowsAsARow) {
     Choose(window, Root(), kTrackAdditions);
     window->btnStart->click();
     Touch(At("lost.txt"));
-    ASSERT_TRUE(RunUntil([&] { return window->lvChanges->topLevelItemCount() == 1; }));
-    EXPECT_EQ(window->lvChanges->topLevelItem(0)->text(0), Root());
-    EXPECT_EQ(window->lvChanges->topLevelItem(0)->text(2), "Overflow");
-    EXPECT_EQ(window->lvDetails->topLevelItemCount(), 0);
+    // The overflow shows as its own row; the walk after it may also record the lost file.
+    const auto overflowRow = [&]() -> QTreeWidgetItem* {
+        for (int i = 0; i < window->lvChanges->topLevelItemCount(); ++i) {
+            if (window->lvChanges->topLevelItem(i)->text(2) == "Overflow") {
+                return window->lvChanges->topLevelItem(i);
+            }
+        }
+        return nullptr;
+    };
+    ASSERT_TRUE(RunUntil([&] { return overflowRow() != nullptr; }));
+    EXPECT_EQ(overflowRow()->text(0), Root());
     EXPECT_TRUE(window->IsTracking());
+    const int rows = window->lvChanges->topLevelItemCount();
     Touch(At("next.txt"));
-    ASSERT_TRUE(RunUntil([&] { return window->lvChanges->topLevelItemCount() == 2; }));
+    ASSERT_TRUE(RunUntil([&] { return window->lvChanges->topLevelItemCount() > rows; }));
     window->btnStop->click();
 }
 

@@ -177,7 +177,8 @@ TEST(TrackCommand, RefusalsAndUsageErrors) {
          "quiva track: First select something to track!\n"},
         {{"track", folder, "--seconds", "1", "--csv", QFile::encodeName(dir.Sub("none.csv"))},
          1,
-         "Tracking " + folder + "/\nquiva track: Nothing to save!\n"},  // the start, then the refusal
+         "Tracking " + folder +
+             "/\nquiva track: Nothing to save!\n"},  // the start, then the refusal
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.args.join(' ').constData());

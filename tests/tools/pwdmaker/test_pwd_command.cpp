@@ -184,7 +184,8 @@ TEST_F(PwdCommand, TheFirstRunWaitsForTheDesktopProgramToMakeTheKey) {
     ASSERT_TRUE(desktop.TryAcquire());
     const Outcome refused = Run({"--mnemonic", "gmail.com"}, "secret123\n");
     EXPECT_EQ(refused.exitCode, 1);
-    EXPECT_EQ(refused.err, "quiva pwd: Quiva Tessaline is running; close it before using quiva pwd\n");
+    EXPECT_EQ(refused.err,
+              "quiva pwd: Quiva Tessaline is running; close it before using quiva pwd\n");
     EXPECT_FALSE(QFileInfo::exists(program + "qvde.d"));
 }
 
@@ -254,7 +255,8 @@ TEST_F(PwdCommand, ADamagedRecoveryTextIsRefusedBeforeAnythingIsOpened) {
 
     const Outcome missing = Run({"--import-key", m_dir.Sub("nowhere.txt")}, "");
     EXPECT_EQ(missing.exitCode, 1);
-    EXPECT_EQ(missing.err, ("quiva pwd: " + m_dir.Sub("nowhere.txt") + " not accessible\n").toUtf8());
+    EXPECT_EQ(missing.err,
+              ("quiva pwd: " + m_dir.Sub("nowhere.txt") + " not accessible\n").toUtf8());
 }
 
 TEST_F(PwdCommand, ImportWaitsForTheDesktopProgram) {
@@ -264,7 +266,8 @@ TEST_F(PwdCommand, ImportWaitsForTheDesktopProgram) {
     ASSERT_TRUE(desktop.TryAcquire());
     const Outcome refused = Run({"--import-key", "--yes"}, OtherRecoveryText());
     EXPECT_EQ(refused.exitCode, 1);
-    EXPECT_EQ(refused.err, "quiva pwd: Quiva Tessaline is running; close it before using quiva pwd\n");
+    EXPECT_EQ(refused.err,
+              "quiva pwd: Quiva Tessaline is running; close it before using quiva pwd\n");
     // Exporting only reads, and goes on.
     EXPECT_EQ(Run({"--export-key"}, "").exitCode, 0);
     desktop.Release();
@@ -279,7 +282,8 @@ TEST_F(PwdCommand, ADifferentKeyIsReplacedOnlyWhenTheUserSaysSo) {
     // Without a terminal to ask on, and without --yes: refused.
     const Outcome unasked = Run({"--import-key", other}, "");
     EXPECT_EQ(unasked.exitCode, 1);
-    EXPECT_EQ(unasked.err, "quiva pwd: This installation has a different key; add --yes to replace it\n");
+    EXPECT_EQ(unasked.err,
+              "quiva pwd: This installation has a different key; add --yes to replace it\n");
     EXPECT_EQ(StoredKey(), key);
 
     // On a terminal the question comes; "n" keeps the key.

@@ -85,7 +85,8 @@ TEST(SplitCommand, TheChecksumListServesSha256sumAndSplice) {
         Quiva(dir, {"splice", "whole", out + ".001", out + ".002", out + ".003"});
     EXPECT_EQ(mismatch.exitCode, 1);
     EXPECT_EQ(mismatch.err,
-              "quiva splice: The joined file does not match the checksum in out/m\\xE9movie.avi.sha256\n");
+              "quiva splice: The joined file does not match the checksum in "
+              "out/m\\xE9movie.avi.sha256\n");
     EXPECT_FALSE(QFile::exists(dir.Sub("whole")));
     ASSERT_TRUE(WriteNative(listPath, list));
 
